@@ -1,0 +1,42 @@
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "flash/romflash.h"
+
+namespace {
+
+constexpr int FAILURES_BEFORE_GIVING_UP = 3;
+
+int report_timeout(uint32_t timeoutMs) {
+  std::fprintf(stderr, "\n  ERROR: Check RDSR TIME OUT:%lu msec)\n",
+               static_cast<unsigned long>(timeoutMs));
+  return STATUS_FAIL;
+}
+
+}  // namespace
+
+int poll_status(const FlashCommand* cmd, uint8_t mask, bool waitForSet, uint32_t timeoutMs) {
+  uint32_t size = std::max(cmd->dummyBytes + cmd->txLength, cmd->rxLength);
+  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[size]());
+  if (!buf) return STATUS_FAIL;
+  if (timeoutMs == 0) return report_timeout(timeoutMs);
+
+  int failures = 0;
+  for (uint32_t ticks = 0; ticks < timeoutMs; ++ticks) {
+    std::memset(buf.get(), 0, size);
+    if (flash_transfer(cmd, buf.get(), 0) != 0) {
+      if (failures == FAILURES_BEFORE_GIVING_UP) {
+        std::fputs("  Page Write Protocol Retryout!!\n", stderr);
+        return STATUS_FAIL;
+      }
+      ++failures;
+      continue;  // a failed read uses up its tick without sleeping
+    }
+    failures = 0;
+    if (((buf[0] & mask) != 0) == waitForSet) return 0;
+    sleep_for(0, 1000000);
+  }
+  return report_timeout(timeoutMs);
+}

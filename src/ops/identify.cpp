@@ -1,0 +1,63 @@
+// RDID, READ_ID and RES: who the chip says it is.
+#include <algorithm>
+
+#include "ops/operations.h"
+
+namespace {
+
+const char ID_RETRYOUT[] = "  Read Manufacture ID Protocol Retryout!!\n";
+const char SIGNATURE_RETRYOUT[] = "  Read Electronic Signature Protocol Retryout!!\n";
+
+uint32_t reply_buffer_size(const FlashCommand* cmd) {
+  return std::max(cmd->dummyBytes + cmd->txLength, cmd->rxLength);
+}
+
+void dump_extended_id(const uint8_t* reply, uint32_t length) {
+  std::printf("\n  0x%08X:", 0u);
+  for (uint32_t offset = 0; offset < length; ++offset) {
+    std::printf(" %02X", reply[offset]);
+    if ((offset + 1) % 16 == 0 && offset + 1 < length) std::printf("\n  0x%08X:", offset + 1);
+  }
+  std::printf("\n");
+}
+
+}  // namespace
+
+int identify_chip() {
+  const FlashCommand* cmd = &RunState.command;
+  auto reply = zeroed_buffer(reply_buffer_size(cmd));
+  if (!reply) return STATUS_FAIL;
+  if (transfer_with_retries(cmd, reply.get(), 0, ID_RETRYOUT) != 0) return STATUS_FAIL;
+  std::printf("MANUF_ID: 0x%02X\nDEVICE_ID: 0x%02X%02X\n", reply[0], reply[1], reply[2]);
+
+  uint32_t extendedCount = reply[3];
+  if (extendedCount == 0) {
+    std::printf("\n");
+    return 0;
+  }
+  // The chip announced more ID bytes: read the whole identification again, longer.
+  uint32_t total = extendedCount + cmd->rxLength;
+  reply = zeroed_buffer(std::max(total, reply_buffer_size(cmd)));
+  if (!reply) return STATUS_FAIL;
+  if (transfer_with_retries(cmd, reply.get(), total, ID_RETRYOUT) != 0) return STATUS_FAIL;
+  dump_extended_id(reply.get(), total);
+  return 0;
+}
+
+int identify_manufacturer_and_device() {
+  const FlashCommand* cmd = &RunState.command;
+  auto reply = zeroed_buffer(reply_buffer_size(cmd));
+  if (!reply) return STATUS_FAIL;
+  if (transfer_with_retries(cmd, reply.get(), 0, ID_RETRYOUT) != 0) return STATUS_FAIL;
+  std::printf("MANUF_ID: 0x%02X\nDEVICE_ID: 0x%02X\n", reply[0], reply[1]);
+  return 0;
+}
+
+int read_electronic_signature() {
+  const FlashCommand* cmd = &RunState.command;
+  auto reply = zeroed_buffer(reply_buffer_size(cmd));
+  if (!reply) return STATUS_FAIL;
+  if (transfer_with_retries(cmd, reply.get(), 0, SIGNATURE_RETRYOUT) != 0) return STATUS_FAIL;
+  std::printf("RELESE_DP: EL-SIG: 0x%02X\n", reply[0]);
+  return 0;
+}

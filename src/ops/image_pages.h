@@ -1,0 +1,48 @@
+// The page phase shared by PP and WRITE: an image read through a 1 MiB
+// read-ahead buffer, summed as it arrives, sent in 256-byte pages with progress,
+// then verified against the flash by checksum.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "ops/operations.h"
+
+struct ImagePages {
+  const FlashCommand* command;  // the PP or WRITE row with the start address
+  std::unique_ptr<uint8_t[]> page;  // frame: 4 header bytes, then the page data
+  std::unique_ptr<uint8_t[]> readAhead;
+  uint32_t fileSize;
+  uint32_t remaining;
+  uint32_t address;
+  uint32_t chunkLeft;
+  const uint8_t* chunkPosition;
+  uint32_t fileSum;
+  int lastPercent;
+  int failures;
+  uint32_t pageLength;
+};
+
+constexpr uint32_t PAGE_DATA_OFFSET = 4;
+constexpr int PAGE_FAILURES_BEFORE_GIVING_UP = 2;  // greater than this: the fourth failure
+
+// Allocates the page buffer and measures RunState.imageFile; false (nothing
+// printed unless the file cannot be measured) when the run cannot start.
+bool start_image(ImagePages* run, const FlashCommand* command);
+void print_page_line(const ImagePages* run);
+// Allocates the read-ahead buffer and sets the page counters; false when memory is short.
+bool start_pages(ImagePages* run);
+// Reads the next chunk when the last one is used up; false after the read error message.
+bool refill_chunk(ImagePages* run);
+void fill_page(ImagePages* run);
+uint8_t* page_data(ImagePages* run);
+// Sends the filled page with the programming command at the current address.
+int send_page(ImagePages* run);
+void finish_page(ImagePages* run);
+int give_up_page();
+// The pause, the flash sum over the image's range and the comparison.
+int verify_image(const ImagePages* run);
+
+// Write enable and wait for the latch; the end-of-write wait.
+int enable_write();
+int wait_write_done();
