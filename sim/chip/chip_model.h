@@ -25,6 +25,7 @@ struct ChipProfile {
   uint8_t electronicSignature;      // RES 0xAB
   bool hasConfigRegister;           // RDCR 0x35 and the second WRR byte
   bool has8kAnd32kErase;            // 0x40 and 0x52
+  bool has32kErase;                 // 0x52 without 0x40 (Winbond parts); implied by the above
   bool hasSfdp;                     // 0x5A answers a table, or reads as absent (0xFF) when false
   ChipTimings timings;
 };
