@@ -38,7 +38,8 @@ ProcessResult flashsim(const std::vector<std::string>& args) {
 }
 
 ProcessResult run_on_sim(const std::string& stateDir, const std::vector<std::string>& runOptions,
-                         const std::vector<std::string>& command) {
+                         const std::vector<std::string>& command,
+                         const std::vector<std::string>& extraEnv) {
   const SimBinaries& bin = sim_binaries();
   std::vector<std::string> argv = flashsim_prefix();
   argv.insert(argv.end(), {"run", "--state", stateDir});
@@ -47,14 +48,15 @@ ProcessResult run_on_sim(const std::string& stateDir, const std::vector<std::str
   argv.insert(argv.end(), runOptions.begin(), runOptions.end());
   argv.push_back("--");
   argv.insert(argv.end(), command.begin(), command.end());
-  return run_process(argv);
+  return run_process(argv, extraEnv);
 }
 
 ProcessResult run_romflash(const std::string& stateDir, const std::vector<std::string>& runOptions,
-                           const std::vector<std::string>& args) {
+                           const std::vector<std::string>& args,
+                           const std::vector<std::string>& extraEnv) {
   std::vector<std::string> command{sim_binaries().romflash};
   command.insert(command.end(), args.begin(), args.end());
-  return run_on_sim(stateDir, runOptions, command);
+  return run_on_sim(stateDir, runOptions, command, extraEnv);
 }
 
 std::string hex_bytes(const std::string& bytes) {

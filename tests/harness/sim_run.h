@@ -24,11 +24,13 @@ ProcessResult flashsim(const std::vector<std::string>& args);
 
 // `flashsim run --state STATE [runOptions...] -- COMMAND...`
 ProcessResult run_on_sim(const std::string& stateDir, const std::vector<std::string>& runOptions,
-                         const std::vector<std::string>& command);
+                         const std::vector<std::string>& command,
+                         const std::vector<std::string>& extraEnv = {});
 
 // `flashsim run --state STATE [runOptions...] -- romflash ARGS...`
 ProcessResult run_romflash(const std::string& stateDir, const std::vector<std::string>& runOptions,
-                           const std::vector<std::string>& args);
+                           const std::vector<std::string>& args,
+                           const std::vector<std::string>& extraEnv = {});
 
 // Bytes as upper-case hex pairs separated by blanks, as the trace writes them.
 std::string hex_bytes(const std::string& bytes);
