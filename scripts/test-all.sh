@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# Builds and tests every configuration the project ships:
+#   native    host build, every suite
+#   sanitize  host build with ASan and UBSan, every suite
+#   ppc       the board binary (32-bit big-endian PowerPC), every suite under qemu-ppc
+#
+#   scripts/test-all.sh              all three
+#   scripts/test-all.sh ppc native   only those, in that order
+#
+# Installs the Debian packages it needs when they are missing. Every
+# configuration is attempted even after one fails, so one run shows them all;
+# the exit status is non-zero when anything failed.
+set -uo pipefail
+
+cd "$(dirname "$0")/.."
+
+readonly ALL_PRESETS=(native sanitize ppc)
+readonly PACKAGES=(cmake ninja-build g++ googletest g++-powerpc-linux-gnu qemu-user flashrom file)
+
+jobs=$(nproc 2>/dev/null || echo 2)
+build_jobs=${ROMFLASH_BUILD_JOBS:-$jobs}
+test_jobs=${ROMFLASH_TEST_JOBS:-$jobs}
+
+presets=("$@")
+if [ ${#presets[@]} -eq 0 ]; then
+  presets=("${ALL_PRESETS[@]}")
+fi
+for preset in "${presets[@]}"; do
+  case " ${ALL_PRESETS[*]} " in
+    *" $preset "*) ;;
+    *) echo "test-all: unknown configuration '$preset' (known: ${ALL_PRESETS[*]})" >&2; exit 2 ;;
+  esac
+done
+
+section() {
+  printf '\n==== %s ====\n' "$*"
+}
+
+install_missing_packages() {
+  local missing=() pkg
+  for pkg in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q '^install ok installed$'; then
+      missing+=("$pkg")
+    fi
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
+    return 0
+  fi
+  section "installing ${missing[*]}"
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    sudo=(sudo)
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -q &&
+    "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# Fills the PASSED/FAILED/SKIPPED counters of one configuration from CTest's log.
+count_results() {
+  local log=$1 line total failed
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  if [ -z "$line" ]; then
+    PASSED=0 FAILED=0 SKIPPED=0
+    return 1
+  fi
+  failed=$(sed -E 's/.* ([0-9]+) tests? failed out of.*/\1/' <<<"$line")
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  # CTest counts skipped tests among the passed ones and lists them separately.
+  SKIPPED=$(grep -cE '^[[:space:]]*[0-9]+ - .*\(Skipped\)' "$log" || true)
+  PASSED=$((total - failed - SKIPPED))
+  FAILED=$failed
+}
+
+if ! install_missing_packages; then
+  echo "test-all: could not install ${PACKAGES[*]}" >&2
+  exit 1
+fi
+
+log_dir=$(mktemp -d "${TMPDIR:-/tmp}/romflash-test-all.XXXXXX")
+trap 'rm -rf "$log_dir"' EXIT
+
+declare -A outcome seconds
+total_passed=0 total_failed=0 total_skipped=0 any_failed=0
+script_start=$SECONDS
+
+for preset in "${presets[@]}"; do
+  start=$SECONDS
+  log="$log_dir/$preset.log"
+  section "$preset: configure"
+  if ! cmake --preset "$preset"; then
+    outcome[$preset]="configure failed"
+  else
+    section "$preset: build"
+    if ! cmake --build --preset "$preset" -j "$build_jobs"; then
+      outcome[$preset]="build failed"
+    else
+      section "$preset: test"
+      ctest --preset "$preset" -j "$test_jobs" --output-on-failure 2>&1 | tee "$log"
+      rc=${PIPESTATUS[0]}
+      if ! count_results "$log"; then
+        outcome[$preset]="ctest ran no test (exit $rc)"
+      elif [ "$rc" -ne 0 ] || [ "$FAILED" -ne 0 ]; then
+        outcome[$preset]="FAILED: $PASSED passed, $FAILED failed, $SKIPPED skipped"
+      else
+        outcome[$preset]="ok: $PASSED passed, $FAILED failed, $SKIPPED skipped"
+      fi
+      total_passed=$((total_passed + PASSED))
+      total_failed=$((total_failed + FAILED))
+      total_skipped=$((total_skipped + SKIPPED))
+    fi
+  fi
+  case ${outcome[$preset]} in
+    ok:*) ;;
+    *) any_failed=1 ;;
+  esac
+  seconds[$preset]=$((SECONDS - start))
+done
+
+section "summary"
+for preset in "${presets[@]}"; do
+  printf '  %-9s %5ss  %s\n' "$preset" "${seconds[$preset]}" "${outcome[$preset]}"
+done
+printf '  %-9s %5ss\n' "all" "$((SECONDS - script_start))"
+echo
+echo "Total: $total_passed passed, $total_failed failed, $total_skipped skipped"
+exit "$any_failed"
