@@ -85,4 +85,5 @@ uint8_t chip_config_register(const ChipState* chip);
 void chip_set_registers(ChipState* chip, int status, int config);  // -1 leaves one unchanged
 bool chip_busy(const ChipState* chip);
 bool chip_in_deep_power_down(const ChipState* chip);
+bool chip_volatile_write_armed(const ChipState* chip);  // VSRWE seen, next WRR not yet
 std::string chip_describe(const ChipState* chip);  // multi-line text: profile, size, SR, CR, WEL, WIP, DP, volatile-SR, clock, pending op

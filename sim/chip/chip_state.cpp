@@ -259,6 +259,8 @@ void chip_set_registers(ChipState* chip, int status, int config) {
 
 bool chip_in_deep_power_down(const ChipState* chip) { return chip->st.deepPowerDown; }
 
+bool chip_volatile_write_armed(const ChipState* chip) { return chip->st.volatileWriteArmed; }
+
 uint64_t chip_now_ns(const ChipState* chip) { return chip->st.clockNs; }
 
 std::string chip_describe(const ChipState* chip) {
