@@ -1,0 +1,398 @@
+// The functions libflashsim.so puts in front of the C library. Each is
+// declared under a private C++ name with an assembler label: the C headers may
+// redirect `open` to `open64` or wrap it for fortification, and the exported
+// symbol must be exactly the one a program calls.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <sys/mman.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "shim.h"
+
+#define FLASHSIM_EXPORT(symbol) __asm__(symbol) __attribute__((visibility("default")))
+
+extern "C" {
+int flashsim_open(const char* path, int flags, ...) FLASHSIM_EXPORT("open");
+int flashsim_open64(const char* path, int flags, ...) FLASHSIM_EXPORT("open64");
+int flashsim_openat(int dirfd, const char* path, int flags, ...) FLASHSIM_EXPORT("openat");
+int flashsim_openat64(int dirfd, const char* path, int flags, ...) FLASHSIM_EXPORT("openat64");
+int flashsim_open_2(const char* path, int flags) FLASHSIM_EXPORT("__open_2");
+int flashsim_open64_2(const char* path, int flags) FLASHSIM_EXPORT("__open64_2");
+int flashsim_openat_2(int dirfd, const char* path, int flags) FLASHSIM_EXPORT("__openat_2");
+int flashsim_openat64_2(int dirfd, const char* path, int flags) FLASHSIM_EXPORT("__openat64_2");
+FILE* flashsim_fopen(const char* path, const char* mode) FLASHSIM_EXPORT("fopen");
+FILE* flashsim_fopen64(const char* path, const char* mode) FLASHSIM_EXPORT("fopen64");
+int flashsim_close(int fd) FLASHSIM_EXPORT("close");
+int flashsim_ioctl(int fd, unsigned long request, ...) FLASHSIM_EXPORT("ioctl");
+int flashsim_ioctl_time64(int fd, unsigned long request, ...) FLASHSIM_EXPORT("__ioctl_time64");
+int flashsim_nanosleep(const struct timespec* want, struct timespec* left) FLASHSIM_EXPORT("nanosleep");
+int flashsim_clock_nanosleep(clockid_t clock, int flags, const struct timespec* want,
+                             struct timespec* left) FLASHSIM_EXPORT("clock_nanosleep");
+int flashsim_usleep(useconds_t usec) FLASHSIM_EXPORT("usleep");
+unsigned flashsim_sleep(unsigned seconds) FLASHSIM_EXPORT("sleep");
+int flashsim_clock_gettime(clockid_t clock, struct timespec* now) FLASHSIM_EXPORT("clock_gettime");
+}
+
+namespace {
+
+template <typename Function>
+Function next(const char* name) {
+  return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+using OpenFunction = int (*)(const char*, int, ...);
+using OpenAtFunction = int (*)(int, const char*, int, ...);
+using Open2Function = int (*)(const char*, int);
+using OpenAt2Function = int (*)(int, const char*, int);
+using FopenFunction = FILE* (*)(const char*, const char*);
+using IoctlFunction = int (*)(int, unsigned long, ...);
+
+bool takes_mode(int flags) { return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE; }
+
+int missing() {
+  errno = ENOSYS;
+  return -1;
+}
+
+// spidev's message size limit, as flashrom reads it; answered with the
+// configured bufsiz whether or not the host has the module.
+bool is_bufsiz_file(const char* path) {
+  return path && std::strcmp(path, flashsim::kBufsizSysfsPath) == 0;
+}
+
+std::string bufsiz_text() { return std::to_string(shim::config().bufsiz) + "\n"; }
+
+int open_bufsiz_file(int flags) {
+  int fd = memfd_create("spidev-bufsiz", (flags & O_CLOEXEC) ? MFD_CLOEXEC : 0);
+  if (fd < 0) return -1;
+  std::string text = bufsiz_text();
+  if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) || lseek(fd, 0, SEEK_SET) != 0) {
+    shim::real_close(fd);
+    errno = EIO;
+    return -1;
+  }
+  return fd;
+}
+
+// What every open variant checks before handing the call on; -2 when the
+// path is not ours.
+int claim_path(int dirfd, const char* path, int flags) {
+  if (!path) return -2;
+  if (path[0] != '/' && dirfd != AT_FDCWD) return -2;
+  if (shim::is_device_path(path)) return shim::device_open(flags);
+  if (is_bufsiz_file(path) && (flags & O_ACCMODE) == O_RDONLY) return open_bufsiz_file(flags);
+  return -2;
+}
+
+FILE* claim_stream(const char* path, const char* mode) {
+  if (!is_bufsiz_file(path) || !mode || mode[0] != 'r' || std::strchr(mode, '+')) return nullptr;
+  // fmemopen reads from the buffer it is given: one per process is plenty.
+  static char text[24];
+  std::string value = bufsiz_text();
+  std::snprintf(text, sizeof text, "%s", value.c_str());
+  return fmemopen(text, std::strlen(text), "r");
+}
+
+uint64_t to_ns(int64_t seconds, long nanoseconds) {
+  return static_cast<uint64_t>(seconds) * 1000000000u + static_cast<uint64_t>(nanoseconds);
+}
+
+bool valid_time(int64_t seconds, long nanoseconds) {
+  return seconds >= 0 && nanoseconds >= 0 && nanoseconds < 1000000000L;
+}
+
+bool virtual_clock(clockid_t clock) {
+  if (shim::config().realtime) return false;
+  return clock == CLOCK_MONOTONIC || clock == CLOCK_MONOTONIC_RAW || clock == CLOCK_MONOTONIC_COARSE ||
+         clock == CLOCK_BOOTTIME;
+}
+
+// Nanoseconds until an absolute deadline on `clock`.
+uint64_t until(clockid_t clock, uint64_t deadline) {
+  uint64_t now = 0;
+  if (virtual_clock(clock)) {
+    now = shim::virtual_monotonic_ns();
+  } else {
+    using ClockFunction = int (*)(clockid_t, struct timespec*);
+    static ClockFunction real = next<ClockFunction>("clock_gettime");
+    struct timespec current;
+    if (real && real(clock, &current) == 0) now = to_ns(current.tv_sec, current.tv_nsec);
+  }
+  return deadline > now ? deadline - now : 0;
+}
+
+// The common part of every sleep: trace, count and, in virtual mode, advance
+// device time; true when the caller should still sleep for real.
+bool sleep_really(uint64_t ns) {
+  shim::sleep_requested(ns);
+  return shim::config().realtime;
+}
+
+void after_real_sleep() { shim::realtime_sync(); }
+
+}  // namespace
+
+// ---------------------------------------------------------------- opening
+
+int flashsim_open(const char* path, int flags, ...) {
+  unsigned mode = 0;
+  if (takes_mode(flags)) {
+    va_list args;
+    va_start(args, flags);
+    mode = va_arg(args, unsigned);
+    va_end(args);
+  }
+  int claimed = claim_path(AT_FDCWD, path, flags);
+  if (claimed != -2) return claimed;
+  static OpenFunction real = next<OpenFunction>("open");
+  return real ? real(path, flags, mode) : missing();
+}
+
+int flashsim_open64(const char* path, int flags, ...) {
+  unsigned mode = 0;
+  if (takes_mode(flags)) {
+    va_list args;
+    va_start(args, flags);
+    mode = va_arg(args, unsigned);
+    va_end(args);
+  }
+  int claimed = claim_path(AT_FDCWD, path, flags);
+  if (claimed != -2) return claimed;
+  static OpenFunction real = next<OpenFunction>("open64");
+  return real ? real(path, flags, mode) : missing();
+}
+
+int flashsim_openat(int dirfd, const char* path, int flags, ...) {
+  unsigned mode = 0;
+  if (takes_mode(flags)) {
+    va_list args;
+    va_start(args, flags);
+    mode = va_arg(args, unsigned);
+    va_end(args);
+  }
+  int claimed = claim_path(dirfd, path, flags);
+  if (claimed != -2) return claimed;
+  static OpenAtFunction real = next<OpenAtFunction>("openat");
+  return real ? real(dirfd, path, flags, mode) : missing();
+}
+
+int flashsim_openat64(int dirfd, const char* path, int flags, ...) {
+  unsigned mode = 0;
+  if (takes_mode(flags)) {
+    va_list args;
+    va_start(args, flags);
+    mode = va_arg(args, unsigned);
+    va_end(args);
+  }
+  int claimed = claim_path(dirfd, path, flags);
+  if (claimed != -2) return claimed;
+  static OpenAtFunction real = next<OpenAtFunction>("openat64");
+  return real ? real(dirfd, path, flags, mode) : missing();
+}
+
+int flashsim_open_2(const char* path, int flags) {
+  int claimed = claim_path(AT_FDCWD, path, flags);
+  if (claimed != -2) return claimed;
+  static Open2Function real = next<Open2Function>("__open_2");
+  return real ? real(path, flags) : missing();
+}
+
+int flashsim_open64_2(const char* path, int flags) {
+  int claimed = claim_path(AT_FDCWD, path, flags);
+  if (claimed != -2) return claimed;
+  static Open2Function real = next<Open2Function>("__open64_2");
+  return real ? real(path, flags) : missing();
+}
+
+int flashsim_openat_2(int dirfd, const char* path, int flags) {
+  int claimed = claim_path(dirfd, path, flags);
+  if (claimed != -2) return claimed;
+  static OpenAt2Function real = next<OpenAt2Function>("__openat_2");
+  return real ? real(dirfd, path, flags) : missing();
+}
+
+int flashsim_openat64_2(int dirfd, const char* path, int flags) {
+  int claimed = claim_path(dirfd, path, flags);
+  if (claimed != -2) return claimed;
+  static OpenAt2Function real = next<OpenAt2Function>("__openat64_2");
+  return real ? real(dirfd, path, flags) : missing();
+}
+
+FILE* flashsim_fopen(const char* path, const char* mode) {
+  if (FILE* claimed = claim_stream(path, mode)) return claimed;
+  static FopenFunction real = next<FopenFunction>("fopen");
+  if (!real) {
+    errno = ENOSYS;
+    return nullptr;
+  }
+  return real(path, mode);
+}
+
+FILE* flashsim_fopen64(const char* path, const char* mode) {
+  if (FILE* claimed = claim_stream(path, mode)) return claimed;
+  static FopenFunction real = next<FopenFunction>("fopen64");
+  if (!real) {
+    errno = ENOSYS;
+    return nullptr;
+  }
+  return real(path, mode);
+}
+
+// ---------------------------------------------------------------- the descriptor
+
+int flashsim_close(int fd) {
+  if (shim::is_device_fd(fd)) return shim::device_close(fd);
+  return shim::real_close(fd);
+}
+
+int flashsim_ioctl(int fd, unsigned long request, ...) {
+  va_list args;
+  va_start(args, request);
+  void* arg = va_arg(args, void*);
+  va_end(args);
+  if (shim::is_device_fd(fd)) return shim::device_ioctl(fd, request, arg);
+  return shim::real_ioctl(fd, request, arg);
+}
+
+// What a 32-bit program built with 64-bit time_t calls instead of ioctl.
+int flashsim_ioctl_time64(int fd, unsigned long request, ...) {
+  va_list args;
+  va_start(args, request);
+  void* arg = va_arg(args, void*);
+  va_end(args);
+  if (shim::is_device_fd(fd)) return shim::device_ioctl(fd, request, arg);
+  static IoctlFunction real = next<IoctlFunction>("__ioctl_time64");
+  return real ? real(fd, request, arg) : shim::real_ioctl(fd, request, arg);
+}
+
+// ---------------------------------------------------------------- time
+
+int flashsim_nanosleep(const struct timespec* want, struct timespec* left) {
+  using Function = int (*)(const struct timespec*, struct timespec*);
+  static Function real = next<Function>("nanosleep");
+  if (!want || !valid_time(want->tv_sec, want->tv_nsec)) {
+    if (real) return real(want, left);  // let the C library report it
+    errno = EINVAL;
+    return -1;
+  }
+  if (!sleep_really(to_ns(want->tv_sec, want->tv_nsec))) return 0;
+  int result = real ? real(want, left) : missing();
+  after_real_sleep();
+  return result;
+}
+
+int flashsim_clock_nanosleep(clockid_t clock, int flags, const struct timespec* want,
+                             struct timespec* left) {
+  using Function = int (*)(clockid_t, int, const struct timespec*, struct timespec*);
+  static Function real = next<Function>("clock_nanosleep");
+  if (!want || !valid_time(want->tv_sec, want->tv_nsec)) return real ? real(clock, flags, want, left) : ENOSYS;
+  uint64_t ns = to_ns(want->tv_sec, want->tv_nsec);
+  if (flags & TIMER_ABSTIME) ns = until(clock, ns);
+  if (!sleep_really(ns)) return 0;
+  int result = real ? real(clock, flags, want, left) : ENOSYS;
+  after_real_sleep();
+  return result;
+}
+
+// glibc's usleep and sleep reach nanosleep inside the library, past any
+// interposer, so they are answered here too.
+int flashsim_usleep(useconds_t usec) {
+  using Function = int (*)(useconds_t);
+  static Function real = next<Function>("usleep");
+  if (!sleep_really(static_cast<uint64_t>(usec) * 1000u)) return 0;
+  int result = real ? real(usec) : missing();
+  after_real_sleep();
+  return result;
+}
+
+unsigned flashsim_sleep(unsigned seconds) {
+  using Function = unsigned (*)(unsigned);
+  static Function real = next<Function>("sleep");
+  if (!sleep_really(static_cast<uint64_t>(seconds) * 1000000000u)) return 0;
+  unsigned result = real ? real(seconds) : 0;
+  after_real_sleep();
+  return result;
+}
+
+int flashsim_clock_gettime(clockid_t clock, struct timespec* now) {
+  if (now && virtual_clock(clock)) {
+    uint64_t ns = shim::virtual_monotonic_ns();
+    now->tv_sec = static_cast<time_t>(ns / 1000000000u);
+    now->tv_nsec = static_cast<long>(ns % 1000000000u);
+    return 0;
+  }
+  using Function = int (*)(clockid_t, struct timespec*);
+  static Function real = next<Function>("clock_gettime");
+  return real ? real(clock, now) : missing();
+}
+
+// ---------------------------------------------------------------- 64-bit time on 32-bit targets
+
+#if __SIZEOF_LONG__ == 4
+// glibc's struct __timespec64: 64-bit seconds, 32-bit nanoseconds padded on
+// the side the byte order puts first.
+struct Timespec64 {
+  int64_t seconds;
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  int32_t padding;
+  int32_t nanoseconds;
+#else
+  int32_t nanoseconds;
+  int32_t padding;
+#endif
+};
+
+extern "C" {
+int flashsim_nanosleep64(const Timespec64* want, Timespec64* left) FLASHSIM_EXPORT("__nanosleep64");
+int flashsim_clock_nanosleep64(clockid_t clock, int flags, const Timespec64* want, Timespec64* left)
+    FLASHSIM_EXPORT("__clock_nanosleep_time64");
+int flashsim_clock_gettime64(clockid_t clock, Timespec64* now) FLASHSIM_EXPORT("__clock_gettime64");
+}
+
+int flashsim_nanosleep64(const Timespec64* want, Timespec64* left) {
+  using Function = int (*)(const Timespec64*, Timespec64*);
+  static Function real = next<Function>("__nanosleep64");
+  if (!want || !valid_time(want->seconds, want->nanoseconds)) return real ? real(want, left) : missing();
+  if (!sleep_really(to_ns(want->seconds, want->nanoseconds))) return 0;
+  int result = real ? real(want, left) : missing();
+  after_real_sleep();
+  return result;
+}
+
+int flashsim_clock_nanosleep64(clockid_t clock, int flags, const Timespec64* want, Timespec64* left) {
+  using Function = int (*)(clockid_t, int, const Timespec64*, Timespec64*);
+  static Function real = next<Function>("__clock_nanosleep_time64");
+  if (!want || !valid_time(want->seconds, want->nanoseconds)) return real ? real(clock, flags, want, left) : ENOSYS;
+  uint64_t ns = to_ns(want->seconds, want->nanoseconds);
+  if (flags & TIMER_ABSTIME) ns = until(clock, ns);
+  if (!sleep_really(ns)) return 0;
+  int result = real ? real(clock, flags, want, left) : ENOSYS;
+  after_real_sleep();
+  return result;
+}
+
+int flashsim_clock_gettime64(clockid_t clock, Timespec64* now) {
+  if (now && virtual_clock(clock)) {
+    uint64_t ns = shim::virtual_monotonic_ns();
+    now->seconds = static_cast<int64_t>(ns / 1000000000u);
+    now->padding = 0;
+    now->nanoseconds = static_cast<int32_t>(ns % 1000000000u);
+    return 0;
+  }
+  using Function = int (*)(clockid_t, Timespec64*);
+  static Function real = next<Function>("__clock_gettime64");
+  return real ? real(clock, now) : missing();
+}
+#endif
+
+// ---------------------------------------------------------------- exit
+
+// Nothing happens at load time; at unload a device still open is let go of,
+// so registers and counters survive a program that exits without closing.
+__attribute__((destructor)) static void flashsim_unload() { shim::device_shutdown(); }

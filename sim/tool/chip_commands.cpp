@@ -1,0 +1,253 @@
+// The sub-commands that set up and inspect a chip's state directory.
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "../shim/flashsim_env.h"
+#include "../shim/run_summary.h"
+#include "chip_model.h"
+#include "tool.h"
+
+namespace tool {
+
+namespace {
+
+// The files the library keeps beside the chip's own; a fresh chip starts
+// without them.
+const char* const kLibraryFiles[] = {flashsim::kSummaryFileName, "spidev-settings"};
+
+bool read_whole_file(const std::string& path, std::string* bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+// Attaches for inspection; no faults apply outside `flashsim run`.
+ChipState* attach(const std::string& command, const std::string& state) {
+  if (state.empty()) {
+    fail(command, "--state DIR is required");
+    return nullptr;
+  }
+  std::string error;
+  ChipState* chip = chip_attach(state, ChipFaults{false, false}, &error);
+  if (!chip) fail(command, "no chip in " + state + ": " + error);
+  return chip;
+}
+
+bool parse_range(const std::string& command, const std::string& offsetText, const std::string& lengthText,
+                 uint32_t size, uint32_t* offset, uint32_t* length) {
+  *offset = 0;
+  if (!offsetText.empty() && !parse_u32(offsetText, offset)) {
+    fail(command, "--offset: not a number: " + offsetText);
+    return false;
+  }
+  if (*offset > size) {
+    fail(command, "--offset " + offsetText + " lies beyond the chip (" + std::to_string(size) + " bytes)");
+    return false;
+  }
+  *length = size - *offset;
+  if (!lengthText.empty()) {
+    if (!parse_u32(lengthText, length)) {
+      fail(command, "--length: not a number: " + lengthText);
+      return false;
+    }
+    if (*length > size - *offset) {
+      fail(command, "the range ends beyond the chip (" + std::to_string(size) + " bytes)");
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string seconds(uint64_t ns) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%" PRIu64 ".%09" PRIu64 " s", ns / 1000000000u, ns % 1000000000u);
+  return text;
+}
+
+}  // namespace
+
+// Shared with `flashsim run --summary`.
+void print_counters(FILE* out, const char* indent, const flashsim::RunCounters& c) {
+  std::fprintf(out, "%sprocesses: %" PRIu64 "\n", indent, c.processes);
+  std::fprintf(out, "%smessages: %" PRIu64 "\n", indent, c.messages);
+  std::fprintf(out, "%sfailed messages: %" PRIu64 "\n", indent, c.failedMessages);
+  std::fprintf(out, "%sbytes tx: %" PRIu64 "\n", indent, c.bytesTx);
+  std::fprintf(out, "%sbytes rx: %" PRIu64 "\n", indent, c.bytesRx);
+  std::fprintf(out, "%sbus time: %s\n", indent, seconds(c.busNs).c_str());
+  std::fprintf(out, "%ssleeps: %" PRIu64 "\n", indent, c.sleeps);
+  std::fprintf(out, "%ssleep time: %s\n", indent, seconds(c.sleepNs).c_str());
+  std::fprintf(out, "%sdevice time: %s\n", indent, seconds(c.deviceNs).c_str());
+}
+
+int cmd_create(Args& args) {
+  std::string state, profile = "default", fill = "0xFF", image, error;
+  std::vector<std::string> settings;
+  if (!scan_options(args,
+                    {{"--state", &state, nullptr, nullptr},
+                     {"--profile", &profile, nullptr, nullptr},
+                     {"--fill", &fill, nullptr, nullptr},
+                     {"--image", &image, nullptr, nullptr},
+                     {"--set", nullptr, &settings, nullptr}},
+                    nullptr, false, &error))
+    return fail(args.command, error);
+  if (state.empty()) return fail(args.command, "--state DIR is required");
+  uint32_t fillValue = 0;
+  if (!parse_u32(fill, &fillValue) || fillValue > 0xFF) return fail(args.command, "--fill: expected a byte value: " + fill);
+  if (!chip_create(state, profile, static_cast<uint8_t>(fillValue), image, settings, &error))
+    return fail(args.command, error);
+  for (const char* name : kLibraryFiles) ::unlink((state + "/" + name).c_str());
+  return kExitOk;
+}
+
+int cmd_load(Args& args) {
+  std::string state, offsetText, error;
+  std::vector<std::string> files;
+  if (!scan_options(args, {{"--state", &state, nullptr, nullptr}, {"--offset", &offsetText, nullptr, nullptr}},
+                    &files, false, &error))
+    return fail(args.command, error);
+  if (files.size() != 1) return fail(args.command, "expected exactly one FILE");
+  if (offsetText.empty()) return fail(args.command, "--offset N is required");
+  std::string bytes;
+  if (!read_whole_file(files[0], &bytes)) return fail(args.command, "cannot read " + files[0]);
+  ChipState* chip = attach(args.command, state);
+  if (!chip) return kExitError;
+  uint32_t offset = 0, length = 0;
+  bool ok = parse_range(args.command, offsetText, std::to_string(bytes.size()), chip_size(chip), &offset, &length);
+  if (ok) chip_load(chip, offset, reinterpret_cast<const uint8_t*>(bytes.data()), length);
+  chip_detach(chip);
+  return ok ? kExitOk : kExitError;
+}
+
+int cmd_dump(Args& args) {
+  std::string state, offsetText, lengthText, outPath, error;
+  if (!scan_options(args,
+                    {{"--state", &state, nullptr, nullptr},
+                     {"--offset", &offsetText, nullptr, nullptr},
+                     {"--length", &lengthText, nullptr, nullptr},
+                     {"-o", &outPath, nullptr, nullptr}},
+                    nullptr, false, &error))
+    return fail(args.command, error);
+  ChipState* chip = attach(args.command, state);
+  if (!chip) return kExitError;
+  uint32_t offset = 0, length = 0;
+  if (!parse_range(args.command, offsetText, lengthText, chip_size(chip), &offset, &length)) {
+    chip_detach(chip);
+    return kExitError;
+  }
+  FILE* out = outPath.empty() ? stdout : std::fopen(outPath.c_str(), "wb");
+  if (!out) {
+    chip_detach(chip);
+    return fail(args.command, "cannot create " + outPath);
+  }
+  bool ok = std::fwrite(chip_contents(chip) + offset, 1, length, out) == length;
+  ok = (out == stdout ? std::fflush(out) : std::fclose(out)) == 0 && ok;
+  chip_detach(chip);
+  if (!ok) return fail(args.command, "write error");
+  return kExitOk;
+}
+
+int cmd_compare(Args& args) {
+  std::string state, offsetText, error;
+  std::vector<std::string> files;
+  if (!scan_options(args, {{"--state", &state, nullptr, nullptr}, {"--offset", &offsetText, nullptr, nullptr}},
+                    &files, false, &error))
+    return fail(args.command, error);
+  if (files.size() != 1) return fail(args.command, "expected exactly one FILE");
+  std::string bytes;
+  if (!read_whole_file(files[0], &bytes)) return fail(args.command, "cannot read " + files[0]);
+  ChipState* chip = attach(args.command, state);
+  if (!chip) return kExitError;
+  uint32_t offset = 0, length = 0;
+  if (!parse_range(args.command, offsetText, std::to_string(bytes.size()), chip_size(chip), &offset, &length)) {
+    chip_detach(chip);
+    return kExitError;
+  }
+  const uint8_t* flash = chip_contents(chip) + offset;
+  uint64_t differing = 0;
+  uint32_t first = 0;
+  for (uint32_t i = 0; i < length; ++i) {
+    if (flash[i] == static_cast<uint8_t>(bytes[i])) continue;
+    if (differing++ == 0) first = i;
+  }
+  int status = kExitOk;
+  if (differing == 0) {
+    std::printf("identical: %u bytes at 0x%06X\n", length, offset);
+  } else {
+    std::printf("differ at 0x%06X: flash 0x%02X, file 0x%02X (%" PRIu64 " of %u bytes differ)\n", offset + first,
+                flash[first], static_cast<uint8_t>(bytes[first]), differing, length);
+    status = kExitDiffer;
+  }
+  chip_detach(chip);
+  return status;
+}
+
+int cmd_regs(Args& args) {
+  std::string state, error;
+  if (!scan_options(args, {{"--state", &state, nullptr, nullptr}}, nullptr, false, &error))
+    return fail(args.command, error);
+  ChipState* chip = attach(args.command, state);
+  if (!chip) return kExitError;
+  std::string text = chip_describe(chip);
+  chip_detach(chip);
+  std::fputs(text.c_str(), stdout);
+  if (!text.empty() && text.back() != '\n') std::fputc('\n', stdout);
+  return kExitOk;
+}
+
+int cmd_set(Args& args) {
+  std::string state, statusText, configText, error;
+  if (!scan_options(args,
+                    {{"--state", &state, nullptr, nullptr},
+                     {"--status", &statusText, nullptr, nullptr},
+                     {"--config", &configText, nullptr, nullptr}},
+                    nullptr, false, &error))
+    return fail(args.command, error);
+  int status = -1, configValue = -1;
+  uint32_t value = 0;
+  if (!statusText.empty()) {
+    if (!parse_u32(statusText, &value) || value > 0xFF) return fail(args.command, "--status: expected a byte value");
+    status = static_cast<int>(value);
+  }
+  if (!configText.empty()) {
+    if (!parse_u32(configText, &value) || value > 0xFF) return fail(args.command, "--config: expected a byte value");
+    configValue = static_cast<int>(value);
+  }
+  ChipState* chip = attach(args.command, state);
+  if (!chip) return kExitError;
+  chip_set_registers(chip, status, configValue);
+  chip_detach(chip);
+  return kExitOk;
+}
+
+int cmd_summary(Args& args) {
+  std::string state, error;
+  if (!scan_options(args, {{"--state", &state, nullptr, nullptr}}, nullptr, false, &error))
+    return fail(args.command, error);
+  if (state.empty()) return fail(args.command, "--state DIR is required");
+  flashsim::RunCounters run, total;
+  flashsim::read_summary(state, &run, &total);  // a chip nobody ran on has all zeros
+  std::printf("last run:\n");
+  print_counters(stdout, "  ", run);
+  std::printf("totals:\n");
+  print_counters(stdout, "  ", total);
+  return kExitOk;
+}
+
+int cmd_profiles(Args& args) {
+  std::string error;
+  if (!scan_options(args, {}, nullptr, false, &error)) return fail(args.command, error);
+  for (const std::string& name : chip_profile_names()) {
+    ChipProfile profile;
+    if (!chip_profile_by_name(name, &profile)) continue;
+    std::printf("%-10s %8u KiB  JEDEC %02X %02X %02X\n", name.c_str(), profile.sizeBytes / 1024, profile.jedecId[0],
+                profile.jedecId[1], profile.jedecId[2]);
+  }
+  return kExitOk;
+}
+
+}  // namespace tool

@@ -1,0 +1,219 @@
+// flashsim run: a program started with libflashsim.so loaded and configured.
+#include <limits.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "../shim/flashsim_env.h"
+#include "../shim/run_summary.h"
+#include "chip_model.h"
+#include "tool.h"
+
+extern char** environ;
+
+namespace tool {
+
+void print_counters(FILE* out, const char* indent, const flashsim::RunCounters& c);
+
+namespace {
+
+std::vector<std::string> split_words(const std::string& text) {
+  std::vector<std::string> words;
+  size_t pos = 0;
+  while ((pos = text.find_first_not_of(" \t", pos)) != std::string::npos) {
+    size_t end = text.find_first_of(" \t", pos);
+    if (end == std::string::npos) end = text.size();
+    words.push_back(text.substr(pos, end - pos));
+    pos = end;
+  }
+  return words;
+}
+
+std::string absolute(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  char cwd[PATH_MAX];
+  if (!::getcwd(cwd, sizeof cwd)) return path;
+  return std::string(cwd) + "/" + path;
+}
+
+// libflashsim.so beside this executable, found through /proc/self/exe
+// (which qemu-user also answers with the emulated program's path).
+std::string default_library() {
+  char self[PATH_MAX];
+  ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length <= 0) return "libflashsim.so";
+  std::string path(self, static_cast<size_t>(length));
+  size_t slash = path.rfind('/');
+  return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/libflashsim.so";
+}
+
+struct Removal {
+  std::string dir;
+  ~Removal() {
+    if (dir.empty()) return;
+    const char* const files[] = {"contents.bin", "profile.txt", "state.bin", flashsim::kSummaryFileName,
+                                 "spidev-settings"};
+    for (const char* name : files) ::unlink((dir + "/" + name).c_str());
+    ::rmdir(dir.c_str());
+  }
+};
+
+// The environment the program gets: ours without any FLASHSIM_* from an
+// outer run, plus this run's configuration.
+std::vector<std::string> child_environment(const std::vector<std::string>& settings, const std::string& preload) {
+  std::vector<std::string> env;
+  std::string oldPreload;
+  for (char** entry = environ; *entry; ++entry) {
+    std::string text = *entry;
+    if (text.compare(0, 9, "FLASHSIM_") == 0) continue;
+    if (text.compare(0, 11, "LD_PRELOAD=") == 0 && !preload.empty()) {
+      oldPreload = text.substr(11);
+      continue;
+    }
+    env.push_back(text);
+  }
+  env.insert(env.end(), settings.begin(), settings.end());
+  if (!preload.empty()) env.push_back("LD_PRELOAD=" + preload + (oldPreload.empty() ? "" : ":" + oldPreload));
+  return env;
+}
+
+std::vector<char*> c_strings(std::vector<std::string>& words) {
+  std::vector<char*> pointers;
+  for (auto& word : words) pointers.push_back(&word[0]);
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+}  // namespace
+
+int cmd_run(Args& args) {
+  std::string state, device, trace, errnoText, absent, powerCut, bufsiz, overhead, lib, emulator, failEvery, error;
+  bool summary = false, welStuck = false, wipStuck = false, realtime = false;
+  std::vector<std::string> failMsg, failMsgs, failOpcode, failSetup;
+  std::vector<OptionSpec> specs = {
+      {"--state", &state, nullptr, nullptr},           {"--device", &device, nullptr, nullptr},
+      {"--trace", &trace, nullptr, nullptr},           {"--summary", nullptr, nullptr, &summary},
+      {"--fail-msg", nullptr, &failMsg, nullptr},      {"--fail-msgs", nullptr, &failMsgs, nullptr},
+      {"--fail-every", &failEvery, nullptr, nullptr},  {"--errno", &errnoText, nullptr, nullptr},
+      {"--fail-opcode", nullptr, &failOpcode, nullptr}, {"--fail-setup", nullptr, &failSetup, nullptr},
+      {"--wel-stuck", nullptr, nullptr, &welStuck},    {"--wip-stuck", nullptr, nullptr, &wipStuck},
+      {"--absent", &absent, nullptr, nullptr},         {"--power-cut", &powerCut, nullptr, nullptr},
+      {"--bufsiz", &bufsiz, nullptr, nullptr},         {"--realtime", nullptr, nullptr, &realtime},
+      {"--overhead-ns", &overhead, nullptr, nullptr},  {"--lib", &lib, nullptr, nullptr},
+      {"--emulator", &emulator, nullptr, nullptr},
+  };
+  std::vector<std::string> stray;
+  if (!scan_options(args, specs, &stray, true, &error)) return fail(args.command, error);
+  if (!stray.empty()) return fail(args.command, "put the command after --: " + stray[0]);
+  std::vector<std::string> command(args.words.begin() + static_cast<long>(args.next), args.words.end());
+  if (command.empty()) return fail(args.command, "no command to run (flashsim run [options] -- COMMAND ...)");
+
+  // The fault words, checked here with the parser the library will use.
+  std::vector<std::string> faultWords;
+  for (const auto& n : failMsg) faultWords.push_back("fail-msg=" + n);
+  for (const auto& range : failMsgs) faultWords.push_back("fail-msgs=" + range);
+  for (const auto& op : failOpcode) faultWords.push_back("fail-opcode=" + op);
+  for (const auto& name : failSetup) faultWords.push_back("fail-setup=" + name);
+  if (!failEvery.empty()) faultWords.push_back("fail-every=" + failEvery);
+  if (!errnoText.empty()) faultWords.push_back("errno=" + errnoText);
+  if (welStuck) faultWords.push_back("wel-stuck");
+  if (wipStuck) faultWords.push_back("wip-stuck");
+  if (!absent.empty()) faultWords.push_back("absent=" + absent);
+  if (!powerCut.empty()) faultWords.push_back("power-cut=" + powerCut);
+  flashsim::FaultPlan plan;
+  std::string faults;
+  for (const auto& word : faultWords) {
+    if (!flashsim::apply_fault_word(word, &plan, &error)) return fail(args.command, error);
+    faults += (faults.empty() ? "" : " ") + word;
+  }
+  uint64_t number = 0;
+  if (!bufsiz.empty() && (!flashsim::parse_number(bufsiz, &number) || number == 0 || number > 0x7FFFFFFF))
+    return fail(args.command, "--bufsiz: expected a size from 1: " + bufsiz);
+  if (!overhead.empty() && !flashsim::parse_number(overhead, &number))
+    return fail(args.command, "--overhead-ns: expected a number: " + overhead);
+
+  // No state given: the one in the environment, else a throwaway default chip.
+  Removal throwaway;
+  if (state.empty()) {
+    const char* inherited = std::getenv(FLASHSIM_ENV_STATE);
+    if (inherited && *inherited) state = inherited;
+  }
+  if (state.empty()) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/flashsim-run-XXXXXX";
+    std::vector<char> buffer(templ.begin(), templ.end());
+    buffer.push_back('\0');
+    if (!::mkdtemp(buffer.data())) return fail(args.command, "cannot make a temporary chip in " + templ);
+    state = buffer.data();
+    throwaway.dir = state;
+    if (!chip_create(state, "default", 0xFF, "", {}, &error)) return fail(args.command, error);
+  } else if (plan.absentLevel < 0) {
+    ChipState* chip = chip_attach(state, ChipFaults{false, false}, &error);
+    if (!chip) return fail(args.command, "no chip in " + state + ": " + error + " (flashsim create first)");
+    chip_detach(chip);
+  }
+  state = absolute(state);
+  flashsim::update_summary(state, [](flashsim::RunCounters* run, flashsim::RunCounters*) {
+    *run = flashsim::RunCounters();
+  });
+
+  std::vector<std::string> settings = {std::string(FLASHSIM_ENV_STATE "=") + state};
+  if (!device.empty()) settings.push_back(std::string(FLASHSIM_ENV_DEVICE "=") + device);
+  if (!trace.empty()) settings.push_back(std::string(FLASHSIM_ENV_TRACE "=") + absolute(trace));
+  if (realtime) settings.push_back(FLASHSIM_ENV_REALTIME "=1");
+  if (!bufsiz.empty()) settings.push_back(std::string(FLASHSIM_ENV_BUFSIZ "=") + bufsiz);
+  if (!overhead.empty()) settings.push_back(std::string(FLASHSIM_ENV_OVERHEAD "=") + overhead);
+  if (!faults.empty()) settings.push_back(std::string(FLASHSIM_ENV_FAULTS "=") + faults);
+
+  std::string library = absolute(lib.empty() ? default_library() : lib);
+  if (::access(library.c_str(), R_OK) != 0) return fail(args.command, "cannot read the library " + library);
+  std::vector<std::string> argv = split_words(emulator);
+  bool emulated = !argv.empty();
+  if (emulated) {
+    // The emulator itself must not load a library built for its guest.
+    argv.push_back("-E");
+    argv.push_back("LD_PRELOAD=" + library);
+  }
+  argv.insert(argv.end(), command.begin(), command.end());
+  std::vector<std::string> env = child_environment(settings, emulated ? "" : library);
+
+  // Like system(): the terminal's interrupt is for the program, and we report.
+  struct sigaction ignore {}, oldInt {}, oldQuit {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGINT, &ignore, &oldInt);
+  sigaction(SIGQUIT, &ignore, &oldQuit);
+  std::fflush(nullptr);
+  pid_t child = ::fork();
+  if (child < 0) return fail(args.command, std::string("fork: ") + std::strerror(errno));
+  if (child == 0) {
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGQUIT, &oldQuit, nullptr);
+    std::vector<char*> argPointers = c_strings(argv);
+    std::vector<char*> envPointers = c_strings(env);
+    ::execvpe(argPointers[0], argPointers.data(), envPointers.data());
+    std::fprintf(stderr, "flashsim run: cannot run %s: %s\n", argv[0].c_str(), std::strerror(errno));
+    ::_exit(127);
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  sigaction(SIGINT, &oldInt, nullptr);
+  sigaction(SIGQUIT, &oldQuit, nullptr);
+  int exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+
+  if (summary) {
+    flashsim::RunCounters run, total;
+    flashsim::read_summary(state, &run, &total);
+    std::fprintf(stderr, "flashsim summary of this run:\n");
+    print_counters(stderr, "  ", run);
+  }
+  return exitStatus;
+}
+
+}  // namespace tool

@@ -1,0 +1,55 @@
+// The flashsim command: sub-commands and the little argument scanner they share.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tool {
+
+constexpr int kExitOk = 0;
+constexpr int kExitDiffer = 1;  // compare: the bytes differ
+constexpr int kExitError = 2;   // usage or set-up error
+
+// Walks argv; options take their value from the next word or after '='.
+struct Args {
+  std::vector<std::string> words;
+  size_t next = 0;
+  std::string command;  // for messages
+
+  bool done() const { return next >= words.size(); }
+  const std::string& peek() const { return words[next]; }
+  // If the current word is option `name` (alone or as name=value), consumes it
+  // and its value into *value; false when it is another word.
+  bool take_value(const char* name, std::string* value, std::string* error);
+  bool take_flag(const char* name);
+};
+
+// One option a command understands: a value (the last one wins), a list of
+// values (the option may repeat) or a flag.
+struct OptionSpec {
+  const char* name;
+  std::string* value;
+  std::vector<std::string>* many;
+  bool* flag;
+};
+
+// Consumes the options in `specs` and the positional words; stops after "--"
+// when `stopAtDashDash`, leaving the rest in args. False with *error set on an
+// unknown option or a missing value.
+bool scan_options(Args& args, const std::vector<OptionSpec>& specs, std::vector<std::string>* positional,
+                  bool stopAtDashDash, std::string* error);
+
+int fail(const std::string& command, const std::string& message);  // prints, returns kExitError
+bool parse_u32(const std::string& text, uint32_t* value);
+
+int cmd_create(Args& args);
+int cmd_load(Args& args);
+int cmd_dump(Args& args);
+int cmd_compare(Args& args);
+int cmd_regs(Args& args);
+int cmd_set(Args& args);
+int cmd_summary(Args& args);
+int cmd_profiles(Args& args);
+int cmd_run(Args& args);
+
+}  // namespace tool
