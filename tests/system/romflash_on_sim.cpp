@@ -33,3 +33,69 @@ Lines setup_lines(const std::string& mode, const std::string& bits, const std::s
           "ioctl WR_MAX_SPEED_HZ " + speed + " ok",
           "ioctl RD_MAX_SPEED_HZ " + speed + " ok"};
 }
+
+namespace {
+
+std::string frame_address(const Lines& txWords) {
+  // txWords: "seg", LEN, "tx", opcode, a2, a1, a0, ...
+  return txWords.size() >= 7 ? txWords[4] + txWords[5] + txWords[6] : "?";
+}
+
+std::string describe_message(const Lines& block) {
+  bool failed = block[0].find(" fail") != std::string::npos;
+  Lines tx = block.size() > 1 ? split_words(block[1]) : Lines{};
+  Lines rx = block.size() > 2 ? split_words(block[2]) : Lines{};
+  std::string opcode = tx.size() >= 4 ? tx[3] : "";
+  std::string rxLength = rx.size() >= 2 ? rx[1] : "0";
+  std::string text;
+  if (opcode == "06") text = "WREN";
+  else if (opcode == "04") text = "WRDI";
+  else if (opcode == "05") text = "RDSR" + (rx.size() >= 4 && !failed ? " " + rx[3] : std::string());
+  else if (opcode == "02") text = "PP " + frame_address(tx);
+  else if (opcode == "D8") text = "SE " + frame_address(tx);
+  else if (opcode == "0B") text = "FREAD " + frame_address(tx) + " " + rxLength;
+  else if (opcode == "03") text = "READ " + frame_address(tx) + " " + rxLength;
+  else text = block.size() > 1 ? block[1] : block[0];
+  return failed ? text + " fail" : text;
+}
+
+}  // namespace
+
+Lines wire_summary(const Lines& messageLines) {
+  Lines summary;
+  Lines block;
+  auto flush = [&] {
+    if (block.empty()) return;
+    std::string entry = describe_message(block);
+    bool statusRead = entry.rfind("RDSR", 0) == 0 && entry.find("fail") == std::string::npos;
+    if (statusRead && !summary.empty() && summary.back().rfind("RDSR", 0) == 0 &&
+        summary.back().find("fail") == std::string::npos) {
+      summary.back() = entry;
+    } else {
+      summary.push_back(entry);
+    }
+    block.clear();
+  };
+  for (const auto& line : messageLines) {
+    if (line.rfind("msg", 0) == 0) flush();
+    block.push_back(line);
+  }
+  flush();
+  return summary;
+}
+
+std::string pattern_bytes(size_t count, unsigned seed) {
+  std::string bytes(count, '\0');
+  uint32_t state = seed * 2654435761u + 12345u;
+  for (auto& byte : bytes) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 16);
+  }
+  return bytes;
+}
+
+unsigned byte_sum(const std::string& bytes) {
+  unsigned sum = 0;
+  for (unsigned char byte : bytes) sum += byte;
+  return sum & 0xFFFF;
+}

@@ -80,6 +80,17 @@ class RomflashOnSim : public ::testing::Test {
   int runs = 0;
 };
 
+// The messages of a trace in short form, one entry each: "WREN", "PP 000100",
+// "SE 010000", "FREAD 000000 256", "READ 001000 44"; a run of status reads
+// becomes one "RDSR 00" with the last value read. A failed message ends in " fail".
+Lines wire_summary(const Lines& messageLines);
+
+// `count` bytes of a repeatable pseudo-random pattern.
+std::string pattern_bytes(size_t count, unsigned seed = 1);
+
+// The 16-bit byte sum, computed here independently of the program.
+unsigned byte_sum(const std::string& bytes);
+
 // The usage text, as romflash writes it to standard error.
 std::string usage_text(const std::string& programName = "romflash");
 
