@@ -2,6 +2,9 @@
 #include "chip_fixture.h"
 
 #include <fstream>
+#include <functional>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <iterator>
 
 namespace {
@@ -81,16 +84,37 @@ TEST_F(ChipPersistence, HandWrittenStateIsReadTheSameOnEveryHost) {
   EXPECT_EQ(at(0x3000), 0x00);
 }
 
-using ChipPowerCut = ChipTest;
+// The power is cut inside a child process that dies at once, as the shim's host
+// process does; the test then attaches afresh, as the next process would.
+class ChipPowerCut : public ChipTest {
+ protected:
+  void cut_after(const std::function<void()>& scenario) {
+    chip_detach(chip_);
+    chip_ = nullptr;
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      std::string error;
+      chip_ = chip_attach(dir_, ChipFaults{false, false}, &error);
+      if (!chip_) _exit(2);
+      scenario();
+      chip_power_cut(chip_);
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    attach();
+  }
+};
 
 TEST_F(ChipPowerCut, HalfwayPageProgramLeavesTheFirstHalfProgrammed) {
   create();
-  wren();
-  xfer(page_program_frame(0x000200, Bytes(256, 0x00)));
-  chip_advance_ns(chip_, 350000);
-  chip_power_cut(chip_);
-  chip_ = nullptr;  // the process dies here; the next one attaches afresh
-  attach();
+  cut_after([this] {
+    wren();
+    xfer(page_program_frame(0x000200, Bytes(256, 0x00)));
+    chip_advance_ns(chip_, 350000);
+  });
   EXPECT_EQ(status(), 0x00);
   EXPECT_EQ(read(0x00027F, 2), (Bytes{0x00, 0xFF}));
   EXPECT_EQ(at(0x200), 0x00);
@@ -99,12 +123,11 @@ TEST_F(ChipPowerCut, HalfwayPageProgramLeavesTheFirstHalfProgrammed) {
 
 TEST_F(ChipPowerCut, QuarterWayEraseLeavesTheLeadingQuarterErased) {
   create("small", {}, 0x00);
-  wren();
-  xfer({0x20, 0x00, 0x30, 0x00});
-  chip_advance_ns(chip_, 45000000 / 4);
-  chip_power_cut(chip_);
-  chip_ = nullptr;
-  attach();
+  cut_after([this] {
+    wren();
+    xfer({0x20, 0x00, 0x30, 0x00});
+    chip_advance_ns(chip_, 45000000 / 4);
+  });
   EXPECT_EQ(read(0x0033FF, 2), (Bytes{0xFF, 0x00}));
   EXPECT_EQ(at(0x3000), 0xFF);
   EXPECT_EQ(at(0x3FFF), 0x00);
