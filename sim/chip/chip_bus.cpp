@@ -178,7 +178,8 @@ uint8_t rdid_byte(const ChipProfile& p, uint64_t j) {
 
 void settle(ChipState* chip) {
   PendingOp& op = chip->st.pending;
-  if (op.kind == kPendNone || pending_running(chip)) return;
+  // A stuck operation never ends: its data never lands and WEL stays set.
+  if (op.kind == kPendNone || pending_running(chip) || chip->stuckBusy) return;
   apply(chip, op, op.length);
   op.kind = kPendNone;
   drop_wel(chip);
