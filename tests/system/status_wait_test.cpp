@@ -21,7 +21,7 @@ TEST_F(StatusWait, IdleChipEndsTheWipWaitAfterOneReadWithoutSleeping) {
 }
 
 TEST_F(StatusWait, ZeroTimeoutReportsAtOnceWithoutTraffic) {
-  for (Lines args : {Lines{"-o", "RDSR_WEL", "0"}, Lines{"-o", "RDSR_WEL", "-d", device}}) {
+  for (Lines args : {Lines{"-d", device, "-o", "RDSR_WEL", "0"}, Lines{"-o", "RDSR_WEL", "-d", device}}) {
     ProcessResult run = romflash(args);
     EXPECT_EQ(run.exitStatus, 11);
     EXPECT_EQ(run.err, "\n  ERROR: Check RDSR TIME OUT:0 msec)\n");
