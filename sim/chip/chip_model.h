@@ -35,7 +35,9 @@ struct ChipProfile {
 bool chip_profile_by_name(const std::string& name, ChipProfile* out);
 std::vector<std::string> chip_profile_names();
 
-// Per-run misbehaviour, not persisted.
+// Per-run misbehaviour, not persisted. welNeverSets: WREN is ignored. wipNeverClears: an
+// operation started in this run hangs (WIP and WEL stay set, nothing lands) until a later
+// attachment without the fault lets it finish by device time.
 struct ChipFaults { bool welNeverSets; bool wipNeverClears; };
 
 struct ChipState;   // opaque: one attached, persistent chip

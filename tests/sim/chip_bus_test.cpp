@@ -158,16 +158,19 @@ TEST_F(ChipWriteEnable, WelNeverSetsFaultIgnoresWren) {
   EXPECT_EQ(status(), 0x00);
 }
 
-TEST_F(ChipWriteEnable, WipNeverClearsFaultKeepsTheChipBusy) {
+TEST_F(ChipWriteEnable, WipNeverClearsFaultHangsTheOperationForThisRunOnly) {
   create();
   reattach(ChipFaults{false, true});
   wren();
   xfer(page_program_frame(0, {0x00}));
   chip_advance_ns(chip_, 10 * kPageNs);
-  EXPECT_EQ(status(), 0x01);
+  EXPECT_EQ(status(), 0x03);
+  EXPECT_EQ(at(0), 0xFF);
+  xfer({0x04});
+  EXPECT_EQ(status(), 0x03);
+  reattach();
+  EXPECT_EQ(status(), 0x00);
   EXPECT_EQ(at(0), 0x00);
-  wren();
-  EXPECT_EQ(status(), 0x01);
 }
 
 using ChipPowerDown = ChipTest;
