@@ -1,14 +1,32 @@
 #include "sim_run.h"
 
 #include <cstdio>
+#include <cstdlib>
+
+#ifndef ROMFLASH_BIN_DEFAULT
+#define ROMFLASH_BIN_DEFAULT "romflash"
+#endif
+#ifndef FLASHSIM_BIN_DEFAULT
+#define FLASHSIM_BIN_DEFAULT "flashsim"
+#endif
+#ifndef FLASHSIM_LIB_DEFAULT
+#define FLASHSIM_LIB_DEFAULT ""
+#endif
+#ifndef FLASHSIM_EMULATOR_DEFAULT
+#define FLASHSIM_EMULATOR_DEFAULT ""
+#endif
 
 const SimBinaries& sim_binaries() {
   static const SimBinaries binaries = [] {
+    // A sanitized program is loaded after the preloaded simulator library, which
+    // the address sanitizer's link-order check would otherwise refuse.
+    setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=1", 0);
+    setenv("UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1", 0);
     SimBinaries found;
-    found.romflash = env_or("ROMFLASH_BIN", "romflash");
-    found.flashsim = env_or("FLASHSIM_BIN", "flashsim");
-    found.lib = env_or("FLASHSIM_LIB", "");
-    found.emulator = split_words(env_or("FLASHSIM_EMULATOR", ""));
+    found.romflash = env_or("ROMFLASH_BIN", ROMFLASH_BIN_DEFAULT);
+    found.flashsim = env_or("FLASHSIM_BIN", FLASHSIM_BIN_DEFAULT);
+    found.lib = env_or("FLASHSIM_LIB", FLASHSIM_LIB_DEFAULT);
+    found.emulator = split_words(env_or("FLASHSIM_EMULATOR", FLASHSIM_EMULATOR_DEFAULT));
     return found;
   }();
   return binaries;
