@@ -16,7 +16,7 @@ if [ ${#need[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
 fi
 
-build=${BUILD_DIR:-build}
+build=${BUILD_DIR:-build-demo}
 echo "== building in $build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" --target romflash flashsim flashsim_tool >/dev/null
