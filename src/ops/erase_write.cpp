@@ -22,7 +22,7 @@ int erase_sectors(const ImagePages* run) {
   int failures = 0;
   while (eraseRemaining != 0) {
     if (attempt_sector_erase(eraseAddress) != 0) {
-      if (failures > PAGE_FAILURES_BEFORE_GIVING_UP) {
+      if (failures > FAILURES_BEFORE_GIVING_UP) {
         std::printf("\n");
         std::fputs("  Sector Erase Protocol retryout!!\n", stderr);
         return STATUS_FAIL;
@@ -63,15 +63,6 @@ int erase_and_write_image(const FlashCommand* command) {
 
   print_page_line(&run);
   if (!start_pages(&run)) return STATUS_FAIL;
-  while (run.remaining != 0) {
-    if (!refill_chunk(&run)) return STATUS_FAIL;
-    if (attempt_page(&run) == 0) {
-      finish_page(&run);
-    } else if (run.failures > PAGE_FAILURES_BEFORE_GIVING_UP) {
-      return give_up_page();
-    } else {
-      ++run.failures;
-    }
-  }
+  if (program_pages(&run, attempt_page) != 0) return STATUS_FAIL;
   return verify_image(&run);
 }

@@ -55,7 +55,8 @@ bool start_pages(ImagePages* run) {
   return true;
 }
 
-bool refill_chunk(ImagePages* run) {
+// Reads the next chunk when the last one is used up; false after the read error message.
+static bool refill_chunk(ImagePages* run) {
   if (run->chunkLeft != 0) return true;
   run->chunkLeft = std::min(run->remaining, READ_AHEAD_SIZE);
   if (std::fread(run->readAhead.get(), 1, run->chunkLeft, RunState.imageFile) < run->chunkLeft) {
@@ -89,6 +90,8 @@ int send_page(ImagePages* run) {
   return flash_transfer(&work, run->page.get(), 0);
 }
 
+namespace {
+
 void finish_page(ImagePages* run) {
   run->remaining -= run->pageLength;
   run->chunkLeft -= run->pageLength;
@@ -105,10 +108,22 @@ void finish_page(ImagePages* run) {
   run->failures = 0;
 }
 
-int give_up_page() {
-  std::printf("\n");
-  std::fputs("  Page Write Protocol retryout!!\n", stderr);
-  return STATUS_FAIL;
+}  // namespace
+
+int program_pages(ImagePages* run, int (*attempt)(ImagePages* run)) {
+  while (run->remaining != 0) {
+    if (!refill_chunk(run)) return STATUS_FAIL;
+    if (attempt(run) == 0) {
+      finish_page(run);
+    } else if (run->failures > FAILURES_BEFORE_GIVING_UP) {
+      std::printf("\n");
+      std::fputs("  Page Write Protocol retryout!!\n", stderr);
+      return STATUS_FAIL;
+    } else {
+      ++run->failures;
+    }
+  }
+  return 0;
 }
 
 int verify_image(const ImagePages* run) {

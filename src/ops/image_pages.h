@@ -24,7 +24,9 @@ struct ImagePages {
 };
 
 constexpr uint32_t PAGE_DATA_OFFSET = 4;
-constexpr int PAGE_FAILURES_BEFORE_GIVING_UP = 2;  // greater than this: the fourth failure
+// A page or sector gives up when an attempt fails with more failures than this
+// behind it: the fourth failure in a row.
+constexpr int FAILURES_BEFORE_GIVING_UP = 2;
 
 // Allocates the page buffer and measures RunState.imageFile; false (nothing
 // printed unless the file cannot be measured) when the run cannot start.
@@ -32,14 +34,13 @@ bool start_image(ImagePages* run, const FlashCommand* command);
 void print_page_line(const ImagePages* run);
 // Allocates the read-ahead buffer and sets the page counters; false when memory is short.
 bool start_pages(ImagePages* run);
-// Reads the next chunk when the last one is used up; false after the read error message.
-bool refill_chunk(ImagePages* run);
 void fill_page(ImagePages* run);
 uint8_t* page_data(ImagePages* run);
 // Sends the filled page with the programming command at the current address.
 int send_page(ImagePages* run);
-void finish_page(ImagePages* run);
-int give_up_page();
+// The page loop: each page gets up to four attempts in a row, made by `attempt`
+// (which fills the page); 0 when every page is done, else STATUS_FAIL.
+int program_pages(ImagePages* run, int (*attempt)(ImagePages* run));
 // The pause, the flash sum over the image's range and the comparison.
 int verify_image(const ImagePages* run);
 

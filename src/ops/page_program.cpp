@@ -26,15 +26,6 @@ int program_image(const FlashCommand* command) {
   print_page_line(&run);
   if (!start_pages(&run)) return STATUS_FAIL;
 
-  while (run.remaining != 0) {
-    if (!refill_chunk(&run)) return STATUS_FAIL;
-    if (attempt_page(&run) == 0) {
-      finish_page(&run);
-    } else if (run.failures > PAGE_FAILURES_BEFORE_GIVING_UP) {
-      return give_up_page();
-    } else {
-      ++run.failures;
-    }
-  }
+  if (program_pages(&run, attempt_page) != 0) return STATUS_FAIL;
   return verify_image(&run);
 }
