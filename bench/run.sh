@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Speed and memory figures of romflash on the simulated chip, printed, never
+# asserted. "device" is the simulated chip's clock: what the run would take on
+# silicon at that SPI clock with datasheet-typical program and erase times.
+# "wall" and "peak RSS" are this machine's cost of running it.
+#
+#   bench/run.sh            romflash alone
+#   bench/run.sh --flashrom also flashrom (Debian) writing the same image, for comparison
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${BUILD_DIR:-build-bench}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$build" --target romflash flashsim flashsim_tool >/dev/null
+romflash=$PWD/$build/src/romflash
+flashsim=$PWD/$build/sim/flashsim
+[ -x /usr/bin/time ] || { apt-get update -qq && apt-get install -y -qq time >/dev/null; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+head -c $((4 << 20)) /dev/urandom > "$work/4m.img"
+head -c $((16 << 20)) /dev/urandom > "$work/16m.img"
+
+printf '%-44s %10s %8s %8s %11s %9s\n' scenario device_s wall_s cpu_s peak_rss_kB messages
+# bench NAME PROFILE FILL -- COMMAND...: a fresh chip, one run, one line of figures.
+bench() {
+  local name=$1 profile=$2 fill=$3
+  shift 4
+  rm -rf "$work/chip"
+  "$flashsim" create --state "$work/chip" --profile "$profile" --fill "$fill"
+  /usr/bin/time -f '%e %U %M' -o "$work/time" \
+    "$flashsim" run --state "$work/chip" --summary -- "$@" >/dev/null 2>"$work/err" || {
+    echo "$name: failed" >&2; cat "$work/err" >&2; return 1; }
+  local device messages wall cpu rss
+  device=$(sed -n 's/^ *device time: *\([0-9.]*\) s/\1/p' "$work/err" | tail -n 1)
+  messages=$(sed -n 's/^ *messages: *\([0-9]*\)/\1/p' "$work/err" | tail -n 1)
+  read -r wall cpu rss < "$work/time"
+  printf '%-44s %10.3f %8.2f %8.2f %11s %9s\n' "$name" "$device" "$wall" "$cpu" "$rss" "$messages"
+}
+
+bench "romflash WRITE 4 MiB @16 MHz" default 0x00 -- \
+  "$romflash" -d /dev/spi0 -s 16000 -o WRITE 0 -f "$work/4m.img"
+bench "romflash WRITE 16 MiB @16 MHz" default 0x00 -- \
+  "$romflash" -d /dev/spi0 -s 16000 -o WRITE 0 -f "$work/16m.img"
+bench "romflash PP 4 MiB into erased flash @16 MHz" default 0xFF -- \
+  "$romflash" -d /dev/spi0 -s 16000 -o PP 0 -f "$work/4m.img"
+bench "romflash FREAD 16 MiB @16 MHz" default 0xFF -- \
+  "$romflash" -d /dev/spi0 -s 16000 -o FREAD 0 0x1000000 -w "$work/read.img"
+bench "romflash CHKSUM 16 MiB @16 MHz" default 0xFF -- \
+  "$romflash" -d /dev/spi0 -s 16000 -o CHKSUM 0 0x1000000
+
+if [ "${1:-}" = "--flashrom" ]; then
+  command -v flashrom >/dev/null || { apt-get update -qq && apt-get install -y -qq flashrom >/dev/null; }
+  bench "romflash WRITE 16 MiB @16 MHz (W25Q128)" w25q128 0x00 -- \
+    "$romflash" -d /dev/spi0 -s 16000 -o WRITE 0 -f "$work/16m.img"
+  bench "flashrom -w 16 MiB @16 MHz (W25Q128)" w25q128 0x00 -- \
+    flashrom -p linux_spi:dev=/dev/spi0,spispeed=16000 -w "$work/16m.img"
+fi
