@@ -41,7 +41,9 @@ std::string error_name(int number) {
   return name ? name : std::to_string(number);
 }
 
-unsigned long number(const std::string& text) { return std::strtoul(text.c_str(), nullptr, 0); }
+// 64 bits on every target: nanosecond spans of several seconds do not fit the
+// board's 32-bit unsigned long.
+uint64_t number(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 0); }
 
 std::vector<uint8_t> hex_bytes(const std::string& text) {
   std::vector<uint8_t> bytes;
