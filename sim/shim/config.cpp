@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 
@@ -16,7 +17,8 @@ namespace shim {
 namespace {
 
 Config* g_config = nullptr;
-pthread_once_t g_configOnce = PTHREAD_ONCE_INIT;
+std::atomic<int> g_configState{0};  // 0 unread, 1 being read, 2 ready
+pthread_mutex_t g_configLock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 
 std::string env_text(const char* name) {
   const char* value = std::getenv(name);
@@ -65,9 +67,25 @@ bool g_processCounted = false;
 
 }  // namespace
 
+const Config* config_if_ready() {
+  if (g_configState.load(std::memory_order_acquire) == 2) return g_config;
+  pthread_mutex_lock(&g_configLock);
+  if (g_configState.load(std::memory_order_relaxed) == 0) {
+    g_configState.store(1, std::memory_order_relaxed);
+    read_config();
+    g_configState.store(2, std::memory_order_release);
+  }
+  pthread_mutex_unlock(&g_configLock);
+  // Still 1 only on the thread reading it: something called from there (a
+  // sanitizer report opening /proc/self/exe, say) came back into a hook.
+  return g_configState.load(std::memory_order_acquire) == 2 ? g_config : nullptr;
+}
+
 const Config& config() {
-  pthread_once(&g_configOnce, read_config);
-  return *g_config;
+  const Config* cfg = config_if_ready();
+  if (cfg) return *cfg;
+  static const Config defaults;
+  return defaults;
 }
 
 void lock() { pthread_mutex_lock(&g_lock); }

@@ -22,6 +22,9 @@ struct Config {
 // Read from the environment once, on first use, never from a constructor:
 // the host program's allocator may not be ready while libraries load.
 const Config& config();
+// Null while this very thread is still reading it: a hook entered from there
+// must not treat anything as the device.
+const Config* config_if_ready();
 
 // The next definitions of what the library overrides (libc, or a sanitizer's
 // interceptor in front of it).

@@ -502,7 +502,11 @@ void let_go_of_device() {
 
 // ---------------------------------------------------------------- entry points
 
-bool is_device_path(const char* path) { return path && config().device == path; }
+bool is_device_path(const char* path) {
+  if (!path) return false;
+  const Config* cfg = config_if_ready();
+  return cfg && cfg->device == path;
+}
 
 bool is_device_fd(int fd) {
   if (fd < 0) return false;
