@@ -1,4 +1,5 @@
 // flashsim run: a program started with libflashsim.so loaded and configured.
+#include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -164,7 +165,13 @@ int cmd_run(Args& args) {
 
   std::vector<std::string> settings = {std::string(FLASHSIM_ENV_STATE "=") + state};
   if (!device.empty()) settings.push_back(std::string(FLASHSIM_ENV_DEVICE "=") + device);
-  if (!trace.empty()) settings.push_back(std::string(FLASHSIM_ENV_TRACE "=") + absolute(trace));
+  if (!trace.empty()) {
+    // Made here, so a trace path that cannot be written is an error now, not an empty trace later.
+    int fd = ::open(trace.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return fail(args.command, "cannot write the trace " + trace + ": " + std::strerror(errno));
+    ::close(fd);
+    settings.push_back(std::string(FLASHSIM_ENV_TRACE "=") + absolute(trace));
+  }
   if (realtime) settings.push_back(FLASHSIM_ENV_REALTIME "=1");
   if (!bufsiz.empty()) settings.push_back(std::string(FLASHSIM_ENV_BUFSIZ "=") + bufsiz);
   if (!overhead.empty()) settings.push_back(std::string(FLASHSIM_ENV_OVERHEAD "=") + overhead);

@@ -123,7 +123,7 @@ TEST_F(SimRun, BadOptionsAreRefusedBeforeAnythingRuns) {
       {"--errno", "ENOTANERROR"}, {"--fail-opcode", "0x100"}, {"--fail-opcode", "0x05:0"},
       {"--fail-setup", "WR_NOTHING"}, {"--absent", "7f"},     {"--power-cut", "-1"},
       {"--bufsiz", "0"},          {"--overhead-ns", "ten"},   {"--frobnicate"},
-      {"--lib", dir.file("missing.so")},
+      {"--lib", dir.file("missing.so")}, {"--trace", dir.file("no-dir/trace")},
   };
   for (const auto& options : refused) {
     ProcessResult run = client({"exit=3"}, options);
