@@ -1,5 +1,6 @@
 // flashsim run: a program started with libflashsim.so loaded and configured.
 #include <fcntl.h>
+#include <ftw.h>
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -53,14 +54,13 @@ std::string default_library() {
   return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/libflashsim.so";
 }
 
+int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
+
+// The throwaway chip of a run without a state directory, whatever files it grew.
 struct Removal {
   std::string dir;
   ~Removal() {
-    if (dir.empty()) return;
-    const char* const files[] = {"contents.bin", "profile.txt", "state.bin", flashsim::kSummaryFileName,
-                                 "spidev-settings"};
-    for (const char* name : files) ::unlink((dir + "/" + name).c_str());
-    ::rmdir(dir.c_str());
+    if (!dir.empty()) ::nftw(dir.c_str(), remove_entry, 8, FTW_DEPTH | FTW_PHYS);
   }
 };
 

@@ -117,6 +117,26 @@ TEST_F(SimRun, TheProgramsExitStatusOrSignalComesBack) {
   }
 }
 
+TEST_F(SimRun, WithoutAStateTheProgramGetsAThrowawayDefaultChip) {
+  const SimBinaries& bin = sim_binaries();
+  TempDir scratch;
+  Lines argv{"env", "-u", "FLASHSIM_STATE", "TMPDIR=" + scratch.path};
+  argv.insert(argv.end(), bin.emulator.begin(), bin.emulator.end());
+  argv.insert(argv.end(), {bin.flashsim, "run"});
+  if (!bin.lib.empty()) argv.insert(argv.end(), {"--lib", bin.lib});
+  if (emulated()) {
+    std::string words;
+    for (const auto& word : bin.emulator) words += (words.empty() ? "" : " ") + word;
+    argv.insert(argv.end(), {"--emulator", words});
+  }
+  argv.insert(argv.end(), {"--", spidev_client_path(), "/dev/spi0", "open", "msg=tx:9F,rx:3"});
+  ProcessResult run = run_process(argv);
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(out_lines(run), (Lines{"open ok", "msg ok 4: 01 20 18"}));
+  ProcessResult left = run_process({"ls", "-A", scratch.path});
+  EXPECT_EQ(left.out, "");  // the chip went with the run
+}
+
 TEST_F(SimRun, BadOptionsAreRefusedBeforeAnythingRuns) {
   const Lines refused[] = {
       {"--fail-msg", "0"},        {"--fail-msgs", "5-2"},     {"--fail-every", "x"},
