@@ -112,7 +112,13 @@ for preset in "${presets[@]}"; do
   fi
   case ${outcome[$preset]} in
     ok:*) ;;
-    *) any_failed=1 ;;
+    FAILED:*) any_failed=1 ;;
+    *)
+      # A configuration that never got to its tests counts as one failure,
+      # so the closing line cannot read "0 failed" for a broken build.
+      any_failed=1
+      total_failed=$((total_failed + 1))
+      ;;
   esac
   seconds[$preset]=$((SECONDS - start))
 done
