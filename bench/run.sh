@@ -10,11 +10,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${BUILD_DIR:-build-bench}
+scripts/install-packages.sh cmake ninja-build g++ time
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" --target romflash flashsim flashsim_tool >/dev/null
 romflash=$PWD/$build/src/romflash
 flashsim=$PWD/$build/sim/flashsim
-[ -x /usr/bin/time ] || { apt-get update -qq && apt-get install -y -qq time >/dev/null; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -50,7 +50,7 @@ bench "romflash CHKSUM 16 MiB @16 MHz" default 0xFF -- \
   "$romflash" -d /dev/spi0 -s 16000 -o CHKSUM 0 0x1000000
 
 if [ "${1:-}" = "--flashrom" ]; then
-  command -v flashrom >/dev/null || { apt-get update -qq && apt-get install -y -qq flashrom >/dev/null; }
+  scripts/install-packages.sh flashrom
   bench "romflash WRITE 16 MiB @16 MHz (W25Q128)" w25q128 0x00 -- \
     "$romflash" -d /dev/spi0 -s 16000 -o WRITE 0 -f "$work/16m.img"
   bench "flashrom -w 16 MiB @16 MHz (W25Q128)" w25q128 0x00 -- \

@@ -5,16 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-command -v cmake >/dev/null || need+=(cmake)
-command -v ninja >/dev/null || need+=(ninja-build)
-command -v g++ >/dev/null || need+=(g++)
-[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
-if [ ${#need[@]} -gt 0 ]; then
-  echo "== installing ${need[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
-fi
+scripts/install-packages.sh cmake ninja-build g++
 
 build=${BUILD_DIR:-build-demo}
 echo "== building in $build"

@@ -36,26 +36,6 @@ section() {
   printf '\n==== %s ====\n' "$*"
 }
 
-install_missing_packages() {
-  local missing=() pkg
-  for pkg in "${PACKAGES[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q '^install ok installed$'; then
-      missing+=("$pkg")
-    fi
-  done
-  if [ ${#missing[@]} -eq 0 ]; then
-    return 0
-  fi
-  section "installing ${missing[*]}"
-  local sudo=()
-  if [ "$(id -u)" -ne 0 ]; then
-    sudo=(sudo)
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -q &&
-    "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-}
-
 # Fills the PASSED/FAILED/SKIPPED counters of one configuration from CTest's log.
 count_results() {
   local log=$1 line total failed
@@ -72,7 +52,7 @@ count_results() {
   FAILED=$failed
 }
 
-if ! install_missing_packages; then
+if ! scripts/install-packages.sh "${PACKAGES[@]}"; then
   echo "test-all: could not install ${PACKAGES[*]}" >&2
   exit 1
 fi

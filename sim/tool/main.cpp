@@ -43,20 +43,20 @@ bool scan_options(Args& args, const std::vector<OptionSpec>& specs, std::vector<
       return true;
     }
     bool matched = false;
-    for (const OptionSpec& spec : specs) {
-      if (spec.flag) {
-        if (args.take_flag(spec.name)) {
-          *spec.flag = true;
+    for (const OptionSpec& option : specs) {
+      if (option.flag) {
+        if (args.take_flag(option.name)) {
+          *option.flag = true;
           matched = true;
           break;
         }
         continue;
       }
       std::string value;
-      if (!args.take_value(spec.name, &value, error)) continue;
+      if (!args.take_value(option.name, &value, error)) continue;
       if (!error->empty()) return false;
-      if (spec.many) spec.many->push_back(value);
-      if (spec.value) *spec.value = value;
+      if (option.many) option.many->push_back(value);
+      if (option.value) *option.value = value;
       matched = true;
       break;
     }

@@ -95,8 +95,8 @@ void read_back(int fd, const char* name, unsigned long request, const char* form
   std::printf("\n");
 }
 
-void message(int fd, const std::string& spec) {
-  std::vector<std::string> segmentSpecs = split(spec, ',');
+void message(int fd, const std::string& segmentsText) {
+  std::vector<std::string> segmentSpecs = split(segmentsText, ',');
   std::vector<spi_ioc_transfer> transfers(segmentSpecs.size());
   std::vector<std::vector<uint8_t>> txBuffers(segmentSpecs.size()), rxBuffers(segmentSpecs.size());
   std::memset(transfers.data(), 0, transfers.size() * sizeof(spi_ioc_transfer));
