@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include "flash/romflash.h"
 
 namespace {
@@ -15,11 +17,16 @@ uint32_t count_units(uint32_t size, unsigned shift) {
 // The image is measured by seeking to its end; a pipe cannot be, and an image
 // beyond 32 bits of size is no ROM image.
 bool measure_image(FILE* image, uint32_t* size) {
+  struct stat info;
   long end = -1;
-  if (std::fseek(image, 0, SEEK_END) == 0) end = std::ftell(image);
+  int problem = EISDIR;
+  if (fstat(fileno(image), &info) == 0 && !S_ISDIR(info.st_mode)) {
+    if (std::fseek(image, 0, SEEK_END) == 0) end = std::ftell(image);
+    problem = end < 0 ? errno : EFBIG;
+  }
   if (end < 0 || static_cast<unsigned long>(end) > 0xFFFFFFFFul) {
     std::fprintf(stderr, "ERROR: cannot take the size of the image file: %s\n",
-                 std::strerror(end < 0 ? errno : EFBIG));
+                 std::strerror(problem));
     return false;
   }
   std::rewind(image);

@@ -196,3 +196,17 @@ TEST_F(EraseAndWrite, ARunCutByPowerLossIsRecoveredByWritingAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+using UnsupportedImage = RomflashOnSim;
+
+TEST_F(UnsupportedImage, ADirectoryIsRefusedBeforeAnythingIsErased) {
+  ProcessResult run = romflash_on_device({"-o", "WRITE", "0", "-f", dir.path});
+  EXPECT_EQ(run.exitStatus, 11);
+  EXPECT_EQ(run.err, "ERROR: cannot take the size of the image file: Is a directory\n");
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(trace_of("msg"), Lines{});
+}
+
+}  // namespace
