@@ -45,10 +45,6 @@ int attempt_page(ImagePages* run) {
   return wait_write_done();
 }
 
-uint32_t sector_count(uint32_t size) {
-  return (size >> 16) + ((size & 0xFFFF) != 0 ? 1 : 0);
-}
-
 }  // namespace
 
 int erase_and_write_image(const FlashCommand* command) {
@@ -57,7 +53,7 @@ int erase_and_write_image(const FlashCommand* command) {
   std::printf("SPI Flash ROM Erase and Write: START ADRESS = 0x%06X / File Size = 0x%06X\n",
               command->address, run.fileSize);
   std::printf("Sector Size = %dKB / Erase %dsector\n", static_cast<int>(FLASH_SECTOR_SIZE >> 10),
-              static_cast<int>(sector_count(run.fileSize)));
+              static_cast<int>(count_units(run.fileSize, 16)));
   if (erase_sectors(&run) != 0) return STATUS_FAIL;
   std::printf("\n");
 

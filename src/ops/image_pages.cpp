@@ -10,10 +10,6 @@
 
 namespace {
 
-uint32_t count_units(uint32_t size, unsigned shift) {
-  return (size >> shift) + ((size & ((1u << shift) - 1)) != 0 ? 1 : 0);
-}
-
 // The image is measured by seeking to its end; a pipe cannot be, and an image
 // beyond 32 bits of size is no ROM image.
 bool measure_image(FILE* image, uint32_t* size) {
@@ -35,6 +31,10 @@ bool measure_image(FILE* image, uint32_t* size) {
 }
 
 }  // namespace
+
+uint32_t count_units(uint32_t size, unsigned shift) {
+  return (size >> shift) + ((size & ((1u << shift) - 1)) != 0 ? 1 : 0);
+}
 
 bool start_image(ImagePages* run, const FlashCommand* command) {
   run->command = command;

@@ -28,6 +28,9 @@ constexpr uint32_t PAGE_DATA_OFFSET = 4;
 // behind it: the fourth failure in a row.
 constexpr int FAILURES_BEFORE_GIVING_UP = 2;
 
+// How many units of 2^shift bytes an image of this size covers, the last one partly.
+uint32_t count_units(uint32_t size, unsigned shift);
+
 // Allocates the page buffer and measures RunState.imageFile; false (nothing
 // printed unless the file cannot be measured) when the run cannot start.
 bool start_image(ImagePages* run, const FlashCommand* command);
