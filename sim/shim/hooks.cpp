@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <type_traits>
 
 #include "shim.h"
 
@@ -140,108 +141,87 @@ void after_real_sleep() { shim::realtime_sync(); }
 
 // ---------------------------------------------------------------- opening
 
-int flashsim_open(const char* path, int flags, ...) {
-  unsigned mode = 0;
-  if (takes_mode(flags)) {
-    va_list args;
-    va_start(args, flags);
-    mode = va_arg(args, unsigned);
-    va_end(args);
+// The mode argument is there only when the flags create a file.
+#define FLASHSIM_READ_MODE(flags, mode)  \
+  unsigned mode = 0;                     \
+  if (takes_mode(flags)) {               \
+    va_list modeArgs;                    \
+    va_start(modeArgs, flags);           \
+    mode = va_arg(modeArgs, unsigned);   \
+    va_end(modeArgs);                    \
   }
-  int claimed = claim_path(AT_FDCWD, path, flags);
+
+namespace {
+
+// Claims the path for the simulator, or hands the call on unchanged to the
+// C library's function of that name.
+template <typename Real, typename... Rest>
+int claim_or_pass(const char* name, int dirfd, const char* path, int flags, Rest... rest) {
+  int claimed = claim_path(dirfd, path, flags);
   if (claimed != -2) return claimed;
-  static OpenFunction real = next<OpenFunction>("open");
-  return real ? real(path, flags, mode) : missing();
+  Real real = next<Real>(name);
+  if (!real) return missing();
+  if constexpr (std::is_same_v<Real, OpenFunction> || std::is_same_v<Real, Open2Function>) {
+    return real(path, flags, rest...);
+  } else {
+    return real(dirfd, path, flags, rest...);
+  }
+}
+
+FILE* claim_stream_or_pass(const char* name, const char* path, const char* mode) {
+  if (FILE* claimed = claim_stream(path, mode)) return claimed;
+  FopenFunction real = next<FopenFunction>(name);
+  if (!real) {
+    errno = ENOSYS;
+    return nullptr;
+  }
+  return real(path, mode);
+}
+
+}  // namespace
+
+int flashsim_open(const char* path, int flags, ...) {
+  FLASHSIM_READ_MODE(flags, mode)
+  return claim_or_pass<OpenFunction>("open", AT_FDCWD, path, flags, mode);
 }
 
 int flashsim_open64(const char* path, int flags, ...) {
-  unsigned mode = 0;
-  if (takes_mode(flags)) {
-    va_list args;
-    va_start(args, flags);
-    mode = va_arg(args, unsigned);
-    va_end(args);
-  }
-  int claimed = claim_path(AT_FDCWD, path, flags);
-  if (claimed != -2) return claimed;
-  static OpenFunction real = next<OpenFunction>("open64");
-  return real ? real(path, flags, mode) : missing();
+  FLASHSIM_READ_MODE(flags, mode)
+  return claim_or_pass<OpenFunction>("open64", AT_FDCWD, path, flags, mode);
 }
 
 int flashsim_openat(int dirfd, const char* path, int flags, ...) {
-  unsigned mode = 0;
-  if (takes_mode(flags)) {
-    va_list args;
-    va_start(args, flags);
-    mode = va_arg(args, unsigned);
-    va_end(args);
-  }
-  int claimed = claim_path(dirfd, path, flags);
-  if (claimed != -2) return claimed;
-  static OpenAtFunction real = next<OpenAtFunction>("openat");
-  return real ? real(dirfd, path, flags, mode) : missing();
+  FLASHSIM_READ_MODE(flags, mode)
+  return claim_or_pass<OpenAtFunction>("openat", dirfd, path, flags, mode);
 }
 
 int flashsim_openat64(int dirfd, const char* path, int flags, ...) {
-  unsigned mode = 0;
-  if (takes_mode(flags)) {
-    va_list args;
-    va_start(args, flags);
-    mode = va_arg(args, unsigned);
-    va_end(args);
-  }
-  int claimed = claim_path(dirfd, path, flags);
-  if (claimed != -2) return claimed;
-  static OpenAtFunction real = next<OpenAtFunction>("openat64");
-  return real ? real(dirfd, path, flags, mode) : missing();
+  FLASHSIM_READ_MODE(flags, mode)
+  return claim_or_pass<OpenAtFunction>("openat64", dirfd, path, flags, mode);
 }
 
 int flashsim_open_2(const char* path, int flags) {
-  int claimed = claim_path(AT_FDCWD, path, flags);
-  if (claimed != -2) return claimed;
-  static Open2Function real = next<Open2Function>("__open_2");
-  return real ? real(path, flags) : missing();
+  return claim_or_pass<Open2Function>("__open_2", AT_FDCWD, path, flags);
 }
 
 int flashsim_open64_2(const char* path, int flags) {
-  int claimed = claim_path(AT_FDCWD, path, flags);
-  if (claimed != -2) return claimed;
-  static Open2Function real = next<Open2Function>("__open64_2");
-  return real ? real(path, flags) : missing();
+  return claim_or_pass<Open2Function>("__open64_2", AT_FDCWD, path, flags);
 }
 
 int flashsim_openat_2(int dirfd, const char* path, int flags) {
-  int claimed = claim_path(dirfd, path, flags);
-  if (claimed != -2) return claimed;
-  static OpenAt2Function real = next<OpenAt2Function>("__openat_2");
-  return real ? real(dirfd, path, flags) : missing();
+  return claim_or_pass<OpenAt2Function>("__openat_2", dirfd, path, flags);
 }
 
 int flashsim_openat64_2(int dirfd, const char* path, int flags) {
-  int claimed = claim_path(dirfd, path, flags);
-  if (claimed != -2) return claimed;
-  static OpenAt2Function real = next<OpenAt2Function>("__openat64_2");
-  return real ? real(dirfd, path, flags) : missing();
+  return claim_or_pass<OpenAt2Function>("__openat64_2", dirfd, path, flags);
 }
 
 FILE* flashsim_fopen(const char* path, const char* mode) {
-  if (FILE* claimed = claim_stream(path, mode)) return claimed;
-  static FopenFunction real = next<FopenFunction>("fopen");
-  if (!real) {
-    errno = ENOSYS;
-    return nullptr;
-  }
-  return real(path, mode);
+  return claim_stream_or_pass("fopen", path, mode);
 }
 
 FILE* flashsim_fopen64(const char* path, const char* mode) {
-  if (FILE* claimed = claim_stream(path, mode)) return claimed;
-  static FopenFunction real = next<FopenFunction>("fopen64");
-  if (!real) {
-    errno = ENOSYS;
-    return nullptr;
-  }
-  return real(path, mode);
+  return claim_stream_or_pass("fopen64", path, mode);
 }
 
 // ---------------------------------------------------------------- the descriptor
