@@ -32,12 +32,6 @@ std::string header(const char* start, const char* size, int sectors) {
          "sector\n";
 }
 
-std::string checksum_line(unsigned fileSum, unsigned flashSum) {
-  char line[64];
-  std::snprintf(line, sizeof line, "  Check SUM FILE=0x%x / ROM=0x%x\n", fileSum, flashSum);
-  return line;
-}
-
 std::string sector_line(const char* address) {
   return std::string("\r  Sector Erase ... -> ADDRESS = ") + address;
 }

@@ -21,12 +21,6 @@ class PageProgram : public RomflashOnSim {
   int images = 0;
 };
 
-std::string checksum_line(unsigned fileSum, unsigned flashSum) {
-  char line[64];
-  std::snprintf(line, sizeof line, "  Check SUM FILE=0x%x / ROM=0x%x\n", fileSum, flashSum);
-  return line;
-}
-
 std::string progress(const std::vector<int>& percents) {
   std::string text;
   for (int percent : percents) text += "\r  Page Write ... -> PROGRESS = " + std::to_string(percent) + "%";

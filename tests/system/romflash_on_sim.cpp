@@ -99,3 +99,9 @@ unsigned byte_sum(const std::string& bytes) {
   for (unsigned char byte : bytes) sum += byte;
   return sum & 0xFFFF;
 }
+
+std::string checksum_line(unsigned fileSum, unsigned flashSum) {
+  char line[64];
+  std::snprintf(line, sizeof line, "  Check SUM FILE=0x%x / ROM=0x%x\n", fileSum, flashSum);
+  return line;
+}

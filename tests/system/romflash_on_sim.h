@@ -91,6 +91,9 @@ std::string pattern_bytes(size_t count, unsigned seed = 1);
 // The 16-bit byte sum, computed here independently of the program.
 unsigned byte_sum(const std::string& bytes);
 
+// The verification line of PP and WRITE.
+std::string checksum_line(unsigned fileSum, unsigned flashSum);
+
 // The usage text, as romflash writes it to standard error.
 std::string usage_text(const std::string& programName = "romflash");
 
