@@ -58,6 +58,8 @@ dry run        | busybox sh | --set status=0x14 |             | -n -u           
 mismatch       | busybox sh |                   | corrupt     |                      | 6 | verify 0x010000-0x02FFFF: 2 bytes differ, the first at 0x02FFFE (flash 0x58, expected 0x39) |
 erase fails    | busybox sh |                   | --fail-opcode 0xD8 |               | 5 | WRITE of 0x010000-0x02FFFF failed (romflash exit 11)  |
 past the chip  | busybox sh |                   |             | -a 0xF0000           | 2 | sectors 0x0F0000-0x10FFFF for image 0x0F0000-0x102344 end past the chip'"'"'s last address 0x0FFFFF | old clean
+past -c size   | dash       |                   |             | -c 0x20000           | 2 | end past the chip'"'"'s last address 0x01FFFF               | old clean
+past 24 bits   | busybox sh |                   |             | -a 0xFFF000          | 2 | image 0xFFF000-0x1011344: ends past 0xFFFFFF          | old
 bad option     | busybox sh |                   |             | -x                   | 2 | -x: unknown option                                    | old
 '
 
