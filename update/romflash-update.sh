@@ -108,7 +108,10 @@ while getopts ':d:s:f:a:j:c:ub:nqh' option; do
         *) usage_error "-j $OPTARG: not three hexadecimal bytes" ;;
       esac
       ;;
-    c) chip_size=$(number -c "$OPTARG") || exit ;;
+    c)
+      chip_size=$(number -c "$OPTARG") || exit
+      [ "$chip_size" -gt 0 ] || usage_error "-c $OPTARG: a chip has some bytes"
+      ;;
     u) unprotect=1 ;;
     b) backup=$OPTARG ;;
     n) dry_run=1 ;;

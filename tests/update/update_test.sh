@@ -41,7 +41,8 @@ cp "$work/old.bin" "$work/new.bin"
 dd if="$work/image.bin" of="$work/new.bin" bs=1 seek=$((0x10800)) conv=notrunc 2>/dev/null
 tail -c +$((0x10000 + 1)) "$work/old.bin" | head -c $((0x20000)) >"$work/sectors.bin"
 
-# name | shell | chip settings | flashsim run options | romflash-update options |
+# name | shell | chip settings | flashsim run options (corrupt: XY over
+# 0x02FFFE, in the kept bytes, after the WRITE) | romflash-update options |
 # exit | text in the output (empty: no output at all) | checks:
 #   new/old  the whole chip holds the image over the old data / the old data
 #   clean    romflash ran, with no erase, program or register write on the wire
