@@ -15,7 +15,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 
 readonly ALL_PRESETS=(native sanitize ppc)
-readonly PACKAGES=(cmake ninja-build g++ googletest g++-powerpc-linux-gnu qemu-user flashrom)
+readonly PACKAGES=(cmake ninja-build g++ googletest g++-powerpc-linux-gnu qemu-user flashrom busybox)
 
 jobs=$(nproc 2>/dev/null || echo 2)
 build_jobs=${ROMFLASH_BUILD_JOBS:-$jobs}
