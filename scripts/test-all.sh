@@ -3,8 +3,10 @@
 #   native    host build, every suite
 #   sanitize  host build with ASan and UBSan, every suite
 #   ppc       the board binary (32-bit big-endian PowerPC), every suite under qemu-ppc
+# and then
+#   packaging the packager's build, manual pages, completions, Debian packages
 #
-#   scripts/test-all.sh              all three
+#   scripts/test-all.sh              all of them
 #   scripts/test-all.sh ppc native   only those, in that order
 #
 # Installs the Debian packages it needs when they are missing. Every
@@ -23,12 +25,12 @@ test_jobs=${ROMFLASH_TEST_JOBS:-$jobs}
 
 presets=("$@")
 if [ ${#presets[@]} -eq 0 ]; then
-  presets=("${ALL_PRESETS[@]}")
+  presets=("${ALL_PRESETS[@]}" packaging)
 fi
 for preset in "${presets[@]}"; do
-  case " ${ALL_PRESETS[*]} " in
+  case " ${ALL_PRESETS[*]} packaging " in
     *" $preset "*) ;;
-    *) echo "test-all: unknown configuration '$preset' (known: ${ALL_PRESETS[*]})" >&2; exit 2 ;;
+    *) echo "test-all: unknown configuration '$preset' (known: ${ALL_PRESETS[*]} packaging)" >&2; exit 2 ;;
   esac
 done
 
@@ -64,7 +66,42 @@ declare -A outcome seconds
 total_passed=0 total_failed=0 total_skipped=0 any_failed=0
 script_start=$SECONDS
 
+# ---- stage: packaging ----------------------------------------------------
+# scripts/check-packaging.sh: the packager's PowerPC build and install tree,
+# manual pages, completions, Debian packages. Each of its checks counts as one
+# test in the totals; a run that stops before its closing line counts as one
+# failure.
+packaging_stage() {
+  local start=$SECONDS log="$log_dir/packaging.log" rc line
+  section "packaging"
+  ROMFLASH_BUILD_JOBS=$build_jobs scripts/check-packaging.sh 2>&1 | tee "$log"
+  rc=${PIPESTATUS[0]}
+  line=$(grep -E '^packaging: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1)
+  if [ -z "$line" ]; then
+    outcome[packaging]="stopped before its checks ended (exit $rc)"
+    total_failed=$((total_failed + 1))
+    any_failed=1
+  else
+    PASSED=$(sed -E 's/^packaging: ([0-9]+) passed.*/\1/' <<<"$line")
+    FAILED=$(sed -E 's/.* ([0-9]+) failed$/\1/' <<<"$line")
+    total_passed=$((total_passed + PASSED))
+    total_failed=$((total_failed + FAILED))
+    if [ "$rc" -ne 0 ] || [ "$FAILED" -ne 0 ]; then
+      outcome[packaging]="FAILED: $PASSED passed, $FAILED failed"
+      any_failed=1
+    else
+      outcome[packaging]="ok: $PASSED passed, 0 failed"
+    fi
+  fi
+  seconds[packaging]=$((SECONDS - start))
+}
+# ---- end of stage: packaging ----------------------------------------------
+
 for preset in "${presets[@]}"; do
+  if [ "$preset" = packaging ]; then
+    packaging_stage
+    continue
+  fi
   start=$SECONDS
   log="$log_dir/$preset.log"
   section "$preset: configure"

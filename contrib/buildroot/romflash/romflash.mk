@@ -1,0 +1,18 @@
+################################################################################
+#
+# romflash
+#
+################################################################################
+
+# Built from this source tree, used as a BR2_EXTERNAL:
+#   make BR2_EXTERNAL=/path/to/romflash/contrib/buildroot menuconfig
+ROMFLASH_VERSION = 1.0.0
+ROMFLASH_SITE = $(BR2_EXTERNAL_ROMFLASH_PATH)/../..
+ROMFLASH_SITE_METHOD = local
+
+# The infrastructure already passes CMAKE_BUILD_TYPE=Release and
+# BUILD_TESTING=OFF; they are repeated so the project's own check of this
+# file (scripts/check-packaging.sh) configures exactly this way.
+ROMFLASH_CONF_OPTS = -DBUILD_TESTING=OFF -DROMFLASH_WERROR=OFF
+
+$(eval $(cmake-package))

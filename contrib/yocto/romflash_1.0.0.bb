@@ -1,0 +1,23 @@
+SUMMARY = "Inspect and program SPI NOR flash through spidev"
+DESCRIPTION = "romflash identifies the board's SPI NOR flash, reads and waits \
+on its registers, erases, reads ranges into files, prints checksums and \
+writes ROM images with verification, through the kernel's spidev device. \
+It needs nothing but the C library at run time."
+LICENSE = "CLOSED"
+
+# Built from a checkout of this repository; in local.conf:
+#   INHERIT += "externalsrc"
+#   EXTERNALSRC:pn-romflash = "/path/to/romflash"
+#   EXTERNALSRC_BUILD:pn-romflash = "${WORKDIR}/build"
+
+inherit cmake
+
+EXTRA_OECMAKE = "-DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DROMFLASH_WERROR=OFF"
+
+# The simulator is a development host's tool: its install component is
+# never asked for here. Everything installed is claimed below.
+PACKAGES =+ "${PN}-bash-completion"
+FILES:${PN} = "${bindir}"
+FILES:${PN}-doc = "${mandir}"
+FILES:${PN}-bash-completion = "${datadir}/bash-completion"
+RDEPENDS:${PN}-bash-completion = "bash-completion"

@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# The project as a distribution meets it:
+#   - the board build the way Buildroot's cmake-package and Yocto's cmake class
+#     make it: PowerPC toolchain, Release, the configure options the recipes in
+#     contrib/ carry, distribution flags, no tests, install with DESTDIR; then
+#     the installed tree (romflash alone by default, the simulator only as its
+#     component) against the files the Yocto recipe packages;
+#   - the manual pages through mandoc's and groff's checks, the completions;
+#   - Debian packages from CPack: romflash for powerpc and amd64, flashsim for
+#     amd64, inspected with dpkg-deb and lintian, and run once.
+# Prints one line per check and "packaging: N passed, M failed"; exits 1 when
+# a check failed.
+#   scripts/check-packaging.sh [WORK_DIR]     (default build-packaging, wiped)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+src=$PWD
+work=$(mkdir -p "${1:-build-packaging}" && cd "${1:-build-packaging}" && pwd)
+rm -rf "${work:?}"/*
+scripts/install-packages.sh cmake ninja-build g++ g++-powerpc-linux-gnu dpkg-dev file \
+  mandoc groff-base lintian bash-completion
+
+passed=0 failed=0
+check() {  # check DESCRIPTION COMMAND...: one counted check, output kept on failure
+  local what=$1 log
+  shift
+  log=$("$@" 2>&1) && { passed=$((passed + 1)); echo "ok    $what"; return 0; }
+  failed=$((failed + 1))
+  echo "FAIL  $what"
+  [ -n "$log" ] && sed 's/^/      /' <<<"$log"
+  return 0
+}
+
+# The recipes' options: Buildroot's ROMFLASH_CONF_OPTS, Yocto's EXTRA_OECMAKE.
+br_opts=$(sed -n 's/^ROMFLASH_CONF_OPTS *+\?= *//p' contrib/buildroot/romflash/romflash.mk)
+oe_opts=$(sed -n 's/^EXTRA_OECMAKE *+\?= *"\(.*\)"/\1/p' contrib/yocto/romflash_1.0.0.bb)
+export CFLAGS="-O2 -D_FORTIFY_SOURCE=2 -fstack-protector-strong -Wformat -Werror=format-security"
+export CXXFLAGS=$CFLAGS LDFLAGS="-Wl,-z,relro,-z,now"
+
+# A distribution's build: configure with the recipes' options (which must all
+# be known to the project), build without a single warning.
+distro_build() {  # distro_build DIR [CMAKE ARGS...]
+  local dir=$1
+  shift
+  # shellcheck disable=SC2086 # the recipes' options are words
+  cmake -S "$src" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+    "$@" $br_opts $oe_opts >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
+  ! grep -A3 'not used by the project' "$dir.configure.log" || return 1
+  cmake --build "$dir" -j "${ROMFLASH_BUILD_JOBS:-2}" >"$dir.build.log" 2>&1 || { cat "$dir.build.log"; return 1; }
+  ! grep -B2 -A6 'warning:' "$dir.build.log"
+}
+
+listing() {  # the files and links under a tree, relative, sorted
+  (cd "$1" && find . \( -type f -o -type l \) | sed 's|^\./||' | sort)
+}
+
+# Every installed file must fall under one of the recipe's FILES entries
+# (Yocto stops on "installed but not shipped" otherwise).
+yocto_ships_all() {
+  local tree=$1 entries path entry claimed unclaimed=0
+  entries=$(sed -n 's/^FILES:[^=]*= *"\(.*\)"/\1/p' contrib/yocto/romflash_1.0.0.bb |
+    sed 's|${bindir}|usr/bin|g; s|${mandir}|usr/share/man|g; s|${datadir}|usr/share|g')
+  while read -r path; do
+    claimed=0
+    for entry in $entries; do
+      # shellcheck disable=SC2053 # FILES entries are globs
+      [[ $path == $entry || $path == $entry/* ]] && claimed=1
+    done
+    [ $claimed -eq 1 ] || { echo "not in any FILES of the recipe: $path"; unclaimed=1; }
+  done < <(listing "$tree")
+  return $unclaimed
+}
+
+ppc=$work/ppc host=$work/amd64
+check "recipes carry -DBUILD_TESTING=OFF" grep -q -- '-DBUILD_TESTING=OFF' <<<"$br_opts $oe_opts"
+check "PowerPC distribution build, no warnings" \
+  distro_build "$ppc" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/powerpc-linux-gnu.cmake"
+check "amd64 distribution build, no warnings" distro_build "$host"
+
+# The board's tree: romflash alone, then the simulator component on its own.
+board_files="usr/bin/romflash
+usr/share/bash-completion/completions/romflash
+usr/share/man/man1/romflash.1"
+# The update wrapper, when the tree has it, belongs to the board too.
+if [ -e update/romflash-update.sh ]; then
+  board_files+=$'\nusr/bin/romflash-update\nusr/share/man/man1/romflash-update.1'
+fi
+sim_files="usr/bin/flashsim
+usr/libexec/flashsim/flashsim
+usr/libexec/flashsim/libflashsim.so
+usr/share/bash-completion/completions/flashsim
+usr/share/man/man1/flashsim.1"
+# (A failed build shows above; the checks below then fail rather than stop.)
+DESTDIR=$work/root cmake --install "$ppc" >/dev/null 2>&1 || true
+DESTDIR=$work/simroot cmake --install "$ppc" --component simulator >/dev/null 2>&1 || true
+check "board install: romflash, its page and completion, nothing else" \
+  diff <(sort <<<"$board_files") <(listing "$work/root")
+check "simulator component: flashsim, its library, page and completion" \
+  diff <(sort <<<"$sim_files") <(listing "$work/simroot")
+check "flashsim on PATH reaches the installed executable" test -x "$work/simroot/usr/bin/flashsim"
+for elf_check in ppc32be needed; do
+  check "installed romflash: $elf_check" cmake -DREADELF=powerpc-linux-gnu-readelf \
+    -DBINARY="$work/root/usr/bin/romflash" -DCHECK=$elf_check -P cmake/check_elf.cmake
+done
+check "the Yocto recipe ships every installed file" yocto_ships_all "$work/root"
+
+# mandoc: nothing at level WARNING or above (-W warning); its STYLE notes are
+# advice on source layout, not faults of the page. groff: no warning at all.
+for page in man/*.1; do
+  check "$page: mandoc -Tlint" bash -c "mandoc -Tlint -W warning '$page' 2>&1 | grep . && exit 1; true"
+  check "$page: groff -ww" bash -c "groff -man -ww -z '$page' 2>&1 | grep . && exit 1; true"
+done
+check "bash completions" tests/packaging/completion_test.sh completion
+
+# Debian packages.
+(cd "$ppc" && cpack -G DEB >cpack.log 2>&1) || cat "$ppc/cpack.log"
+(cd "$host" && cpack -G DEB >cpack.log 2>&1) || cat "$host/cpack.log"
+deb_is() {  # deb_is FILE ARCH DEPENDS-REGEX FILES: control fields and file list
+  local deb=$1 arch depends
+  arch=$(dpkg-deb -f "$deb" Architecture) depends=$(dpkg-deb -f "$deb" Depends)
+  [ "$arch" = "$2" ] || { echo "Architecture: $arch"; return 1; }
+  [[ $depends =~ ^$3$ ]] || { echo "Depends: $depends"; return 1; }
+  diff <(sort <<<"$4") <(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | sort)
+}
+debian_files() {  # the installed files as Debian packages carry them
+  sed 's|\(man/man1/.*\)|\1.gz|' <<<"$1"
+  echo "usr/share/doc/$2/copyright"
+}
+v=1.0.0-1
+check "romflash_${v}_powerpc.deb" deb_is "$ppc/romflash_${v}_powerpc.deb" powerpc \
+  'libc6 \(>= 2\.[0-9]+\)' "$(debian_files "$board_files" romflash)"
+check "romflash_${v}_amd64.deb" deb_is "$host/romflash_${v}_amd64.deb" amd64 \
+  'libc6 \(>= 2\.[0-9]+\)' "$(debian_files "$board_files" romflash)"
+check "flashsim_${v}_amd64.deb" deb_is "$host/flashsim_${v}_amd64.deb" amd64 \
+  'libc6 \(>= 2\.[0-9]+\)(, [a-z0-9+.-]+ \(>= [0-9.]+\))*' "$(debian_files "$sim_files" flashsim)"
+
+# The amd64 packages, unpacked, drive the simulated chip.
+unpacked=$work/unpacked
+for deb in "$host"/*.deb; do dpkg-deb -x "$deb" "$unpacked" || true; done
+check "packaged flashsim runs packaged romflash" bash -c "
+  '$unpacked/usr/bin/flashsim' create --state '$work/chip' &&
+  '$unpacked/usr/bin/flashsim' run --state '$work/chip' -- '$unpacked/usr/bin/romflash' -d /dev/spi0 -o RDID |
+    grep -qx 'MANUF_ID: 0x01'"
+
+# lintian: every error and warning fails, except these, each unreasonable for
+# a package built from a source tree rather than by a Debian maintainer:
+suppressed=(
+  bogus-mail-host  # a local build has no maintainer address (ROMFLASH_DEB_MAINTAINER sets one)
+  no-changelog     # no Debian changelog: the history is the repository's
+)
+check "lintian" lintian --fail-on error,warning --suppress-tags "$(IFS=,; echo "${suppressed[*]}")" \
+  "$ppc"/*.deb "$host"/*.deb
+
+echo "packaging: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
