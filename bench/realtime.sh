@@ -104,7 +104,8 @@ timed() {
   LD_PRELOAD=$preload "$flashsim" run --state "$work/chip" "${realtime[@]}" -- \
     /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$@" >/dev/null 2>"$work/err" || {
     echo "$label: failed" >&2; cat "$work/err" >&2; return 1; }
-  awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }' "$work/time" >> "$work/$label"
+  awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }' "$work/time" | tee -a "$work/$label" |
+    sed "s/^/  $label: /" >&2
 }
 
 # stats LABEL: "median spread" of the walls, "-" when the label never ran.
@@ -137,7 +138,7 @@ job() {
   done
   if [ ${#peer[@]} -gt 0 ]; then
     for ((i = 0; i < peer_runs; ++i)); do
-      timed "$name.flashrom" w25q128 "$fill" realtime "" -- flashrom "${flashrom_spi[@]}" "${peer[@]}"
+      timed "$name.flashrom" w25q128 "$fill" realtime "" -- flashrom "${flashrom_spi[@]}" "${peer[@]}" || true
     done
   fi
   timed "$name.virtual" default "$fill" virtual "" -- "$romflash" "${spi[@]}" "${args[@]}"
