@@ -6,6 +6,8 @@
 #
 #   bench/run.sh            romflash alone
 #   bench/run.sh --flashrom also flashrom (Debian) writing the same image, for comparison
+#   bench/run.sh --realtime [--runs N] [--peer-runs N] [--jobs LIST]
+#                           wall-clock figures on the realtime chip (bench/realtime.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,6 +17,12 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >
 cmake --build "$build" --target romflash flashsim flashsim_tool >/dev/null
 romflash=$PWD/$build/src/romflash
 flashsim=$PWD/$build/sim/flashsim
+
+if [ "${1:-}" = "--realtime" ]; then
+  shift
+  scripts/install-packages.sh gcc flashrom
+  ROMFLASH=$romflash FLASHSIM=$flashsim exec bench/realtime.sh "$@"
+fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -33,6 +33,9 @@ int real_close(int fd);
 int real_ioctl(int fd, unsigned long request, void* arg);
 int real_nanosleep(uint64_t ns);
 uint64_t real_monotonic_ns();
+// Returns when the real monotonic clock reaches `deadline`, overshooting by
+// nanoseconds rather than a sleep's tens of microseconds.
+void wait_until_monotonic_ns(uint64_t deadline);
 
 // Serialises everything below; recursive, since a sleep may attach the chip.
 void lock();

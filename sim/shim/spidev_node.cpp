@@ -467,8 +467,7 @@ int handle_message(unsigned long request, void* arg) {
   }
   counters.busNs += busNs;
   if (cfg.realtime) {
-    uint64_t spent = real_monotonic_ns() - startWall;
-    if (busNs > spent) real_nanosleep(busNs - spent);
+    wait_until_monotonic_ns(startWall + busNs);
     realtime_sync();
   }
   if (tracing()) trace_write(message_trace(count, failure, segments, txBytes, rxBytes));
