@@ -14,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 readonly PACKAGES=(qemu-system-arm g++-arm-linux-gnueabihf device-tree-compiler cpio
-  cmake ninja-build g++ perl)
+  cmake ninja-build g++)
 readonly ECSPI1=/soc/bus@2000000/spba-bus@2000000/spi@2008000
 cache=${ROMFLASH_KERNEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/romflash-kernel-stage}
 host_build=${1:-build}
@@ -33,15 +33,16 @@ kernel_package() {
 }
 
 # Unpacks the files the stage needs from PACKAGE (at the version apt offers) into
-# $cache/PACKAGE_VERSION and prints that directory; downloads only when absent.
+# $cache/KIND-PACKAGE_VERSION and prints that directory; downloads only when
+# absent, and then drops what an older version of KIND left.
 fetch() {
-  local pkg=$1 version dir deb
-  shift
+  local kind=$1 pkg=$2 version dir deb
+  shift 2
   version=$(candidate "$pkg")
   [ -n "$version" ] || return 1
-  dir=$cache/${pkg}_${version//:/%3a}
+  dir=$cache/$kind-${pkg}_${version//:/%3a}
   if [ ! -e "$dir/.complete" ]; then
-    rm -rf "$dir" "$cache/download" && mkdir -p "$dir" "$cache/download"
+    rm -rf "$cache/$kind"-* "$cache/download" && mkdir -p "$dir" "$cache/download"
     (cd "$cache/download" && apt-get download -q "$pkg:armhf=$version" >&2) || return 1
     deb=$(ls "$cache"/download/*.deb)
     dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$dir" --wildcards "$@"
@@ -59,9 +60,9 @@ fetch_all() {
     "${sudo[@]}" apt-get update -q >&2 || return 1
   kernel=$(kernel_package)
   [ -n "$kernel" ] || return 1
-  kernel_dir=$(fetch "$kernel" './boot/vmlinuz-*' './usr/lib/*/imx6q-sabrelite.dtb' \
+  kernel_dir=$(fetch kernel "$kernel" './boot/vmlinuz-*' './usr/lib/*/imx6q-sabrelite.dtb' \
     '*/spi-imx.ko' '*/gpio-mxc.ko' '*/imx2_wdt.ko') &&
-    busybox_dir=$(fetch busybox-static ./bin/busybox)
+    busybox_dir=$(fetch busybox busybox-static ./bin/busybox)
 }
 
 scripts/install-packages.sh "${PACKAGES[@]}" || skip "could not install ${PACKAGES[*]}"
@@ -70,7 +71,7 @@ if ! fetch_all; then
   # A mirror that moved on since the last update: refresh once and retry.
   "${sudo[@]}" apt-get update -q >&2 && fetch_all || skip "no armhf kernel or busybox-static from apt"
 fi
-echo "kernel stage: $kernel, $(basename "$busybox_dir")"
+echo "kernel stage: $(basename "$kernel_dir"), $(basename "$busybox_dir")"
 
 [ -f "$host_build/build.ninja" ] || cmake --preset native
 cmake --build "$host_build" -j "$jobs" --target romflash flashsim flashsim_tool

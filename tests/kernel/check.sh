@@ -10,7 +10,7 @@ rows_file=$(dirname "$0")/scenarios.txt
 trim() { local s=$1; s=${s#"${s%%[! ]*}"}; printf '%s' "${s%"${s##*[! ]}"}"; }
 sum16() { perl -0777 -ne 'BEGIN{($o,$n)=(oct($ARGV[1]||0),defined $ARGV[2]?oct($ARGV[2]):-1); splice @ARGV,1}
   $s+=$_ for unpack "C*", $n<0 ? substr($_,$o) : substr($_,$o,$n); printf "%04X", $s & 0xFFFF' "$@"; }
-lsum16() { sum16 "$@" | tr A-F a-f; }   # as PP's verify line prints it
+lsum16() { printf '%x' "0x$(sum16 "$@")"; }   # as the verify line of PP and WRITE prints it
 # Rows of boot $1 as "FLAG|STATUS|COMMAND|OUTPUT|FLASH", trimmed, numbered from 1.
 boot_rows() { awk -v b="$1" '/^boot /{n++; next} /^[=~]/ && n==b' "$rows_file" |
   while IFS='|' read -r f s c o m; do echo "$(trim "$f")|$(trim "$s")|$(trim "$c")|$(trim "$o")|$(trim "$m")"; done; }
