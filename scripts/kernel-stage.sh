@@ -24,6 +24,8 @@ sudo=()
 [ "$(id -u)" -ne 0 ] && sudo=(sudo)
 
 skip() { echo "kernel stage: SKIPPED: $*"; exit 77; }
+# A built program by name, wherever the build tree's layout puts it.
+program() { (cd "$1" && find "$PWD" -path '*/CMakeFiles' -prune -o -type f -name "$2" -perm -u+x -print | head -n 1); }
 
 # Name and version of an armhf package as apt knows it now.
 candidate() { apt-cache show --no-all-versions "$1:armhf" 2>/dev/null | sed -n 's/^Version: //p' | head -n 1; }
@@ -88,12 +90,13 @@ fdtput -d "$tmp/board.dtb" "$ECSPI1" dma-names
 
 root=$tmp/initramfs
 mkdir -p "$root/bin" "$root/modules" "$root/work"
-cp "$busybox_dir/bin/busybox" "$arm_build/src/romflash" "$root/bin/"
+cp "$busybox_dir/bin/busybox" "$(program "$arm_build" romflash)" "$root/bin/"
 find "$kernel_dir/lib" -name '*.ko' -exec cp {} "$root/modules/" \;
 cp scripts/kernel/init "$root/init"
 tests/kernel/check.sh images "$root/work"
 
-export FLASHSIM=$PWD/$host_build/sim/flashsim ROMFLASH=$PWD/$host_build/src/romflash
+FLASHSIM=$(program "$host_build" flashsim) ROMFLASH=$(program "$host_build" romflash)
+export FLASHSIM ROMFLASH
 status=0
 while read -r boot bufsiz image; do
   echo "== kernel stage: boot $boot, spidev.bufsiz=$bufsiz${image:+, flash holding $image}"
