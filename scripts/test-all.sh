@@ -5,9 +5,12 @@
 #   ppc       the board binary (32-bit big-endian PowerPC), every suite under qemu-ppc
 # and then
 #   packaging the packager's build, manual pages, completions, Debian packages
+# and, when the native configuration ran, the kernel stage
+# (scripts/kernel-stage.sh): romflash through Linux's own spidev and SPI
+# controller driver on an emulated board, held against flashsim.
 #
 #   scripts/test-all.sh              all of them
-#   scripts/test-all.sh ppc native   only those, in that order
+#   scripts/test-all.sh ppc native   only those, in that order (native brings the kernel stage)
 #
 # Installs the Debian packages it needs when they are missing. Every
 # configuration is attempted even after one fails, so one run shows them all;
@@ -140,8 +143,37 @@ for preset in "${presets[@]}"; do
   seconds[$preset]=$((SECONDS - start))
 done
 
+# The kernel stage uses the native build's flashsim for its comparison.
+stages=("${presets[@]}")
+if [ -n "${outcome[native]:-}" ]; then
+  stages+=(kernel)
+  start=$SECONDS
+  log="$log_dir/kernel.log"
+  section "kernel: romflash on Linux's spidev under qemu-system-arm"
+  scripts/kernel-stage.sh build 2>&1 | tee "$log"
+  rc=${PIPESTATUS[0]}
+  PASSED=0 FAILED=0
+  while read -r p f; do
+    PASSED=$((PASSED + p)) FAILED=$((FAILED + f))
+  done < <(sed -nE 's/^kernel rows: ([0-9]+) passed, ([0-9]+) failed$/\1 \2/p' "$log")
+  if [ "$rc" -eq 77 ]; then
+    outcome[kernel]="skipped: $(sed -n 's/^kernel stage: SKIPPED: //p' "$log")"
+    total_skipped=$((total_skipped + 1))
+  elif [ "$rc" -ne 0 ] || [ "$FAILED" -ne 0 ] || [ "$PASSED" -eq 0 ]; then
+    outcome[kernel]="FAILED: $PASSED passed, $FAILED failed (exit $rc)"
+    any_failed=1
+    # A stage that broke before its checks still counts as one failure.
+    total_failed=$((total_failed + (FAILED > 0 ? FAILED : 1)))
+    total_passed=$((total_passed + PASSED))
+  else
+    outcome[kernel]="ok: $PASSED passed, 0 failed"
+    total_passed=$((total_passed + PASSED))
+  fi
+  seconds[kernel]=$((SECONDS - start))
+fi
+
 section "summary"
-for preset in "${presets[@]}"; do
+for preset in "${stages[@]}"; do
   printf '  %-9s %5ss  %s\n' "$preset" "${seconds[$preset]}" "${outcome[$preset]}"
 done
 printf '  %-9s %5ss\n' "all" "$((SECONDS - script_start))"

@@ -115,9 +115,32 @@ ChipProfile winbond_w25q128() {
   return p;
 }
 
+ChipProfile sst_sst25vf016b() {
+  // The part QEMU's sabrelite board carries, as its flash model answers: no
+  // extended ID, REMS and RES both start with the manufacturer byte (address
+  // 0), status register only, 4/32/64 KiB erases. Times are the datasheet's.
+  ChipProfile p;
+  p.name = "sst25vf016b";
+  p.sizeBytes = 2 * kMiB;
+  p.jedecId[0] = 0xBF;
+  p.jedecId[1] = 0x25;
+  p.jedecId[2] = 0x41;
+  p.remsDeviceId = 0x41;
+  p.electronicSignature = 0xBF;
+  p.hasConfigRegister = false;
+  p.has8kAnd32kErase = false;
+  p.has32kErase = true;
+  p.hasSfdp = false;
+  p.timings = datasheet_timings(p.sizeBytes);
+  p.timings.pageProgramNs = 10000;
+  p.timings.erase4kNs = p.timings.erase32kNs = p.timings.erase64kNs = 25000000;
+  p.timings.chipEraseNs = 50000000;
+  return p;
+}
+
 std::vector<ChipProfile> builtin_profiles() {
   return {spansion_like("default", 16 * kMiB, 0x18, 0x17), winbond_w25q128(),
-          spansion_like("small", 1 * kMiB, 0x14, 0x13)};
+          spansion_like("small", 1 * kMiB, 0x14, 0x13), sst_sst25vf016b()};
 }
 
 std::string trim_quotes(std::string v) {

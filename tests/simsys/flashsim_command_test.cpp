@@ -86,7 +86,7 @@ TEST_F(SimCommand, ProfilesListsTheBuiltInChips) {
   ProcessResult listed = flashsim({"profiles"});
   ASSERT_EQ(listed.exitStatus, 0) << listed.err;
   Lines lines = out_lines(listed);
-  ASSERT_EQ(lines.size(), 3u);
+  ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(split_words(lines[1]), (Lines{"w25q128", "16384", "KiB", "JEDEC", "EF", "40", "18"}));
 }
 
