@@ -1,13 +1,13 @@
+// Waiting on the status register.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 
-#include "flash/romflash.h"
+#include "flash/flash.h"
 
 namespace {
-
-constexpr int FAILURES_BEFORE_GIVING_UP = 3;
 
 int report_timeout(uint32_t timeoutMs) {
   std::fprintf(stderr, "\n  ERROR: Check RDSR TIME OUT:%lu msec)\n",
@@ -27,7 +27,7 @@ int poll_status(const FlashCommand* cmd, uint8_t mask, bool waitForSet, uint32_t
   for (uint32_t ticks = 0; ticks < timeoutMs; ++ticks) {
     std::memset(buf.get(), 0, size);
     if (flash_transfer(cmd, buf.get(), 0) != 0) {
-      if (failures == FAILURES_BEFORE_GIVING_UP) {
+      if (out_of_retries(failures)) {
         std::fputs("  Page Write Protocol Retryout!!\n", stderr);
         return STATUS_FAIL;
       }

@@ -1,5 +1,6 @@
 // RDID, READ_ID and RES: who the chip says it is.
 #include <algorithm>
+#include <cstdio>
 
 #include "ops/operations.h"
 
@@ -23,8 +24,7 @@ void dump_extended_id(const uint8_t* reply, uint32_t length) {
 
 }  // namespace
 
-int identify_chip() {
-  const FlashCommand* cmd = &RunState.command;
+int identify_chip(const FlashCommand* cmd) {
   auto reply = zeroed_buffer(reply_buffer_size(cmd));
   if (!reply) return STATUS_FAIL;
   if (transfer_with_retries(cmd, reply.get(), 0, ID_RETRYOUT) != 0) return STATUS_FAIL;
@@ -44,8 +44,7 @@ int identify_chip() {
   return 0;
 }
 
-int identify_manufacturer_and_device() {
-  const FlashCommand* cmd = &RunState.command;
+int identify_manufacturer_and_device(const FlashCommand* cmd) {
   auto reply = zeroed_buffer(reply_buffer_size(cmd));
   if (!reply) return STATUS_FAIL;
   if (transfer_with_retries(cmd, reply.get(), 0, ID_RETRYOUT) != 0) return STATUS_FAIL;
@@ -53,8 +52,7 @@ int identify_manufacturer_and_device() {
   return 0;
 }
 
-int read_electronic_signature() {
-  const FlashCommand* cmd = &RunState.command;
+int read_electronic_signature(const FlashCommand* cmd) {
   auto reply = zeroed_buffer(reply_buffer_size(cmd));
   if (!reply) return STATUS_FAIL;
   if (transfer_with_retries(cmd, reply.get(), 0, SIGNATURE_RETRYOUT) != 0) return STATUS_FAIL;

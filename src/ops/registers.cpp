@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdio>
 
 #include "ops/operations.h"
 
@@ -8,8 +9,7 @@ const char REGISTER_RETRYOUT[] = "  Read Status Register Protocol Retryout!!\n";
 
 // RDSR reads one byte, RDCR two: the reply length, not the name, says which
 // register line to print.
-int read_register() {
-  const FlashCommand* cmd = &RunState.command;
+int read_register(const FlashCommand* cmd) {
   auto reply = zeroed_buffer(std::max(cmd->dummyBytes + cmd->txLength, cmd->rxLength));
   if (!reply) return STATUS_FAIL;
   if (transfer_with_retries(cmd, reply.get(), 0, REGISTER_RETRYOUT) != 0) return STATUS_FAIL;

@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "ops/operations.h"
@@ -7,8 +9,7 @@ namespace {
 const char VERSION_RETRYOUT[] = "  Flash Read Version Number Protocol Retryout!!\n";
 }
 
-int read_version_text() {
-  const FlashCommand* cmd = &RunState.command;
+int read_version_text(const FlashCommand* cmd, FILE* outputFile) {
   uint32_t textLength = cmd->rxLength;
   // One spare zero byte past the reply, so the text always ends.
   uint64_t size = std::max<uint64_t>(cmd->dummyBytes + cmd->txLength, textLength) + 1;
@@ -20,9 +21,9 @@ int read_version_text() {
   }
   // A reply shorter than the frame leaves frame bytes behind it: stop at its end.
   size_t length = strnlen(reinterpret_cast<const char*>(reply.get()), textLength);
-  if (RunState.outputFile != nullptr) {
-    std::fwrite(reply.get(), 1, length, RunState.outputFile);
-    std::fputc('\n', RunState.outputFile);
+  if (outputFile != nullptr) {
+    std::fwrite(reply.get(), 1, length, outputFile);
+    std::fputc('\n', outputFile);
   }
   std::fwrite(reply.get(), 1, length, stdout);
   std::fputc('\n', stdout);

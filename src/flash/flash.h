@@ -1,11 +1,14 @@
-// The flash command layer and the process-wide state of one run.
+// The flash command layer: the command table, framing, the transfer, status
+// polling, write enable and the retry rules.
 //
 // Every instruction the program can send is one row of CommandTable; the rest
 // of the program asks for rows and never spells an opcode or a frame length.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include <memory>
+#include <new>
 
 constexpr int STATUS_FAIL = 11;
 constexpr uint32_t NO_VALUE = 0xFFFFFFFFu;  // field not set
@@ -51,7 +54,7 @@ enum CommandId : uint32_t {
 };
 
 struct FlashCommand {
-  uint32_t id;
+  CommandId id;
   char name[16];
   uint8_t opcode;
   uint32_t address;  // sent as 3 bytes after the opcode unless NO_VALUE
@@ -67,25 +70,10 @@ extern const FlashCommand CommandTable[COMMAND_COUNT];
 // returns the row index, or 0 (out untouched) when there is no such row.
 uint32_t select_command(FlashCommand* out, uint32_t id);
 
-struct SpiSettings {
-  int32_t fd;
-  uint32_t speedHz;
-  uint8_t mode;
-  uint8_t bitsPerWord;
-};
-
-struct RunState {
-  char programName[256];
-  FILE* imageFile;
-  const char* devicePath;
-  FlashCommand command;
-  uint32_t timeoutMs;
-  FILE* outputFile;
-};
-
-// The one run's device settings and state, named as the rest of the program reads them.
-extern struct SpiSettings SpiSettings;
-extern struct RunState RunState;
+// A cleared heap buffer, released on every return path; null when memory is short.
+inline std::unique_ptr<uint8_t[]> zeroed_buffer(size_t size) {
+  return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size]());
+}
 
 // Frame building (no I/O): the header bytes for cmd written from buf[0];
 // returns how many were written.
@@ -93,12 +81,42 @@ uint32_t build_frame_header(const FlashCommand* cmd, uint8_t* buf);
 // Bytes a frame buffer needs for cmd with this reply length.
 uint32_t frame_buffer_size(const FlashCommand* cmd, uint32_t replyLength);
 
-// One command as one two-segment spidev message; 0 or STATUS_FAIL.
-int flash_transfer(const FlashCommand* cmd, uint8_t* buf, uint32_t rxLen);
+// One command as one two-segment spidev message; 0 or STATUS_FAIL. A reply
+// length of 0 stands for the row's own.
+int flash_transfer(const FlashCommand* cmd, uint8_t* buf, uint32_t replyLength);
+
+// A reply read of up to three immediate attempts; the retry-out message is
+// printed when all fail. 0 or STATUS_FAIL.
+int transfer_with_retries(const FlashCommand* cmd, uint8_t* buf, uint32_t replyLength,
+                          const char* retryOutMessage);
+
+// Steps that may fail and be tried again (a chunk read, a status read, a page,
+// a sector) give up at the fourth failure in a row: a failure with this many
+// behind it.
+constexpr int FAILURES_BEFORE_GIVING_UP = 3;
+inline bool out_of_retries(int failuresInARow) {
+  return failuresInARow >= FAILURES_BEFORE_GIVING_UP;
+}
+
+// What read_range hands each chunk to; false stops the read.
+using ChunkSink = bool (*)(void* context, const uint8_t* chunk, uint32_t length);
+
+constexpr int RANGE_READ = 0;
+constexpr int RANGE_NO_MEMORY = 1;
+constexpr int RANGE_STOPPED = 2;  // retried out (after the message) or stopped by the sink
+
+// Reads size bytes from the reader's address on, in chunks of CHUNK_SIZE, each
+// handed to sink; a chunk that fails is read again, up to the retry rule.
+int read_range(const FlashCommand* reader, uint32_t size, const char* retryOutMessage,
+               ChunkSink sink, void* context);
 
 // Reads the status register until (status & mask) != 0 equals waitForSet, in
 // ticks of about 1 ms; 0 or STATUS_FAIL.
 int poll_status(const FlashCommand* cmd, uint8_t mask, bool waitForSet, uint32_t timeoutMs);
+
+// Write enable and the wait for its latch; the wait for the end of a write.
+int enable_write();
+int wait_write_done();
 
 // Sleeps the full time even when signals interrupt it.
 void sleep_for(uint32_t sec, uint32_t nsec);
