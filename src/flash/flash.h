@@ -14,8 +14,10 @@ constexpr int STATUS_FAIL = 11;
 constexpr uint32_t NO_VALUE = 0xFFFFFFFFu;  // field not set
 
 constexpr uint32_t COMMAND_COUNT = 25;
-constexpr uint32_t FLASH_PAGE_SIZE = 256;
-constexpr uint32_t FLASH_SECTOR_SIZE = 0x10000;
+constexpr unsigned PAGE_SHIFT = 8;     // a page is 2^8 bytes
+constexpr unsigned SECTOR_SHIFT = 16;  // an erase sector is 2^16 bytes
+constexpr uint32_t FLASH_PAGE_SIZE = 1u << PAGE_SHIFT;
+constexpr uint32_t FLASH_SECTOR_SIZE = 1u << SECTOR_SHIFT;
 constexpr uint32_t READ_AHEAD_SIZE = 0x100000;
 constexpr uint32_t CHUNK_SIZE = 256;  // largest data read per command
 
@@ -85,10 +87,12 @@ uint32_t frame_buffer_size(const FlashCommand* cmd, uint32_t replyLength);
 // length of 0 stands for the row's own.
 int flash_transfer(const FlashCommand* cmd, uint8_t* buf, uint32_t replyLength);
 
-// A reply read of up to three immediate attempts; the retry-out message is
-// printed when all fail. 0 or STATUS_FAIL.
-int transfer_with_retries(const FlashCommand* cmd, uint8_t* buf, uint32_t replyLength,
-                          const char* retryOutMessage);
+// A reply read into a fresh zeroed frame buffer (spareBytes more zeros past
+// it), with up to three immediate attempts. Null when memory is short, or
+// after the retry-out message when every attempt failed. A reply length of 0
+// stands for the row's own.
+std::unique_ptr<uint8_t[]> read_reply(const FlashCommand* cmd, uint32_t replyLength,
+                                      uint32_t spareBytes, const char* retryOutMessage);
 
 // Steps that may fail and be tried again (a chunk read, a status read, a page,
 // a sector) give up at the fourth failure in a row: a failure with this many

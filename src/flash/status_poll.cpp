@@ -1,9 +1,6 @@
 // Waiting on the status register.
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <memory>
-#include <new>
 
 #include "flash/flash.h"
 
@@ -18,8 +15,8 @@ int report_timeout(uint32_t timeoutMs) {
 }  // namespace
 
 int poll_status(const FlashCommand* cmd, uint8_t mask, bool waitForSet, uint32_t timeoutMs) {
-  uint32_t size = std::max(cmd->dummyBytes + cmd->txLength, cmd->rxLength);
-  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[size]());
+  uint32_t size = frame_buffer_size(cmd, cmd->rxLength);
+  auto buf = zeroed_buffer(size);
   if (!buf) return STATUS_FAIL;
   if (timeoutMs == 0) return report_timeout(timeoutMs);
 

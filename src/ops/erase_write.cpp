@@ -53,7 +53,7 @@ int erase_and_write_image(const FlashCommand* command, FILE* imageFile) {
   std::printf("SPI Flash ROM Erase and Write: START ADRESS = 0x%06X / File Size = 0x%06X\n",
               command->address, run.fileSize);
   std::printf("Sector Size = %dKB / Erase %dsector\n", static_cast<int>(FLASH_SECTOR_SIZE >> 10),
-              static_cast<int>(count_units(run.fileSize, 16)));
+              static_cast<int>(count_units(run.fileSize, SECTOR_SHIFT)));
   if (erase_sectors(&run) != 0) return STATUS_FAIL;
   std::printf("\n");
 

@@ -46,7 +46,7 @@ bool start_image(ImagePages* run, const FlashCommand* command, FILE* imageFile) 
 
 void print_page_line(const ImagePages* run) {
   std::printf("Page Size = %dbyte / Write %dpage\n", static_cast<int>(FLASH_PAGE_SIZE),
-              static_cast<int>(count_units(run->fileSize, 8)));
+              static_cast<int>(count_units(run->fileSize, PAGE_SHIFT)));
 }
 
 bool start_pages(ImagePages* run) {
