@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "flashsim_env.h"
+#include "environment.h"
+#include "fault_plan.h"
 #include "run_summary.h"
 
 namespace shim {

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <vector>
 
+#include "setup_requests.h"
 #include "shim.h"
 
 namespace shim {
@@ -29,7 +30,6 @@ namespace {
 
 constexpr uint32_t kControllerMaxHz = 50000000;
 constexpr uint32_t kSupportedModeBits = SPI_CPHA | SPI_CPOL | SPI_CS_HIGH | SPI_LOOP | SPI_NO_CS;
-constexpr const char* kSettingsFileName = "spidev-settings";
 constexpr int kMaxOpen = 16;
 
 struct Node {
@@ -54,7 +54,7 @@ std::atomic<int> g_deviceFds[kMaxOpen];
 
 // ---------------------------------------------------------------- settings
 
-std::string settings_path() { return config().stateDir + "/" + kSettingsFileName; }
+std::string settings_path() { return config().stateDir + "/" + flashsim::kSettingsFileName; }
 
 // Mode and word size belong to the spi_device and outlive every open, as the
 // kernel keeps them; the clock set with WR_MAX_SPEED_HZ lasts until the last
@@ -128,27 +128,8 @@ std::string hex_value(uint32_t value) {
 
 // ---------------------------------------------------------------- set-up requests
 
-enum class Field { Mode8, Mode32, LsbFirst, Bits, Speed };
-
-struct SetupRequest {
-  unsigned long request;
-  const char* name;
-  Field field;
-  bool write;
-};
-
-const SetupRequest kSetupRequests[] = {
-    {SPI_IOC_WR_MODE, "WR_MODE", Field::Mode8, true},
-    {SPI_IOC_RD_MODE, "RD_MODE", Field::Mode8, false},
-    {SPI_IOC_WR_MODE32, "WR_MODE32", Field::Mode32, true},
-    {SPI_IOC_RD_MODE32, "RD_MODE32", Field::Mode32, false},
-    {SPI_IOC_WR_LSB_FIRST, "WR_LSB_FIRST", Field::LsbFirst, true},
-    {SPI_IOC_RD_LSB_FIRST, "RD_LSB_FIRST", Field::LsbFirst, false},
-    {SPI_IOC_WR_BITS_PER_WORD, "WR_BITS_PER_WORD", Field::Bits, true},
-    {SPI_IOC_RD_BITS_PER_WORD, "RD_BITS_PER_WORD", Field::Bits, false},
-    {SPI_IOC_WR_MAX_SPEED_HZ, "WR_MAX_SPEED_HZ", Field::Speed, true},
-    {SPI_IOC_RD_MAX_SPEED_HZ, "RD_MAX_SPEED_HZ", Field::Speed, false},
-};
+using flashsim::SetupRequest;
+using Field = flashsim::SetupValue;
 
 bool setup_fault_planned(const char* name) {
   for (const auto& planned : config().faults.failSetup)
@@ -156,14 +137,8 @@ bool setup_fault_planned(const char* name) {
   return false;
 }
 
-std::string field_text(Field field, uint32_t value) {
-  switch (field) {
-    case Field::Mode8:
-    case Field::Mode32:
-      return hex_value(value);
-    default:
-      return std::to_string(value);
-  }
+std::string field_text(const SetupRequest& req, uint32_t value) {
+  return req.hex ? hex_value(value) : std::to_string(value);
 }
 
 uint32_t field_value(Field field) {
@@ -213,7 +188,7 @@ int finish(int failure) {
 }
 
 int handle_setup(const SetupRequest& req, void* arg) {
-  size_t width = req.field == Field::Mode32 || req.field == Field::Speed ? 4 : 1;
+  size_t width = req.width;
   if (req.write) {
     if (!arg) {
       trace_setup(req.name, "-", EFAULT);
@@ -225,8 +200,8 @@ int handle_setup(const SetupRequest& req, void* arg) {
     } else {
       value = *static_cast<const uint8_t*>(arg);
     }
-    int failure = setup_fault_planned(req.name) ? config().faults.errorNumber : store_field(req.field, value);
-    trace_setup(req.name, field_text(req.field, value), failure);
+    int failure = setup_fault_planned(req.name) ? config().faults.errorNumber : store_field(req.value, value);
+    trace_setup(req.name, field_text(req, value), failure);
     return finish(failure);
   }
   int failure = !arg ? EFAULT : setup_fault_planned(req.name) ? config().faults.errorNumber : 0;
@@ -234,13 +209,13 @@ int handle_setup(const SetupRequest& req, void* arg) {
     trace_setup(req.name, "-", failure);
     return finish(failure);
   }
-  uint32_t value = field_value(req.field);
+  uint32_t value = field_value(req.value);
   if (width == 4) {
     std::memcpy(arg, &value, 4);
   } else {
     *static_cast<uint8_t*>(arg) = static_cast<uint8_t>(value);
   }
-  trace_setup(req.name, field_text(req.field, value), 0);
+  trace_setup(req.name, field_text(req, value), 0);
   return 0;
 }
 
@@ -567,8 +542,7 @@ int device_ioctl(int /*fd*/, unsigned long request, void* arg) {
   Guard guard;
   if (_IOC_TYPE(request) == SPI_IOC_MAGIC && _IOC_NR(request) == 0 && _IOC_DIR(request) == _IOC_WRITE)
     return handle_message(request, arg);
-  for (const SetupRequest& req : kSetupRequests)
-    if (req.request == request) return handle_setup(req, arg);
+  if (const SetupRequest* req = flashsim::setup_request_for(request)) return handle_setup(*req, arg);
   if (tracing()) {
     char line[64];
     std::snprintf(line, sizeof line, "ioctl 0x%08lX fail ENOTTY\n", request);

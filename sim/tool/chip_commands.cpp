@@ -6,8 +6,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "../shim/flashsim_env.h"
-#include "../shim/run_summary.h"
+#include "environment.h"
+#include "fault_plan.h"
+#include "run_summary.h"
 #include "chip_model.h"
 #include "tool.h"
 

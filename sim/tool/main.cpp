@@ -2,7 +2,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "../shim/flashsim_env.h"
+#include "environment.h"
+#include "fault_plan.h"
 #include "tool.h"
 
 namespace tool {

@@ -11,8 +11,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "../shim/flashsim_env.h"
-#include "../shim/run_summary.h"
+#include "environment.h"
+#include "fault_plan.h"
+#include "run_summary.h"
 #include "chip_model.h"
 #include "tool.h"
 
