@@ -2,7 +2,9 @@
 // move the chip's clock by what was asked, bus traffic moves it by the time
 // the bits would take, so erases and programs "take" their datasheet time
 // without anyone waiting for it. In realtime mode sleeps are real and the chip
-// follows the wall clock.
+// follows the wall clock. The attached chip lives here too, so that every
+// advance reaches it without going back to the node.
+#include "chip_model.h"
 #include "shim.h"
 
 namespace shim {
@@ -23,7 +25,52 @@ uint64_t g_monotonicBase = 0;
 uint64_t g_clockStepNs = kFirstClockStepNs;
 unsigned g_readsAtStep = 0;
 
+ChipState* g_chip = nullptr;
+uint64_t g_wallSyncNs = 0;  // realtime mode: wall time the attached chip has reached
+
+ChipState* attach_state(std::string* error) {
+  const Config& cfg = config();
+  if (cfg.stateDir.empty()) {
+    *error = "no state directory (" FLASHSIM_ENV_STATE " is not set)";
+    return nullptr;
+  }
+  ChipFaults faults{cfg.faults.welStuck, cfg.faults.wipStuck};
+  return chip_attach(cfg.stateDir, faults, error);
+}
+
+// False when no chip moved.
+bool chip_time_advance(uint64_t ns, bool attachIfClosed) {
+  if (g_chip) {
+    chip_advance_ns(g_chip, ns);
+    return true;
+  }
+  if (!attachIfClosed || chip_absent() || config().stateDir.empty()) return false;
+  std::string error;
+  ChipState* chip = attach_state(&error);
+  if (!chip) return false;
+  chip_advance_ns(chip, ns);
+  chip_detach(chip);
+  return true;
+}
+
 }  // namespace
+
+bool chip_absent() { return config().faults.absentLevel >= 0; }
+
+bool attach_chip(std::string* error) {
+  g_chip = attach_state(error);
+  if (!g_chip) return false;
+  g_wallSyncNs = real_monotonic_ns();
+  return true;
+}
+
+void detach_chip() {
+  if (!g_chip) return;
+  chip_detach(g_chip);
+  g_chip = nullptr;
+}
+
+ChipState* attached_chip() { return g_chip; }
 
 void device_advance(uint64_t ns, Advance why) {
   Guard guard;
@@ -68,9 +115,8 @@ uint64_t virtual_monotonic_ns() {
 void realtime_sync() {
   Guard guard;
   uint64_t now = real_monotonic_ns();
-  uint64_t& anchor = realtime_anchor();
-  if (chip_attached() && now > anchor) device_advance(now - anchor, Advance::WallTime);
-  anchor = now;
+  if (g_chip && now > g_wallSyncNs) device_advance(now - g_wallSyncNs, Advance::WallTime);
+  g_wallSyncNs = now;
 }
 
 }  // namespace shim
