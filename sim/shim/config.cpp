@@ -1,9 +1,7 @@
-// Configuration from the environment, the lock, the next-in-line libc
-// functions and the counters kept for `flashsim summary`.
-#include <dlfcn.h>
+// Configuration from the environment, the lock and the counters kept for
+// `flashsim summary`.
 #include <fcntl.h>
 #include <pthread.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -57,11 +55,6 @@ void read_config() {
 
 pthread_mutex_t g_lock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 
-template <typename Function>
-Function next_symbol(const char* name) {
-  return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
-}
-
 flashsim::RunCounters g_pending;
 bool g_processCounted = false;
 
@@ -90,64 +83,6 @@ const Config& config() {
 
 void lock() { pthread_mutex_lock(&g_lock); }
 void unlock() { pthread_mutex_unlock(&g_lock); }
-
-int real_open(const char* path, int flags, unsigned mode) {
-  using OpenFunction = int (*)(const char*, int, ...);
-  static OpenFunction next = next_symbol<OpenFunction>("open");
-  if (!next) {
-    errno = ENOSYS;
-    return -1;
-  }
-  return next(path, flags, mode);
-}
-
-int real_close(int fd) {
-  using CloseFunction = int (*)(int);
-  static CloseFunction next = next_symbol<CloseFunction>("close");
-  if (!next) {
-    errno = ENOSYS;
-    return -1;
-  }
-  return next(fd);
-}
-
-int real_ioctl(int fd, unsigned long request, void* arg) {
-  using IoctlFunction = int (*)(int, unsigned long, ...);
-  static IoctlFunction next = next_symbol<IoctlFunction>("ioctl");
-  if (!next) {
-    errno = ENOSYS;
-    return -1;
-  }
-  return next(fd, request, arg);
-}
-
-int real_nanosleep(uint64_t ns) {
-  using SleepFunction = int (*)(const struct timespec*, struct timespec*);
-  static SleepFunction next = next_symbol<SleepFunction>("nanosleep");
-  struct timespec want;
-  want.tv_sec = static_cast<time_t>(ns / 1000000000u);
-  want.tv_nsec = static_cast<long>(ns % 1000000000u);
-  if (!next) {
-    errno = ENOSYS;
-    return -1;
-  }
-  struct timespec left;
-  while (next(&want, &left) != 0) {
-    if (errno != EINTR) return -1;
-    want = left;
-  }
-  return 0;
-}
-
-uint64_t real_monotonic_ns() {
-  // The vDSO call inside libc, not the program-facing clock_gettime this
-  // library may be answering with device time.
-  struct timespec now;
-  using ClockFunction = int (*)(clockid_t, struct timespec*);
-  static ClockFunction next = next_symbol<ClockFunction>("clock_gettime");
-  if (!next || next(CLOCK_MONOTONIC, &now) != 0) return 0;
-  return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
-}
 
 flashsim::RunCounters& pending_counters() { return g_pending; }
 
