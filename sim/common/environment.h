@@ -14,13 +14,13 @@
 
 namespace flashsim {
 
-constexpr const char* kDefaultDevice = "/dev/spi0";
-constexpr uint32_t kDefaultBufsiz = 4096;
-constexpr uint64_t kDefaultOverheadNs = 10000;
-constexpr const char* kBufsizSysfsPath = "/sys/module/spidev/parameters/bufsiz";
+constexpr const char* DEFAULT_DEVICE = "/dev/spi0";
+constexpr uint32_t DEFAULT_BUFSIZ = 4096;
+constexpr uint64_t DEFAULT_OVERHEAD_NS = 10000;
+constexpr const char* BUFSIZ_SYSFS_PATH = "/sys/module/spidev/parameters/bufsiz";
 
 // Files in the state directory beside the chip's own.
-constexpr const char* kSettingsFileName = "spidev-settings";  // mode and word size
-constexpr const char* kSummaryFileName = "flashsim-summary";  // traffic counters
+constexpr const char* SETTINGS_FILE_NAME = "spidev-settings";  // mode and word size
+constexpr const char* SUMMARY_FILE_NAME = "flashsim-summary";  // traffic counters
 
 }  // namespace flashsim

@@ -15,7 +15,7 @@ struct ErrnoName {
 };
 
 const std::vector<ErrnoName>& errno_names() {
-  static const std::vector<ErrnoName> names = {
+  static const std::vector<ErrnoName> ERRNO_NAMES = {
       {EPERM, "EPERM"},         {ENOENT, "ENOENT"},       {EINTR, "EINTR"},
       {EIO, "EIO"},             {ENXIO, "ENXIO"},         {EBADF, "EBADF"},
       {EAGAIN, "EAGAIN"},       {ENOMEM, "ENOMEM"},       {EACCES, "EACCES"},
@@ -26,7 +26,7 @@ const std::vector<ErrnoName>& errno_names() {
       {ECOMM, "ECOMM"},         {ETIMEDOUT, "ETIMEDOUT"}, {ESHUTDOWN, "ESHUTDOWN"},
       {ECANCELED, "ECANCELED"}, {EREMOTEIO, "EREMOTEIO"}, {EOVERFLOW, "EOVERFLOW"},
   };
-  return names;
+  return ERRNO_NAMES;
 }
 
 }  // namespace

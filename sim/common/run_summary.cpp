@@ -15,15 +15,15 @@
 namespace flashsim {
 
 const CounterField* counter_fields(size_t* count) {
-  static const CounterField fields[] = {
+  static const CounterField COUNTER_FIELDS[] = {
       {"processes", &RunCounters::processes}, {"messages", &RunCounters::messages},
       {"failed_messages", &RunCounters::failedMessages}, {"bytes_tx", &RunCounters::bytesTx},
       {"bytes_rx", &RunCounters::bytesRx},    {"bus_ns", &RunCounters::busNs},
       {"sleeps", &RunCounters::sleeps},       {"sleep_ns", &RunCounters::sleepNs},
       {"device_ns", &RunCounters::deviceNs},
   };
-  *count = sizeof fields / sizeof fields[0];
-  return fields;
+  *count = sizeof COUNTER_FIELDS / sizeof COUNTER_FIELDS[0];
+  return COUNTER_FIELDS;
 }
 
 void add_counters(RunCounters* into, const RunCounters& more) {
@@ -33,7 +33,7 @@ void add_counters(RunCounters* into, const RunCounters& more) {
 }
 
 std::string summary_path(const std::string& stateDir) {
-  return stateDir + "/" + kSummaryFileName;
+  return stateDir + "/" + SUMMARY_FILE_NAME;
 }
 
 namespace {

@@ -7,7 +7,7 @@
 namespace flashsim {
 
 // Which node setting a request writes or reads.
-enum class SetupValue { Mode8, Mode32, LsbFirst, Bits, Speed };
+enum class SetupValue { MODE8, MODE32, LSB_FIRST, BITS, SPEED };
 
 struct SetupRequest {
   const char* name;  // as traced and as --fail-setup takes it

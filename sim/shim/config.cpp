@@ -14,9 +14,9 @@ namespace shim {
 
 namespace {
 
-Config* g_config = nullptr;
-std::atomic<int> g_configState{0};  // 0 unread, 1 being read, 2 ready
-pthread_mutex_t g_configLock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
+Config* LoadedConfig = nullptr;
+std::atomic<int> ConfigState{0};  // 0 unread, 1 being read, 2 ready
+pthread_mutex_t ConfigLock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 
 std::string env_text(const char* name) {
   const char* value = std::getenv(name);
@@ -28,7 +28,7 @@ void read_config() {
   Config* cfg = new Config;
   cfg->stateDir = env_text(FLASHSIM_ENV_STATE);
   cfg->device = env_text(FLASHSIM_ENV_DEVICE);
-  if (cfg->device.empty()) cfg->device = flashsim::kDefaultDevice;
+  if (cfg->device.empty()) cfg->device = flashsim::DEFAULT_DEVICE;
   cfg->tracePath = env_text(FLASHSIM_ENV_TRACE);
   std::string realtime = env_text(FLASHSIM_ENV_REALTIME);
   cfg->realtime = !realtime.empty() && realtime != "0";
@@ -50,28 +50,28 @@ void read_config() {
   std::string error;
   if (!flashsim::parse_fault_plan(env_text(FLASHSIM_ENV_FAULTS), &cfg->faults, &error))
     cfg->configError = FLASHSIM_ENV_FAULTS ": " + error;
-  g_config = cfg;
+  LoadedConfig = cfg;
 }
 
-pthread_mutex_t g_lock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
+pthread_mutex_t ShimLock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 
-flashsim::RunCounters g_pending;
-bool g_processCounted = false;
+flashsim::RunCounters PendingCounters;
+bool ProcessCounted = false;
 
 }  // namespace
 
 const Config* config_if_ready() {
-  if (g_configState.load(std::memory_order_acquire) == 2) return g_config;
-  pthread_mutex_lock(&g_configLock);
-  if (g_configState.load(std::memory_order_relaxed) == 0) {
-    g_configState.store(1, std::memory_order_relaxed);
+  if (ConfigState.load(std::memory_order_acquire) == 2) return LoadedConfig;
+  pthread_mutex_lock(&ConfigLock);
+  if (ConfigState.load(std::memory_order_relaxed) == 0) {
+    ConfigState.store(1, std::memory_order_relaxed);
     read_config();
-    g_configState.store(2, std::memory_order_release);
+    ConfigState.store(2, std::memory_order_release);
   }
-  pthread_mutex_unlock(&g_configLock);
+  pthread_mutex_unlock(&ConfigLock);
   // Still 1 only on the thread reading it: something called from there (a
   // sanitizer report opening /proc/self/exe, say) came back into a hook.
-  return g_configState.load(std::memory_order_acquire) == 2 ? g_config : nullptr;
+  return ConfigState.load(std::memory_order_acquire) == 2 ? LoadedConfig : nullptr;
 }
 
 const Config& config() {
@@ -81,27 +81,27 @@ const Config& config() {
   return defaults;
 }
 
-void lock() { pthread_mutex_lock(&g_lock); }
-void unlock() { pthread_mutex_unlock(&g_lock); }
+void lock() { pthread_mutex_lock(&ShimLock); }
+void unlock() { pthread_mutex_unlock(&ShimLock); }
 
-flashsim::RunCounters& pending_counters() { return g_pending; }
+flashsim::RunCounters& pending_counters() { return PendingCounters; }
 
 void note_process_active() {
-  if (g_processCounted) return;
-  g_processCounted = true;
-  g_pending.processes += 1;
+  if (ProcessCounted) return;
+  ProcessCounted = true;
+  PendingCounters.processes += 1;
 }
 
 void flush_counters() {
   Guard guard;
   const Config& cfg = config();
-  if (cfg.stateDir.empty() || g_pending.empty()) return;
-  flashsim::RunCounters delta = g_pending;
+  if (cfg.stateDir.empty() || PendingCounters.empty()) return;
+  flashsim::RunCounters delta = PendingCounters;
   if (flashsim::update_summary(cfg.stateDir, [&](flashsim::RunCounters* run, flashsim::RunCounters* total) {
         flashsim::add_counters(run, delta);
         flashsim::add_counters(total, delta);
       }))
-    g_pending = flashsim::RunCounters();
+    PendingCounters = flashsim::RunCounters();
 }
 
 }  // namespace shim

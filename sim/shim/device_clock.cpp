@@ -16,17 +16,17 @@ namespace {
 // move. So each read costs a little device time: 1 us at first, doubling every
 // 16 reads in a row, up to 1 ms. A delay thus overshoots by at most about a
 // sixteenth, and a 10 ms wait costs some 150 reads instead of millions.
-constexpr uint64_t kFirstClockStepNs = 1000;
-constexpr uint64_t kLastClockStepNs = 1000000;
-constexpr unsigned kReadsPerStep = 16;
+constexpr uint64_t FIRST_CLOCK_STEP_NS = 1000;
+constexpr uint64_t LAST_CLOCK_STEP_NS = 1000000;
+constexpr unsigned READS_PER_STEP = 16;
 
-uint64_t g_virtualNs = 0;
-uint64_t g_monotonicBase = 0;
-uint64_t g_clockStepNs = kFirstClockStepNs;
-unsigned g_readsAtStep = 0;
+uint64_t VirtualNs = 0;
+uint64_t MonotonicBase = 0;
+uint64_t ClockStepNs = FIRST_CLOCK_STEP_NS;
+unsigned ReadsAtStep = 0;
 
-ChipState* g_chip = nullptr;
-uint64_t g_wallSyncNs = 0;  // realtime mode: wall time the attached chip has reached
+ChipState* AttachedChip = nullptr;
+uint64_t WallSyncNs = 0;  // realtime mode: wall time the attached chip has reached
 
 ChipState* attach_state(std::string* error) {
   const Config& cfg = config();
@@ -40,8 +40,8 @@ ChipState* attach_state(std::string* error) {
 
 // False when no chip moved.
 bool chip_time_advance(uint64_t ns, bool attachIfClosed) {
-  if (g_chip) {
-    chip_advance_ns(g_chip, ns);
+  if (AttachedChip) {
+    chip_advance_ns(AttachedChip, ns);
     return true;
   }
   if (!attachIfClosed || chip_absent() || config().stateDir.empty()) return false;
@@ -58,32 +58,32 @@ bool chip_time_advance(uint64_t ns, bool attachIfClosed) {
 bool chip_absent() { return config().faults.absentLevel >= 0; }
 
 bool attach_chip(std::string* error) {
-  g_chip = attach_state(error);
-  if (!g_chip) return false;
-  g_wallSyncNs = real_monotonic_ns();
+  AttachedChip = attach_state(error);
+  if (!AttachedChip) return false;
+  WallSyncNs = real_monotonic_ns();
   return true;
 }
 
 void detach_chip() {
-  if (!g_chip) return;
-  chip_detach(g_chip);
-  g_chip = nullptr;
+  if (!AttachedChip) return;
+  chip_detach(AttachedChip);
+  AttachedChip = nullptr;
 }
 
-ChipState* attached_chip() { return g_chip; }
+ChipState* attached_chip() { return AttachedChip; }
 
 void device_advance(uint64_t ns, Advance why) {
   Guard guard;
-  if (why != Advance::ClockRead) {
-    g_clockStepNs = kFirstClockStepNs;
-    g_readsAtStep = 0;
+  if (why != Advance::CLOCK_READ) {
+    ClockStepNs = FIRST_CLOCK_STEP_NS;
+    ReadsAtStep = 0;
   }
   if (config().realtime) {
-    if (why == Advance::WallTime && chip_time_advance(ns, false)) pending_counters().deviceNs += ns;
+    if (why == Advance::WALL_TIME && chip_time_advance(ns, false)) pending_counters().deviceNs += ns;
     return;
   }
-  g_virtualNs += ns;
-  if (chip_time_advance(ns, why == Advance::Sleep)) pending_counters().deviceNs += ns;
+  VirtualNs += ns;
+  if (chip_time_advance(ns, why == Advance::SLEEP)) pending_counters().deviceNs += ns;
 }
 
 void sleep_requested(uint64_t ns) {
@@ -93,30 +93,30 @@ void sleep_requested(uint64_t ns) {
   counters.sleeps += 1;
   counters.sleepNs += ns;
   if (tracing()) trace_write("sleep " + std::to_string(ns) + "\n");
-  if (!config().realtime) device_advance(ns, Advance::Sleep);
+  if (!config().realtime) device_advance(ns, Advance::SLEEP);
 }
 
 uint64_t virtual_monotonic_ns() {
   Guard guard;
-  if (g_monotonicBase == 0) g_monotonicBase = real_monotonic_ns();
-  uint64_t now = g_monotonicBase + g_virtualNs;
-  uint64_t step = g_clockStepNs;
-  unsigned reads = g_readsAtStep + 1;
-  device_advance(step, Advance::ClockRead);
-  if (reads == kReadsPerStep) {
+  if (MonotonicBase == 0) MonotonicBase = real_monotonic_ns();
+  uint64_t now = MonotonicBase + VirtualNs;
+  uint64_t step = ClockStepNs;
+  unsigned reads = ReadsAtStep + 1;
+  device_advance(step, Advance::CLOCK_READ);
+  if (reads == READS_PER_STEP) {
     reads = 0;
-    if (step < kLastClockStepNs) step *= 2;
+    if (step < LAST_CLOCK_STEP_NS) step *= 2;
   }
-  g_clockStepNs = step;
-  g_readsAtStep = reads;
+  ClockStepNs = step;
+  ReadsAtStep = reads;
   return now;
 }
 
 void realtime_sync() {
   Guard guard;
   uint64_t now = real_monotonic_ns();
-  if (g_chip && now > g_wallSyncNs) device_advance(now - g_wallSyncNs, Advance::WallTime);
-  g_wallSyncNs = now;
+  if (AttachedChip && now > WallSyncNs) device_advance(now - WallSyncNs, Advance::WALL_TIME);
+  WallSyncNs = now;
 }
 
 }  // namespace shim

@@ -57,7 +57,7 @@ int missing() {
 // spidev's message size limit, as flashrom reads it; answered with the
 // configured bufsiz whether or not the host has the module.
 bool is_bufsiz_file(const char* path) {
-  return path && std::strcmp(path, flashsim::kBufsizSysfsPath) == 0 && shim::config_if_ready();
+  return path && std::strcmp(path, flashsim::BUFSIZ_SYSFS_PATH) == 0 && shim::config_if_ready();
 }
 
 std::string bufsiz_text() { return std::to_string(shim::config().bufsiz) + "\n"; }

@@ -11,13 +11,13 @@
 
 namespace shim {
 
-constexpr uint32_t kControllerMaxHz = 50000000;
+constexpr uint32_t CONTROLLER_MAX_HZ = 50000000;
 
 struct Node {
   bool settingsLoaded = false;
   uint32_t mode = 0;
   uint8_t bits = 8;
-  uint32_t speedHz = kControllerMaxHz;
+  uint32_t speedHz = CONTROLLER_MAX_HZ;
   int openCount = 0;
   bool selected = false;  // a message ended with cs_change and left the chip selected
   uint8_t mosiCarry = 0;  // the bit a phase-mismatched chip has not yet seen
@@ -26,7 +26,7 @@ struct Node {
   std::vector<uint64_t> opcodeFailures;  // per fail-opcode entry: messages failed so far
 };
 
-extern Node g_node;
+extern Node SpidevNode;
 
 // A request's result: 0, or -1 with errno set to the failure.
 int finish(int failure);

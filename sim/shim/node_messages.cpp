@@ -79,55 +79,55 @@ int planned_failure(uint64_t number, const std::vector<Segment>& segments) {
     if (number >= range.first && number <= range.last) fail = true;
   if (plan.failEvery && number % plan.failEvery == 0) fail = true;
   int opcode = first_mosi_byte(segments);
-  if (g_node.opcodeFailures.size() != plan.failOpcodes.size())
-    g_node.opcodeFailures.assign(plan.failOpcodes.size(), 0);
+  if (SpidevNode.opcodeFailures.size() != plan.failOpcodes.size())
+    SpidevNode.opcodeFailures.assign(plan.failOpcodes.size(), 0);
   for (size_t i = 0; i < plan.failOpcodes.size(); ++i) {
     const flashsim::OpcodeFault& entry = plan.failOpcodes[i];
     if (opcode != entry.opcode) continue;
-    if (entry.count != 0 && g_node.opcodeFailures[i] >= entry.count) continue;
-    g_node.opcodeFailures[i] += 1;
+    if (entry.count != 0 && SpidevNode.opcodeFailures[i] >= entry.count) continue;
+    SpidevNode.opcodeFailures[i] += 1;
     fail = true;
   }
   return fail ? plan.errorNumber : 0;
 }
 
 uint64_t segment_bus_ns(const Segment& s) {
-  uint64_t hz = s.speedHz ? s.speedHz : g_node.speedHz;
-  if (hz > kControllerMaxHz) hz = kControllerMaxHz;
+  uint64_t hz = s.speedHz ? s.speedHz : SpidevNode.speedHz;
+  if (hz > CONTROLLER_MAX_HZ) hz = CONTROLLER_MAX_HZ;
   uint64_t bits = static_cast<uint64_t>(s.len) * 8u;
   return (bits * 1000000000u + hz - 1) / hz + static_cast<uint64_t>(s.delayUsecs) * 1000u;
 }
 
 // Whether the chip sees this message at all.
 bool chip_on_bus() {
-  return attached_chip() && !chip_absent() && !(g_node.mode & (SPI_CS_HIGH | SPI_NO_CS | SPI_LOOP));
+  return attached_chip() && !chip_absent() && !(SpidevNode.mode & (SPI_CS_HIGH | SPI_NO_CS | SPI_LOOP));
 }
 
 void select_chip() {
-  if (g_node.selected) return;
+  if (SpidevNode.selected) return;
   chip_select(attached_chip());
-  g_node.selected = true;
-  g_node.mosiCarry = 0;
-  g_node.misoCarry = 1;
+  SpidevNode.selected = true;
+  SpidevNode.mosiCarry = 0;
+  SpidevNode.misoCarry = 1;
 }
 
 
 // One byte each way. With CPHA != CPOL (modes 1 and 2) chip and controller
 // sample on opposite edges: each side sees the other's bits one clock late.
 uint8_t exchange(uint8_t mosi) {
-  uint8_t phase = g_node.mode & (SPI_CPHA | SPI_CPOL);
+  uint8_t phase = SpidevNode.mode & (SPI_CPHA | SPI_CPOL);
   if (phase == 0 || phase == (SPI_CPHA | SPI_CPOL)) return chip_shift(attached_chip(), mosi);
-  uint8_t seen = static_cast<uint8_t>((g_node.mosiCarry << 7) | (mosi >> 1));
-  g_node.mosiCarry = mosi & 1;
+  uint8_t seen = static_cast<uint8_t>((SpidevNode.mosiCarry << 7) | (mosi >> 1));
+  SpidevNode.mosiCarry = mosi & 1;
   uint8_t out = chip_shift(attached_chip(), seen);
-  uint8_t read = static_cast<uint8_t>((g_node.misoCarry << 7) | (out >> 1));
-  g_node.misoCarry = out & 1;
+  uint8_t read = static_cast<uint8_t>((SpidevNode.misoCarry << 7) | (out >> 1));
+  SpidevNode.misoCarry = out & 1;
   return read;
 }
 
 void clock_segment(const Segment& s, const std::vector<uint8_t>& txBytes, std::vector<uint8_t>* rxBytes) {
   rxBytes->assign(s.len, 0);
-  if (g_node.mode & SPI_LOOP) {
+  if (SpidevNode.mode & SPI_LOOP) {
     *rxBytes = txBytes;
     return;
   }
@@ -172,9 +172,9 @@ std::string message_trace(size_t count, int failure, const std::vector<Segment>&
 }  // namespace
 
 void deselect_chip() {
-  if (!g_node.selected) return;
+  if (!SpidevNode.selected) return;
   chip_deselect(attached_chip());
-  g_node.selected = false;
+  SpidevNode.selected = false;
 }
 
 int handle_message(unsigned long request, void* arg) {
@@ -188,7 +188,7 @@ int handle_message(unsigned long request, void* arg) {
     return finish(EINVAL);
   }
   size_t count = size / sizeof(struct spi_ioc_transfer);
-  uint64_t number = ++g_node.messageCount;
+  uint64_t number = ++SpidevNode.messageCount;
   flashsim::RunCounters& counters = pending_counters();
   counters.messages += 1;
   if (count > 0 && !arg) {
@@ -218,7 +218,7 @@ int handle_message(unsigned long request, void* arg) {
     realtime_sync();
   }
   uint64_t busNs = cfg.overheadNs;
-  device_advance(cfg.overheadNs, Advance::Bus);
+  device_advance(cfg.overheadNs, Advance::BUS);
   long total = 0;
   if (!failure) {
     for (size_t i = 0; i < count; ++i) {
@@ -226,7 +226,7 @@ int handle_message(unsigned long request, void* arg) {
       clock_segment(s, txBytes[i], &rxBytes[i]);
       uint64_t ns = segment_bus_ns(s);
       busNs += ns;
-      device_advance(ns, Advance::Bus);
+      device_advance(ns, Advance::BUS);
       bool last = i + 1 == count;
       if (s.csChange && !last && attached_chip()) deselect_chip();
       total += s.len;

@@ -18,9 +18,9 @@ namespace {
 using flashsim::SetupRequest;
 using Field = flashsim::SetupValue;
 
-constexpr uint32_t kSupportedModeBits = SPI_CPHA | SPI_CPOL | SPI_CS_HIGH | SPI_LOOP | SPI_NO_CS;
+constexpr uint32_t SUPPORTED_MODE_BITS = SPI_CPHA | SPI_CPOL | SPI_CS_HIGH | SPI_LOOP | SPI_NO_CS;
 
-std::string settings_path() { return config().stateDir + "/" + flashsim::kSettingsFileName; }
+std::string settings_path() { return config().stateDir + "/" + flashsim::SETTINGS_FILE_NAME; }
 
 // Mode and word size belong to the spi_device and outlive every open, as the
 // kernel keeps them; the clock set with WR_MAX_SPEED_HZ lasts until the last
@@ -29,7 +29,7 @@ std::string settings_path() { return config().stateDir + "/" + flashsim::kSettin
 void save_settings() {
   if (config().stateDir.empty()) return;
   char text[64];
-  int length = std::snprintf(text, sizeof text, "mode=0x%02X bits=%u\n", g_node.mode, g_node.bits);
+  int length = std::snprintf(text, sizeof text, "mode=0x%02X bits=%u\n", SpidevNode.mode, SpidevNode.bits);
   int fd = real_open(settings_path().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return;
   if (::write(fd, text, static_cast<size_t>(length)) != length) {
@@ -63,16 +63,16 @@ std::string field_text(const SetupRequest& req, uint32_t value) {
 
 uint32_t field_value(Field field) {
   switch (field) {
-    case Field::Mode8:
-      return g_node.mode & 0xFF;
-    case Field::Mode32:
-      return g_node.mode;
-    case Field::LsbFirst:
-      return (g_node.mode & SPI_LSB_FIRST) ? 1 : 0;
-    case Field::Bits:
-      return g_node.bits;
-    case Field::Speed:
-      return g_node.speedHz;
+    case Field::MODE8:
+      return SpidevNode.mode & 0xFF;
+    case Field::MODE32:
+      return SpidevNode.mode;
+    case Field::LSB_FIRST:
+      return (SpidevNode.mode & SPI_LSB_FIRST) ? 1 : 0;
+    case Field::BITS:
+      return SpidevNode.bits;
+    case Field::SPEED:
+      return SpidevNode.speedHz;
   }
   return 0;
 }
@@ -80,22 +80,22 @@ uint32_t field_value(Field field) {
 // 0 when accepted, else the errno the driver returns.
 int store_field(Field field, uint32_t value) {
   switch (field) {
-    case Field::Mode8:
-    case Field::Mode32:
-      if (value & ~kSupportedModeBits) return EINVAL;
-      g_node.mode = value;
+    case Field::MODE8:
+    case Field::MODE32:
+      if (value & ~SUPPORTED_MODE_BITS) return EINVAL;
+      SpidevNode.mode = value;
       save_settings();
       return 0;
-    case Field::LsbFirst:
+    case Field::LSB_FIRST:
       return value ? EINVAL : 0;
-    case Field::Bits:
+    case Field::BITS:
       if (value != 0 && value != 8) return EINVAL;
-      g_node.bits = 8;
+      SpidevNode.bits = 8;
       save_settings();
       return 0;
-    case Field::Speed:
+    case Field::SPEED:
       if (value == 0) return EINVAL;
-      g_node.speedHz = value;
+      SpidevNode.speedHz = value;
       return 0;
   }
   return EINVAL;
@@ -115,8 +115,8 @@ std::string errno_text(int number) { return flashsim::errno_name(number); }
 // kernel keeps them; the clock set with WR_MAX_SPEED_HZ lasts until the last
 // close, when spidev falls back to the device's maximum.
 void load_settings() {
-  if (g_node.settingsLoaded || config().stateDir.empty()) return;
-  g_node.settingsLoaded = true;
+  if (SpidevNode.settingsLoaded || config().stateDir.empty()) return;
+  SpidevNode.settingsLoaded = true;
   int fd = real_open(settings_path().c_str(), O_RDONLY | O_CLOEXEC, 0);
   if (fd < 0) return;
   char text[128] = {};
@@ -125,8 +125,8 @@ void load_settings() {
   if (got <= 0) return;
   unsigned mode = 0, bits = 8;
   if (std::sscanf(text, "mode=0x%x bits=%u", &mode, &bits) == 2) {
-    g_node.mode = mode;
-    g_node.bits = static_cast<uint8_t>(bits);
+    SpidevNode.mode = mode;
+    SpidevNode.bits = static_cast<uint8_t>(bits);
   }
 }
 

@@ -21,8 +21,8 @@ struct Config {
   std::string device;
   std::string tracePath;  // empty: no trace
   bool realtime = false;
-  uint32_t bufsiz = flashsim::kDefaultBufsiz;
-  uint64_t overheadNs = flashsim::kDefaultOverheadNs;
+  uint32_t bufsiz = flashsim::DEFAULT_BUFSIZ;
+  uint64_t overheadNs = flashsim::DEFAULT_OVERHEAD_NS;
   flashsim::FaultPlan faults;
   std::string configError;  // set when the environment could not be understood
 };
@@ -114,7 +114,7 @@ void device_shutdown();  // at exit: let go of a device left open, flush the cou
 // attached; a sleep attaches it for the moment when the device is closed, so
 // an erase finishes while a script sleeps between two programs. In realtime
 // mode only wall time moves the chip.
-enum class Advance { Bus, Sleep, ClockRead, WallTime };
+enum class Advance { BUS, SLEEP, CLOCK_READ, WALL_TIME };
 void device_advance(uint64_t ns, Advance why);
 void sleep_requested(uint64_t ns);  // trace and count, then advance in virtual mode
 uint64_t virtual_monotonic_ns();    // what the program's monotonic clocks read

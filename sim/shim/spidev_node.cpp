@@ -22,25 +22,25 @@
 
 namespace shim {
 
-Node g_node;
+Node SpidevNode;
 
 namespace {
 
-constexpr int kMaxOpen = 16;
+constexpr int MAX_OPEN = 16;
 
 // fd + 1 of every descriptor standing for the device, 0 when free; read
 // without the lock by close(), which is called for every descriptor there is.
-std::atomic<int> g_deviceFds[kMaxOpen];
+std::atomic<int> DeviceFds[MAX_OPEN];
 
 void forget_fd(int fd) {
-  for (auto& slot : g_deviceFds) {
+  for (auto& slot : DeviceFds) {
     int expected = fd + 1;
     if (slot.compare_exchange_strong(expected, 0)) return;
   }
 }
 
 bool remember_fd(int fd) {
-  for (auto& slot : g_deviceFds) {
+  for (auto& slot : DeviceFds) {
     int expected = 0;
     if (slot.compare_exchange_strong(expected, fd + 1)) return true;
   }
@@ -53,7 +53,7 @@ void let_go_of_device() {
     deselect_chip();
     detach_chip();
   }
-  g_node.speedHz = kControllerMaxHz;
+  SpidevNode.speedHz = CONTROLLER_MAX_HZ;
   flush_counters();
 }
 
@@ -67,7 +67,7 @@ bool is_device_path(const char* path) {
 
 bool is_device_fd(int fd) {
   if (fd < 0) return false;
-  for (const auto& slot : g_deviceFds)
+  for (const auto& slot : DeviceFds)
     if (slot.load(std::memory_order_relaxed) == fd + 1) return true;
   return false;
 }
@@ -82,7 +82,7 @@ int device_open(int flags) {
     return finish(EINVAL);
   }
   note_process_active();
-  if (g_node.openCount == 0) {
+  if (SpidevNode.openCount == 0) {
     load_settings();
     if (!chip_absent()) {
       std::string error;
@@ -98,11 +98,11 @@ int device_open(int flags) {
   if (fd < 0 || !remember_fd(fd)) {
     int failure = fd < 0 ? errno : EMFILE;
     if (fd >= 0) real_close(fd);
-    if (g_node.openCount == 0) let_go_of_device();
+    if (SpidevNode.openCount == 0) let_go_of_device();
     trace_write(std::string("open ") + path + " fail " + errno_text(failure) + "\n");
     return finish(failure);
   }
-  g_node.openCount += 1;
+  SpidevNode.openCount += 1;
   trace_write(std::string("open ") + path + "\n");
   return fd;
 }
@@ -113,8 +113,8 @@ int device_close(int fd) {
   forget_fd(fd);
   int result = real_close(fd);
   trace_write("close\n");
-  g_node.openCount -= 1;
-  if (g_node.openCount == 0) let_go_of_device();
+  SpidevNode.openCount -= 1;
+  if (SpidevNode.openCount == 0) let_go_of_device();
   return result;
 }
 
@@ -135,9 +135,9 @@ int device_ioctl(int /*fd*/, unsigned long request, void* arg) {
 // chip's registers and the counters behind.
 void device_shutdown() {
   Guard guard;
-  if (g_node.openCount > 0) {
-    g_node.openCount = 0;
-    for (auto& slot : g_deviceFds) slot.store(0);
+  if (SpidevNode.openCount > 0) {
+    SpidevNode.openCount = 0;
+    for (auto& slot : DeviceFds) slot.store(0);
     let_go_of_device();
   }
   flush_counters();

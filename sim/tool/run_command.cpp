@@ -86,16 +86,16 @@ std::vector<std::string> child_environment(const std::vector<std::string>& setti
 }
 
 // The command being run, for the signals passed on to it; 0 before the fork.
-volatile sig_atomic_t g_child = 0;
-volatile sig_atomic_t g_signalBeforeFork = 0;
+volatile sig_atomic_t RunningChild = 0;
+volatile sig_atomic_t SignalBeforeFork = 0;
 
 // SIGTERM and SIGHUP are meant for the command: a timeout, a closed terminal
 // or a test runner's kill must not leave it running on its own.
 void pass_on(int signal) {
-  if (g_child > 0)
-    ::kill(static_cast<pid_t>(g_child), signal);
+  if (RunningChild > 0)
+    ::kill(static_cast<pid_t>(RunningChild), signal);
   else
-    g_signalBeforeFork = signal;
+    SignalBeforeFork = signal;
 }
 
 std::vector<char*> c_strings(std::vector<std::string>& words) {
@@ -214,8 +214,8 @@ int cmd_run(Args& args) {
   forward.sa_handler = pass_on;
   sigemptyset(&forward.sa_mask);
   forward.sa_flags = SA_RESTART;
-  g_child = 0;
-  g_signalBeforeFork = 0;
+  RunningChild = 0;
+  SignalBeforeFork = 0;
   sigaction(SIGTERM, &forward, &oldTerm);
   sigaction(SIGHUP, &forward, &oldHup);
   auto restore_signals = [&]() {
@@ -244,8 +244,8 @@ int cmd_run(Args& args) {
     std::fprintf(stderr, "flashsim run: cannot run %s: %s\n", argv[0].c_str(), std::strerror(errno));
     ::_exit(127);
   }
-  g_child = child;
-  if (g_signalBeforeFork != 0) ::kill(child, g_signalBeforeFork);
+  RunningChild = child;
+  if (SignalBeforeFork != 0) ::kill(child, SignalBeforeFork);
   int status = 0;
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
