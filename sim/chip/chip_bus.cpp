@@ -10,40 +10,40 @@ namespace chipsim {
 namespace {
 
 enum : uint8_t {
-  kOpWrr = 0x01,
-  kOpProgram = 0x02,
-  kOpRead = 0x03,
-  kOpWrdi = 0x04,
-  kOpRdsr = 0x05,
-  kOpWren = 0x06,
-  kOpFastRead = 0x0B,
-  kOpErase4k = 0x20,
-  kOpWriteCr = 0x31,
-  kOpRdcr = 0x35,
-  kOpErase8k = 0x40,
-  kOpVsrwe = 0x50,
-  kOpErase32k = 0x52,
-  kOpSfdp = 0x5A,
-  kOpChipErase = 0x60,
-  kOpRems = 0x90,
-  kOpRdid = 0x9F,
-  kOpRes = 0xAB,
-  kOpDeepPowerDown = 0xB9,
-  kOpChipEraseAlt = 0xC7,
-  kOpErase64k = 0xD8,
+  OP_WRR = 0x01,
+  OP_PROGRAM = 0x02,
+  OP_READ = 0x03,
+  OP_WRDI = 0x04,
+  OP_RDSR = 0x05,
+  OP_WREN = 0x06,
+  OP_FAST_READ = 0x0B,
+  OP_ERASE_4K = 0x20,
+  OP_WRITE_CR = 0x31,
+  OP_RDCR = 0x35,
+  OP_ERASE_8K = 0x40,
+  OP_VSRWE = 0x50,
+  OP_ERASE_32K = 0x52,
+  OP_SFDP = 0x5A,
+  OP_CHIP_ERASE = 0x60,
+  OP_REMS = 0x90,
+  OP_RDID = 0x9F,
+  OP_RES = 0xAB,
+  OP_DEEP_POWER_DOWN = 0xB9,
+  OP_CHIP_ERASE_ALT = 0xC7,
+  OP_ERASE_64K = 0xD8,
 };
 
 bool known_opcode(const ChipProfile& p, uint8_t op) {
   switch (op) {
-    case kOpWrr: case kOpProgram: case kOpRead: case kOpWrdi: case kOpRdsr: case kOpWren:
-    case kOpFastRead: case kOpErase4k: case kOpVsrwe: case kOpSfdp: case kOpChipErase: case kOpRems:
-    case kOpRdid: case kOpRes: case kOpDeepPowerDown: case kOpChipEraseAlt: case kOpErase64k:
+    case OP_WRR: case OP_PROGRAM: case OP_READ: case OP_WRDI: case OP_RDSR: case OP_WREN:
+    case OP_FAST_READ: case OP_ERASE_4K: case OP_VSRWE: case OP_SFDP: case OP_CHIP_ERASE: case OP_REMS:
+    case OP_RDID: case OP_RES: case OP_DEEP_POWER_DOWN: case OP_CHIP_ERASE_ALT: case OP_ERASE_64K:
       return true;
-    case kOpRdcr: case kOpWriteCr:
+    case OP_RDCR: case OP_WRITE_CR:
       return p.hasConfigRegister;
-    case kOpErase8k:
+    case OP_ERASE_8K:
       return p.has8kAnd32kErase;
-    case kOpErase32k:
+    case OP_ERASE_32K:
       return has_32k_erase(p);
     default:
       return false;
@@ -52,8 +52,8 @@ bool known_opcode(const ChipProfile& p, uint8_t op) {
 
 bool carries_address(uint8_t op) {
   switch (op) {
-    case kOpProgram: case kOpRead: case kOpFastRead: case kOpErase4k: case kOpErase8k:
-    case kOpErase32k: case kOpErase64k: case kOpSfdp: case kOpRems:
+    case OP_PROGRAM: case OP_READ: case OP_FAST_READ: case OP_ERASE_4K: case OP_ERASE_8K:
+    case OP_ERASE_32K: case OP_ERASE_64K: case OP_SFDP: case OP_REMS:
       return true;
     default:
       return false;
@@ -62,18 +62,18 @@ bool carries_address(uint8_t op) {
 
 uint32_t erase_length(uint8_t op) {
   switch (op) {
-    case kOpErase4k: return 4 * 1024;
-    case kOpErase8k: return 8 * 1024;
-    case kOpErase32k: return 32 * 1024;
+    case OP_ERASE_4K: return 4 * 1024;
+    case OP_ERASE_8K: return 8 * 1024;
+    case OP_ERASE_32K: return 32 * 1024;
     default: return 64 * 1024;
   }
 }
 
 uint64_t erase_time(const ChipTimings& t, uint8_t op) {
   switch (op) {
-    case kOpErase4k: return t.erase4kNs;
-    case kOpErase8k: return t.erase8kNs;
-    case kOpErase32k: return t.erase32kNs;
+    case OP_ERASE_4K: return t.erase4kNs;
+    case OP_ERASE_8K: return t.erase8kNs;
+    case OP_ERASE_32K: return t.erase32kNs;
     default: return t.erase64kNs;
   }
 }
@@ -82,9 +82,9 @@ uint64_t erase_time(const ChipTimings& t, uint8_t op) {
 // (0x35) is readable too, as on both the Spansion and the Winbond parts.
 // In deep power-down only RES wakes it.
 bool obeyed(const ChipState* chip, uint8_t op) {
-  if (chip->st.deepPowerDown) return op == kOpRes;
+  if (chip->st.deepPowerDown) return op == OP_RES;
   if (!known_opcode(chip->profile, op)) return false;
-  if (chip_busy(chip)) return op == kOpRdsr || op == kOpRdcr;
+  if (chip_busy(chip)) return op == OP_RDSR || op == OP_RDCR;
   return true;
 }
 
@@ -101,14 +101,14 @@ bool is_protected(const ChipState* chip, uint32_t address, uint32_t length) {
 // Applies the first `done` bytes of a program or erase; a register write either
 // lands whole (done == length) or not at all.
 void apply(ChipState* chip, const PendingOp& op, uint32_t done) {
-  if (op.kind == kPendProgram) {
+  if (op.kind == PEND_PROGRAM) {
     for (uint32_t i = 0; i < done; ++i) chip->array[op.address + i] &= op.data[i];
-  } else if (op.kind == kPendErase) {
+  } else if (op.kind == PEND_ERASE) {
     std::memset(chip->array + op.address, 0xFF, done);
-  } else if (op.kind == kPendRegisters && done == op.length) {
-    if (op.address & kWriteStatus)
-      chip->st.status = static_cast<uint8_t>((chip->st.status & (kWip | kWel)) | (op.data[0] & 0xFC));
-    if (op.address & kWriteConfig) chip->st.config = op.data[1];
+  } else if (op.kind == PEND_REGISTERS && done == op.length) {
+    if (op.address & WRITE_STATUS)
+      chip->st.status = static_cast<uint8_t>((chip->st.status & (WIP | WEL)) | (op.data[0] & 0xFC));
+    if (op.address & WRITE_CONFIG) chip->st.config = op.data[1];
   }
 }
 
@@ -123,9 +123,9 @@ void start_operation(ChipState* chip, uint8_t kind, uint32_t address, uint32_t l
   settle(chip);  // a zero-time operation is over at once
 }
 
-bool take_wel(ChipState* chip) { return (chip->st.status & kWel) != 0; }
+bool take_wel(ChipState* chip) { return (chip->st.status & WEL) != 0; }
 
-void drop_wel(ChipState* chip) { chip->st.status &= static_cast<uint8_t>(~kWel); }
+void drop_wel(ChipState* chip) { chip->st.status &= static_cast<uint8_t>(~WEL); }
 
 void write_registers(ChipState* chip, uint32_t mask, uint8_t status, uint8_t config) {
   PendingOp& op = chip->st.pending;
@@ -134,26 +134,26 @@ void write_registers(ChipState* chip, uint32_t mask, uint8_t status, uint8_t con
   if (chip->st.volatileWriteArmed) {
     // The volatile path: no WEL needed, no write time, WEL left as it was.
     chip->st.volatileWriteArmed = false;
-    op.kind = kPendRegisters;
+    op.kind = PEND_REGISTERS;
     op.address = mask;
     op.length = 1;
     apply(chip, op, 1);
-    op.kind = kPendNone;
+    op.kind = PEND_NONE;
     return;
   }
   if (!take_wel(chip)) return;
-  start_operation(chip, kPendRegisters, mask, 1, chip->profile.timings.registerWriteNs);
+  start_operation(chip, PEND_REGISTERS, mask, 1, chip->profile.timings.registerWriteNs);
 }
 
 void program_page(ChipState* chip, const Frame& f) {
   if (!take_wel(chip)) return;
-  uint32_t base = f.address & ~(kPageBytes - 1);
-  if (is_protected(chip, base, kPageBytes)) {
+  uint32_t base = f.address & ~(PAGE_BYTES - 1);
+  if (is_protected(chip, base, PAGE_BYTES)) {
     drop_wel(chip);
     return;
   }
-  std::memcpy(chip->st.pending.data, f.page, kPageBytes);
-  start_operation(chip, kPendProgram, base, kPageBytes, chip->profile.timings.pageProgramNs);
+  std::memcpy(chip->st.pending.data, f.page, PAGE_BYTES);
+  start_operation(chip, PEND_PROGRAM, base, PAGE_BYTES, chip->profile.timings.pageProgramNs);
 }
 
 void erase(ChipState* chip, uint32_t base, uint32_t length, uint64_t durationNs) {
@@ -164,7 +164,7 @@ void erase(ChipState* chip, uint32_t base, uint32_t length, uint64_t durationNs)
     drop_wel(chip);
     return;
   }
-  start_operation(chip, kPendErase, base, length, durationNs);
+  start_operation(chip, PEND_ERASE, base, length, durationNs);
 }
 
 uint8_t rdid_byte(const ChipProfile& p, uint64_t j) {
@@ -179,9 +179,9 @@ uint8_t rdid_byte(const ChipProfile& p, uint64_t j) {
 void settle(ChipState* chip) {
   PendingOp& op = chip->st.pending;
   // A stuck operation never ends: its data never lands and WEL stays set.
-  if (op.kind == kPendNone || pending_running(chip) || chip->stuckBusy) return;
+  if (op.kind == PEND_NONE || pending_running(chip) || chip->stuckBusy) return;
   apply(chip, op, op.length);
-  op.kind = kPendNone;
+  op.kind = PEND_NONE;
   drop_wel(chip);
   save_state(chip);
 }
@@ -209,40 +209,40 @@ uint8_t chip_shift(ChipState* chip, uint8_t mosi) {
   const ChipProfile& p = chip->profile;
   if (carries_address(f.opcode) && i <= 3) {
     f.address = (f.address << 8) | mosi;
-    if (i == 3 && f.opcode != kOpSfdp) f.address %= p.sizeBytes;  // high address bits are don't-care
-    if (i == 3 && f.opcode == kOpProgram) std::memset(f.page, 0xFF, kPageBytes);
+    if (i == 3 && f.opcode != OP_SFDP) f.address %= p.sizeBytes;  // high address bits are don't-care
+    if (i == 3 && f.opcode == OP_PROGRAM) std::memset(f.page, 0xFF, PAGE_BYTES);
     return 0xFF;
   }
   uint8_t out = 0xFF;
   switch (f.opcode) {
-    case kOpRdsr:
+    case OP_RDSR:
       return chip_status_register(chip);  // re-read every byte: WIP may clear mid-read
-    case kOpRdcr:
+    case OP_RDCR:
       return chip->st.config;
-    case kOpRdid:
+    case OP_RDID:
       return rdid_byte(p, i - 1);
-    case kOpRems:
+    case OP_REMS:
       return (((i - 4) & 1) != 0) != ((f.address & 1) != 0) ? p.remsDeviceId : p.jedecId[0];
-    case kOpRes:
+    case OP_RES:
       return i >= 4 ? p.electronicSignature : 0xFF;
-    case kOpRead:
-    case kOpFastRead:
-      if (f.opcode == kOpFastRead && i == 4) return 0xFF;  // dummy byte
+    case OP_READ:
+    case OP_FAST_READ:
+      if (f.opcode == OP_FAST_READ && i == 4) return 0xFF;  // dummy byte
       out = chip->array[f.address];
       f.address = (f.address + 1) % p.sizeBytes;
       return out;
-    case kOpSfdp:
+    case OP_SFDP:
       if (i == 4) return 0xFF;
       if (p.hasSfdp && f.address < chip->sfdp.size()) out = chip->sfdp[f.address];
       f.address = (f.address + 1) & 0xFFFFFF;
       return out;
-    case kOpProgram:
+    case OP_PROGRAM:
       // The column wraps inside the page, so of a longer burst the last 256 bytes stay latched.
-      f.page[(f.address + f.dataCount) & (kPageBytes - 1)] = mosi;
+      f.page[(f.address + f.dataCount) & (PAGE_BYTES - 1)] = mosi;
       ++f.dataCount;
       return 0xFF;
-    case kOpWrr:
-    case kOpWriteCr:
+    case OP_WRR:
+    case OP_WRITE_CR:
       if (i <= 2) f.regs[i - 1] = mosi;
       return 0xFF;
     default:
@@ -258,43 +258,43 @@ void chip_deselect(ChipState* chip) {
   const ChipProfile& p = chip->profile;
   const uint64_t n = f.count;  // every write-type instruction must end on its last byte
   switch (f.opcode) {
-    case kOpWren:
-      if (n == 1 && !chip->faults.welNeverSets) chip->st.status |= kWel;
+    case OP_WREN:
+      if (n == 1 && !chip->faults.welNeverSets) chip->st.status |= WEL;
       break;
-    case kOpWrdi:
+    case OP_WRDI:
       if (n == 1) drop_wel(chip);
       break;
-    case kOpVsrwe:
+    case OP_VSRWE:
       if (n == 1) chip->st.volatileWriteArmed = true;
       break;
-    case kOpDeepPowerDown:
+    case OP_DEEP_POWER_DOWN:
       if (n == 1) chip->st.deepPowerDown = true;
       break;
-    case kOpRes:
+    case OP_RES:
       chip->st.deepPowerDown = false;
       break;
-    case kOpWrr:
+    case OP_WRR:
       if (n == 2 || n == 3)
-        write_registers(chip, kWriteStatus | (n == 3 && p.hasConfigRegister ? kWriteConfig : 0), f.regs[0],
+        write_registers(chip, WRITE_STATUS | (n == 3 && p.hasConfigRegister ? WRITE_CONFIG : 0), f.regs[0],
                         f.regs[1]);
       break;
-    case kOpWriteCr:
-      if (n == 2) write_registers(chip, kWriteConfig, 0, f.regs[0]);
+    case OP_WRITE_CR:
+      if (n == 2) write_registers(chip, WRITE_CONFIG, 0, f.regs[0]);
       break;
-    case kOpProgram:
+    case OP_PROGRAM:
       if (n >= 5) program_page(chip, f);
       break;
-    case kOpErase4k:
-    case kOpErase8k:
-    case kOpErase32k:
-    case kOpErase64k:
+    case OP_ERASE_4K:
+    case OP_ERASE_8K:
+    case OP_ERASE_32K:
+    case OP_ERASE_64K:
       if (n == 4) {
         uint32_t len = erase_length(f.opcode);
         erase(chip, f.address & ~(len - 1), len, erase_time(p.timings, f.opcode));
       }
       break;
-    case kOpChipErase:
-    case kOpChipEraseAlt:
+    case OP_CHIP_ERASE:
+    case OP_CHIP_ERASE_ALT:
       if (n == 1) erase(chip, 0, p.sizeBytes, p.timings.chipEraseNs);
       break;
     default:
@@ -313,14 +313,14 @@ void chip_advance_ns(ChipState* chip, uint64_t ns) {
 void chip_power_cut(ChipState* chip) {
   settle(chip);
   PendingOp& op = chip->st.pending;
-  if (op.kind != kPendNone) {
+  if (op.kind != PEND_NONE) {
     // What silicon leaves is proportional to the time it had: the leading part of
     // the page programmed, the leading part of the block erased.
     double fraction = static_cast<double>(chip->st.clockNs - op.startNs) / static_cast<double>(op.durationNs);
     uint32_t done = static_cast<uint32_t>(fraction * op.length);
     if (done >= op.length) done = op.length - 1;
     apply(chip, op, done);
-    op.kind = kPendNone;
+    op.kind = PEND_NONE;
   }
   // Power-on state: latches and modes are volatile, the registers' stored bits are not.
   drop_wel(chip);
@@ -329,6 +329,6 @@ void chip_power_cut(ChipState* chip) {
   chip->stuckBusy = false;
   std::memset(&chip->frame, 0, sizeof chip->frame);
   save_state(chip);
-  msync(chip->stateMap, kStateFileBytes, MS_SYNC);
+  msync(chip->stateMap, STATE_FILE_BYTES, MS_SYNC);
   msync(chip->array, chip->profile.sizeBytes, MS_SYNC);
 }

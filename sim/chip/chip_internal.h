@@ -9,33 +9,33 @@
 
 namespace chipsim {
 
-constexpr uint8_t kWip = 0x01;
-constexpr uint8_t kWel = 0x02;
-constexpr uint32_t kPageBytes = 256;
-constexpr uint32_t kMaxChipBytes = 16u * 1024 * 1024;  // 3-byte addressing reaches no further
+constexpr uint8_t WIP = 0x01;
+constexpr uint8_t WEL = 0x02;
+constexpr uint32_t PAGE_BYTES = 256;
+constexpr uint32_t MAX_CHIP_BYTES = 16u * 1024 * 1024;  // 3-byte addressing reaches no further
 
 // state.bin: fixed size, every integer little-endian, so a state written by one
 // host is read identically by any other (x86-64 and 32-bit big-endian PowerPC).
-constexpr size_t kStateFileBytes = 512;
-constexpr uint32_t kStateVersion = 1;
-constexpr size_t kOffMagic = 0;        // "RFCS"
-constexpr size_t kOffVersion = 4;      // u32
-constexpr size_t kOffClock = 8;        // u64 device time, ns
-constexpr size_t kOffStatus = 16;      // u8 status bits 7..1 (WIP is derived from the pending op)
-constexpr size_t kOffConfig = 17;      // u8
-constexpr size_t kOffFlags = 18;       // u8 bit0 deep power-down, bit1 volatile SR write armed
-constexpr size_t kOffPendKind = 20;    // u8 PendingKind
-constexpr size_t kOffPendAddr = 24;    // u32 page/block base, or register-write mask
-constexpr size_t kOffPendLen = 28;     // u32 bytes covered
-constexpr size_t kOffPendStart = 32;   // u64 ns
-constexpr size_t kOffPendDur = 40;     // u64 ns
-constexpr size_t kOffPendData = 48;    // 256 bytes: page latch, or status/config to write
+constexpr size_t STATE_FILE_BYTES = 512;
+constexpr uint32_t STATE_VERSION = 1;
+constexpr size_t OFF_MAGIC = 0;        // "RFCS"
+constexpr size_t OFF_VERSION = 4;      // u32
+constexpr size_t OFF_CLOCK = 8;        // u64 device time, ns
+constexpr size_t OFF_STATUS = 16;      // u8 status bits 7..1 (WIP is derived from the pending op)
+constexpr size_t OFF_CONFIG = 17;      // u8
+constexpr size_t OFF_FLAGS = 18;       // u8 bit0 deep power-down, bit1 volatile SR write armed
+constexpr size_t OFF_PEND_KIND = 20;    // u8 PendingKind
+constexpr size_t OFF_PEND_ADDR = 24;    // u32 page/block base, or register-write mask
+constexpr size_t OFF_PEND_LEN = 28;     // u32 bytes covered
+constexpr size_t OFF_PEND_START = 32;   // u64 ns
+constexpr size_t OFF_PEND_DUR = 40;     // u64 ns
+constexpr size_t OFF_PEND_DATA = 48;    // 256 bytes: page latch, or status/config to write
 
-enum PendingKind : uint8_t { kPendNone = 0, kPendProgram = 1, kPendErase = 2, kPendRegisters = 3 };
+enum PendingKind : uint8_t { PEND_NONE = 0, PEND_PROGRAM = 1, PEND_ERASE = 2, PEND_REGISTERS = 3 };
 
 // Register-write mask bits in PendingOp::address.
-constexpr uint32_t kWriteStatus = 1;
-constexpr uint32_t kWriteConfig = 2;
+constexpr uint32_t WRITE_STATUS = 1;
+constexpr uint32_t WRITE_CONFIG = 2;
 
 struct PendingOp {
   uint8_t kind;
@@ -43,7 +43,7 @@ struct PendingOp {
   uint32_t length;
   uint64_t startNs;
   uint64_t durationNs;
-  uint8_t data[kPageBytes];
+  uint8_t data[PAGE_BYTES];
 };
 
 // Everything a powered chip remembers besides its array.
@@ -65,10 +65,10 @@ struct Frame {
   uint32_t address;    // assembled address, then the running read pointer
   uint32_t dataCount;  // page-program data bytes received
   uint8_t regs[2];
-  uint8_t page[kPageBytes];
+  uint8_t page[PAGE_BYTES];
 };
 
-void encode_state(const PersistentState& st, uint8_t* out);  // kStateFileBytes
+void encode_state(const PersistentState& st, uint8_t* out);  // STATE_FILE_BYTES
 bool decode_state(const uint8_t* in, size_t length, PersistentState* st, std::string* error);
 
 // Profiles and "key=value" settings (chip_profiles.cpp).

@@ -11,8 +11,8 @@
 namespace chipsim {
 namespace {
 
-constexpr uint32_t kMiB = 1024 * 1024;
-constexpr uint64_t kChipEraseNsPer16MiB = 40000000000ull;
+constexpr uint32_t MIB = 1024 * 1024;
+constexpr uint64_t CHIP_ERASE_NS_PER_16_MIB = 40000000000ull;
 
 uint8_t ceil_log2(uint64_t v) {
   uint8_t n = 0;
@@ -75,7 +75,7 @@ ChipTimings datasheet_timings(uint32_t sizeBytes) {
   t.erase8kNs = 60000000;
   t.erase32kNs = 120000000;
   t.erase64kNs = 150000000;
-  t.chipEraseNs = scale_by_size(kChipEraseNsPer16MiB, 16 * kMiB, sizeBytes);
+  t.chipEraseNs = scale_by_size(CHIP_ERASE_NS_PER_16_MIB, 16 * MIB, sizeBytes);
   t.registerWriteNs = 5000000;
   return t;
 }
@@ -101,7 +101,7 @@ ChipProfile spansion_like(const char* name, uint32_t size, uint8_t capacity, uin
 ChipProfile winbond_w25q128() {
   ChipProfile p;
   p.name = "w25q128";
-  p.sizeBytes = 16 * kMiB;
+  p.sizeBytes = 16 * MIB;
   p.jedecId[0] = 0xEF;
   p.jedecId[1] = 0x40;
   p.jedecId[2] = 0x18;
@@ -121,7 +121,7 @@ ChipProfile sst_sst25vf016b() {
   // 0), status register only, 4/32/64 KiB erases. Times are the datasheet's.
   ChipProfile p;
   p.name = "sst25vf016b";
-  p.sizeBytes = 2 * kMiB;
+  p.sizeBytes = 2 * MIB;
   p.jedecId[0] = 0xBF;
   p.jedecId[1] = 0x25;
   p.jedecId[2] = 0x41;
@@ -139,8 +139,8 @@ ChipProfile sst_sst25vf016b() {
 }
 
 std::vector<ChipProfile> builtin_profiles() {
-  return {spansion_like("default", 16 * kMiB, 0x18, 0x17), winbond_w25q128(),
-          spansion_like("small", 1 * kMiB, 0x14, 0x13), sst_sst25vf016b()};
+  return {spansion_like("default", 16 * MIB, 0x18, 0x17), winbond_w25q128(),
+          spansion_like("small", 1 * MIB, 0x14, 0x13), sst_sst25vf016b()};
 }
 
 std::string trim_quotes(std::string v) {
@@ -162,7 +162,7 @@ bool parse_number(const std::string& text, uint64_t* out) {
   std::string suffix(end);
   uint64_t scale = 1;
   if (suffix == "K" || suffix == "k" || suffix == "KiB") scale = 1024;
-  else if (suffix == "M" || suffix == "MiB") scale = kMiB;
+  else if (suffix == "M" || suffix == "MiB") scale = MIB;
   else if (!suffix.empty()) return false;
   if (n > UINT64_MAX / scale) return false;
   *out = n * scale;
@@ -252,12 +252,12 @@ bool apply_settings(ChipProfile* p, uint8_t* status, uint8_t* config,
     } else if (key == "status" || key == "config" || key == "rems" || key == "res") {
       if (!parse_number(value, &n) || n > 0xFF) return fail(error, bad);
       uint8_t b = static_cast<uint8_t>(n);
-      if (key == "status") *status = b & static_cast<uint8_t>(~kWip);
+      if (key == "status") *status = b & static_cast<uint8_t>(~WIP);
       else if (key == "config") *config = b;
       else if (key == "rems") p->remsDeviceId = b;
       else p->electronicSignature = b;
     } else if (key == "size") {
-      if (!parse_number(value, &n) || n < 4096 || n > kMaxChipBytes || n % 4096 != 0)
+      if (!parse_number(value, &n) || n < 4096 || n > MAX_CHIP_BYTES || n % 4096 != 0)
         return fail(error, bad + " (a multiple of 4096, at most 16 MiB)");
       p->sizeBytes = static_cast<uint32_t>(n);
     } else if (key == "jedec") {

@@ -22,7 +22,7 @@
 namespace chipsim {
 namespace {
 
-const char kMagic[4] = {'R', 'F', 'C', 'S'};
+const char MAGIC[4] = {'R', 'F', 'C', 'S'};
 
 void put_le(uint8_t* at, uint64_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) at[i] = static_cast<uint8_t>(v >> (8 * i));
@@ -97,55 +97,55 @@ uint8_t* map_file(const std::string& path, size_t length, std::string* error) {
 }  // namespace
 
 void encode_state(const PersistentState& st, uint8_t* out) {
-  std::memset(out, 0, kStateFileBytes);
-  std::memcpy(out + kOffMagic, kMagic, 4);
-  put_le(out + kOffVersion, kStateVersion, 4);
-  put_le(out + kOffClock, st.clockNs, 8);
-  out[kOffStatus] = st.status;
-  out[kOffConfig] = st.config;
-  out[kOffFlags] = static_cast<uint8_t>((st.deepPowerDown ? 1 : 0) | (st.volatileWriteArmed ? 2 : 0));
-  out[kOffPendKind] = st.pending.kind;
-  put_le(out + kOffPendAddr, st.pending.address, 4);
-  put_le(out + kOffPendLen, st.pending.length, 4);
-  put_le(out + kOffPendStart, st.pending.startNs, 8);
-  put_le(out + kOffPendDur, st.pending.durationNs, 8);
-  std::memcpy(out + kOffPendData, st.pending.data, kPageBytes);
+  std::memset(out, 0, STATE_FILE_BYTES);
+  std::memcpy(out + OFF_MAGIC, MAGIC, 4);
+  put_le(out + OFF_VERSION, STATE_VERSION, 4);
+  put_le(out + OFF_CLOCK, st.clockNs, 8);
+  out[OFF_STATUS] = st.status;
+  out[OFF_CONFIG] = st.config;
+  out[OFF_FLAGS] = static_cast<uint8_t>((st.deepPowerDown ? 1 : 0) | (st.volatileWriteArmed ? 2 : 0));
+  out[OFF_PEND_KIND] = st.pending.kind;
+  put_le(out + OFF_PEND_ADDR, st.pending.address, 4);
+  put_le(out + OFF_PEND_LEN, st.pending.length, 4);
+  put_le(out + OFF_PEND_START, st.pending.startNs, 8);
+  put_le(out + OFF_PEND_DUR, st.pending.durationNs, 8);
+  std::memcpy(out + OFF_PEND_DATA, st.pending.data, PAGE_BYTES);
 }
 
 bool decode_state(const uint8_t* in, size_t length, PersistentState* st, std::string* error) {
-  if (length < kStateFileBytes || std::memcmp(in + kOffMagic, kMagic, 4) != 0) {
+  if (length < STATE_FILE_BYTES || std::memcmp(in + OFF_MAGIC, MAGIC, 4) != 0) {
     if (error) *error = "state.bin is not a chip state";
     return false;
   }
-  if (get_le(in + kOffVersion, 4) != kStateVersion) {
+  if (get_le(in + OFF_VERSION, 4) != STATE_VERSION) {
     if (error) *error = "state.bin has an unknown version";
     return false;
   }
-  if (in[kOffPendKind] > kPendRegisters) {
+  if (in[OFF_PEND_KIND] > PEND_REGISTERS) {
     if (error) *error = "state.bin holds an unknown pending operation";
     return false;
   }
-  st->clockNs = get_le(in + kOffClock, 8);
-  st->status = in[kOffStatus] & static_cast<uint8_t>(~kWip);
-  st->config = in[kOffConfig];
-  st->deepPowerDown = (in[kOffFlags] & 1) != 0;
-  st->volatileWriteArmed = (in[kOffFlags] & 2) != 0;
-  st->pending.kind = in[kOffPendKind];
-  st->pending.address = static_cast<uint32_t>(get_le(in + kOffPendAddr, 4));
-  st->pending.length = static_cast<uint32_t>(get_le(in + kOffPendLen, 4));
-  st->pending.startNs = get_le(in + kOffPendStart, 8);
-  st->pending.durationNs = get_le(in + kOffPendDur, 8);
-  std::memcpy(st->pending.data, in + kOffPendData, kPageBytes);
+  st->clockNs = get_le(in + OFF_CLOCK, 8);
+  st->status = in[OFF_STATUS] & static_cast<uint8_t>(~WIP);
+  st->config = in[OFF_CONFIG];
+  st->deepPowerDown = (in[OFF_FLAGS] & 1) != 0;
+  st->volatileWriteArmed = (in[OFF_FLAGS] & 2) != 0;
+  st->pending.kind = in[OFF_PEND_KIND];
+  st->pending.address = static_cast<uint32_t>(get_le(in + OFF_PEND_ADDR, 4));
+  st->pending.length = static_cast<uint32_t>(get_le(in + OFF_PEND_LEN, 4));
+  st->pending.startNs = get_le(in + OFF_PEND_START, 8);
+  st->pending.durationNs = get_le(in + OFF_PEND_DUR, 8);
+  std::memcpy(st->pending.data, in + OFF_PEND_DATA, PAGE_BYTES);
   return true;
 }
 
 void save_state(ChipState* chip) { encode_state(chip->st, chip->stateMap); }
 
-void save_clock(ChipState* chip) { put_le(chip->stateMap + kOffClock, chip->st.clockNs, 8); }
+void save_clock(ChipState* chip) { put_le(chip->stateMap + OFF_CLOCK, chip->st.clockNs, 8); }
 
 bool pending_running(const ChipState* chip) {
   const PendingOp& op = chip->st.pending;
-  return op.kind != kPendNone && chip->st.clockNs - op.startNs < op.durationNs;
+  return op.kind != PEND_NONE && chip->st.clockNs - op.startNs < op.durationNs;
 }
 
 }  // namespace chipsim
@@ -178,7 +178,7 @@ bool chip_create(const std::string& stateDir, const std::string& profileName, ui
   std::vector<uint8_t> contents(profile.sizeBytes, fill);
   std::copy(image.begin(), image.end(), contents.begin());
   std::string text = profile_to_text(profile);
-  uint8_t stateBytes[kStateFileBytes];
+  uint8_t stateBytes[STATE_FILE_BYTES];
   encode_state(st, stateBytes);
   return write_file(path_in(stateDir, "contents.bin"), contents.data(), contents.size(), error) &&
          write_file(path_in(stateDir, "profile.txt"), reinterpret_cast<const uint8_t*>(text.data()),
@@ -191,16 +191,16 @@ ChipState* chip_attach(const std::string& stateDir, const ChipFaults& faults, st
   if (!read_file(path_in(stateDir, "profile.txt"), &text, error)) return nullptr;
   ChipProfile profile;
   if (!profile_from_text(std::string(text.begin(), text.end()), &profile, error)) return nullptr;
-  uint8_t* state = map_file(path_in(stateDir, "state.bin"), kStateFileBytes, error);
+  uint8_t* state = map_file(path_in(stateDir, "state.bin"), STATE_FILE_BYTES, error);
   if (!state) return nullptr;
   PersistentState st;
-  if (!decode_state(state, kStateFileBytes, &st, error)) {
-    munmap(state, kStateFileBytes);
+  if (!decode_state(state, STATE_FILE_BYTES, &st, error)) {
+    munmap(state, STATE_FILE_BYTES);
     return nullptr;
   }
   uint8_t* array = map_file(path_in(stateDir, "contents.bin"), profile.sizeBytes, error);
   if (!array) {
-    munmap(state, kStateFileBytes);
+    munmap(state, STATE_FILE_BYTES);
     return nullptr;
   }
   ChipState* chip = new ChipState();
@@ -220,14 +220,14 @@ ChipState* chip_attach(const std::string& stateDir, const ChipFaults& faults, st
 
 void chip_sync(ChipState* chip) {
   save_state(chip);
-  msync(chip->stateMap, kStateFileBytes, MS_ASYNC);
+  msync(chip->stateMap, STATE_FILE_BYTES, MS_ASYNC);
   msync(chip->array, chip->profile.sizeBytes, MS_ASYNC);
 }
 
 void chip_detach(ChipState* chip) {
   if (!chip) return;
   chip_sync(chip);
-  munmap(chip->stateMap, kStateFileBytes);
+  munmap(chip->stateMap, STATE_FILE_BYTES);
   munmap(chip->array, chip->profile.sizeBytes);
   delete chip;
 }
@@ -246,13 +246,13 @@ void chip_load(ChipState* chip, uint32_t offset, const uint8_t* bytes, uint32_t 
 bool chip_busy(const ChipState* chip) { return chip->stuckBusy || pending_running(chip); }
 
 uint8_t chip_status_register(const ChipState* chip) {
-  return static_cast<uint8_t>(chip->st.status | (chip_busy(chip) ? kWip : 0));
+  return static_cast<uint8_t>(chip->st.status | (chip_busy(chip) ? WIP : 0));
 }
 
 uint8_t chip_config_register(const ChipState* chip) { return chip->st.config; }
 
 void chip_set_registers(ChipState* chip, int status, int config) {
-  if (status >= 0) chip->st.status = static_cast<uint8_t>(status) & static_cast<uint8_t>(~kWip);
+  if (status >= 0) chip->st.status = static_cast<uint8_t>(status) & static_cast<uint8_t>(~WIP);
   if (config >= 0) chip->st.config = static_cast<uint8_t>(config);
   save_state(chip);
 }
@@ -275,8 +275,8 @@ std::string chip_describe(const ChipState* chip) {
                 p.jedecId[0], p.jedecId[1], p.jedecId[2], static_cast<unsigned>(p.extendedId.size()),
                 p.jedecId[0], p.remsDeviceId, p.electronicSignature);
   out += buf;
-  std::snprintf(buf, sizeof buf, "status: 0x%02X (WIP %d, WEL %d, BP %d)\n", sr, sr & kWip ? 1 : 0,
-                sr & kWel ? 1 : 0, (sr >> 2) & 7);
+  std::snprintf(buf, sizeof buf, "status: 0x%02X (WIP %d, WEL %d, BP %d)\n", sr, sr & WIP ? 1 : 0,
+                sr & WEL ? 1 : 0, (sr >> 2) & 7);
   out += buf;
   if (p.hasConfigRegister) std::snprintf(buf, sizeof buf, "config: 0x%02X\n", st.config);
   else std::snprintf(buf, sizeof buf, "config: none\n");
@@ -285,12 +285,12 @@ std::string chip_describe(const ChipState* chip) {
                 st.deepPowerDown ? "yes" : "no", st.volatileWriteArmed ? "armed" : "off", st.clockNs);
   out += buf;
   const PendingOp& op = st.pending;
-  if (op.kind == kPendNone) {
+  if (op.kind == PEND_NONE) {
     out += "pending: none\n";
   } else {
-    const char* what = op.kind == kPendProgram ? "page program" : op.kind == kPendErase ? "erase" : "register write";
+    const char* what = op.kind == PEND_PROGRAM ? "page program" : op.kind == PEND_ERASE ? "erase" : "register write";
     uint64_t elapsed = st.clockNs - op.startNs;
-    if (op.kind == kPendRegisters)
+    if (op.kind == PEND_REGISTERS)
       std::snprintf(buf, sizeof buf, "pending: %s, %" PRIu64 " of %" PRIu64 " ns elapsed\n", what, elapsed,
                     op.durationNs);
     else

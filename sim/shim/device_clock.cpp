@@ -2,7 +2,9 @@
 // move the chip's clock by what was asked, bus traffic moves it by the time
 // the bits would take, so erases and programs "take" their datasheet time
 // without anyone waiting for it. In realtime mode sleeps are real and the chip
-// follows the wall clock.
+// follows the wall clock. The attached chip lives here too, so that every
+// advance reaches it without going back to the node.
+#include "chip_model.h"
 #include "shim.h"
 
 namespace shim {
@@ -14,29 +16,74 @@ namespace {
 // move. So each read costs a little device time: 1 us at first, doubling every
 // 16 reads in a row, up to 1 ms. A delay thus overshoots by at most about a
 // sixteenth, and a 10 ms wait costs some 150 reads instead of millions.
-constexpr uint64_t kFirstClockStepNs = 1000;
-constexpr uint64_t kLastClockStepNs = 1000000;
-constexpr unsigned kReadsPerStep = 16;
+constexpr uint64_t FIRST_CLOCK_STEP_NS = 1000;
+constexpr uint64_t LAST_CLOCK_STEP_NS = 1000000;
+constexpr unsigned READS_PER_STEP = 16;
 
-uint64_t g_virtualNs = 0;
-uint64_t g_monotonicBase = 0;
-uint64_t g_clockStepNs = kFirstClockStepNs;
-unsigned g_readsAtStep = 0;
+uint64_t VirtualNs = 0;
+uint64_t MonotonicBase = 0;
+uint64_t ClockStepNs = FIRST_CLOCK_STEP_NS;
+unsigned ReadsAtStep = 0;
+
+ChipState* AttachedChip = nullptr;
+uint64_t WallSyncNs = 0;  // realtime mode: wall time the attached chip has reached
+
+ChipState* attach_state(std::string* error) {
+  const Config& cfg = config();
+  if (cfg.stateDir.empty()) {
+    *error = "no state directory (" FLASHSIM_ENV_STATE " is not set)";
+    return nullptr;
+  }
+  ChipFaults faults{cfg.faults.welStuck, cfg.faults.wipStuck};
+  return chip_attach(cfg.stateDir, faults, error);
+}
+
+// False when no chip moved.
+bool chip_time_advance(uint64_t ns, bool attachIfClosed) {
+  if (AttachedChip) {
+    chip_advance_ns(AttachedChip, ns);
+    return true;
+  }
+  if (!attachIfClosed || chip_absent() || config().stateDir.empty()) return false;
+  std::string error;
+  ChipState* chip = attach_state(&error);
+  if (!chip) return false;
+  chip_advance_ns(chip, ns);
+  chip_detach(chip);
+  return true;
+}
 
 }  // namespace
 
+bool chip_absent() { return config().faults.absentLevel >= 0; }
+
+bool attach_chip(std::string* error) {
+  AttachedChip = attach_state(error);
+  if (!AttachedChip) return false;
+  WallSyncNs = real_monotonic_ns();
+  return true;
+}
+
+void detach_chip() {
+  if (!AttachedChip) return;
+  chip_detach(AttachedChip);
+  AttachedChip = nullptr;
+}
+
+ChipState* attached_chip() { return AttachedChip; }
+
 void device_advance(uint64_t ns, Advance why) {
   Guard guard;
-  if (why != Advance::ClockRead) {
-    g_clockStepNs = kFirstClockStepNs;
-    g_readsAtStep = 0;
+  if (why != Advance::CLOCK_READ) {
+    ClockStepNs = FIRST_CLOCK_STEP_NS;
+    ReadsAtStep = 0;
   }
   if (config().realtime) {
-    if (why == Advance::WallTime && chip_time_advance(ns, false)) pending_counters().deviceNs += ns;
+    if (why == Advance::WALL_TIME && chip_time_advance(ns, false)) pending_counters().deviceNs += ns;
     return;
   }
-  g_virtualNs += ns;
-  if (chip_time_advance(ns, why == Advance::Sleep)) pending_counters().deviceNs += ns;
+  VirtualNs += ns;
+  if (chip_time_advance(ns, why == Advance::SLEEP)) pending_counters().deviceNs += ns;
 }
 
 void sleep_requested(uint64_t ns) {
@@ -46,31 +93,30 @@ void sleep_requested(uint64_t ns) {
   counters.sleeps += 1;
   counters.sleepNs += ns;
   if (tracing()) trace_write("sleep " + std::to_string(ns) + "\n");
-  if (!config().realtime) device_advance(ns, Advance::Sleep);
+  if (!config().realtime) device_advance(ns, Advance::SLEEP);
 }
 
 uint64_t virtual_monotonic_ns() {
   Guard guard;
-  if (g_monotonicBase == 0) g_monotonicBase = real_monotonic_ns();
-  uint64_t now = g_monotonicBase + g_virtualNs;
-  uint64_t step = g_clockStepNs;
-  unsigned reads = g_readsAtStep + 1;
-  device_advance(step, Advance::ClockRead);
-  if (reads == kReadsPerStep) {
+  if (MonotonicBase == 0) MonotonicBase = real_monotonic_ns();
+  uint64_t now = MonotonicBase + VirtualNs;
+  uint64_t step = ClockStepNs;
+  unsigned reads = ReadsAtStep + 1;
+  device_advance(step, Advance::CLOCK_READ);
+  if (reads == READS_PER_STEP) {
     reads = 0;
-    if (step < kLastClockStepNs) step *= 2;
+    if (step < LAST_CLOCK_STEP_NS) step *= 2;
   }
-  g_clockStepNs = step;
-  g_readsAtStep = reads;
+  ClockStepNs = step;
+  ReadsAtStep = reads;
   return now;
 }
 
 void realtime_sync() {
   Guard guard;
   uint64_t now = real_monotonic_ns();
-  uint64_t& anchor = realtime_anchor();
-  if (chip_attached() && now > anchor) device_advance(now - anchor, Advance::WallTime);
-  anchor = now;
+  if (AttachedChip && now > WallSyncNs) device_advance(now - WallSyncNs, Advance::WALL_TIME);
+  WallSyncNs = now;
 }
 
 }  // namespace shim

@@ -2,7 +2,6 @@
 // declared under a private C++ name with an assembler label: the C headers may
 // redirect `open` to `open64` or wrap it for fortification, and the exported
 // symbol must be exactly the one a program calls.
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -42,17 +41,11 @@ int flashsim_clock_gettime(clockid_t clock, struct timespec* now) FLASHSIM_EXPOR
 
 namespace {
 
-template <typename Function>
-Function next(const char* name) {
-  return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
-}
-
 using OpenFunction = int (*)(const char*, int, ...);
-using OpenAtFunction = int (*)(int, const char*, int, ...);
 using Open2Function = int (*)(const char*, int);
-using OpenAt2Function = int (*)(int, const char*, int);
 using FopenFunction = FILE* (*)(const char*, const char*);
-using IoctlFunction = int (*)(int, unsigned long, ...);
+
+const shim::NextSymbols& next() { return shim::next_symbols(); }
 
 bool takes_mode(int flags) { return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE; }
 
@@ -64,7 +57,7 @@ int missing() {
 // spidev's message size limit, as flashrom reads it; answered with the
 // configured bufsiz whether or not the host has the module.
 bool is_bufsiz_file(const char* path) {
-  return path && std::strcmp(path, flashsim::kBufsizSysfsPath) == 0 && shim::config_if_ready();
+  return path && std::strcmp(path, flashsim::BUFSIZ_SYSFS_PATH) == 0 && shim::config_if_ready();
 }
 
 std::string bufsiz_text() { return std::to_string(shim::config().bufsiz) + "\n"; }
@@ -120,8 +113,7 @@ uint64_t until(clockid_t clock, uint64_t deadline) {
   if (virtual_clock(clock)) {
     now = shim::virtual_monotonic_ns();
   } else {
-    using ClockFunction = int (*)(clockid_t, struct timespec*);
-    static ClockFunction real = next<ClockFunction>("clock_gettime");
+    auto real = next().clock_gettime;
     struct timespec current;
     if (real && real(clock, &current) == 0) now = to_ns(current.tv_sec, current.tv_nsec);
   }
@@ -156,10 +148,9 @@ namespace {
 // Claims the path for the simulator, or hands the call on unchanged to the
 // C library's function of that name.
 template <typename Real, typename... Rest>
-int claim_or_pass(const char* name, int dirfd, const char* path, int flags, Rest... rest) {
+int claim_or_pass(Real real, int dirfd, const char* path, int flags, Rest... rest) {
   int claimed = claim_path(dirfd, path, flags);
   if (claimed != -2) return claimed;
-  Real real = next<Real>(name);
   if (!real) return missing();
   if constexpr (std::is_same_v<Real, OpenFunction> || std::is_same_v<Real, Open2Function>) {
     return real(path, flags, rest...);
@@ -168,9 +159,8 @@ int claim_or_pass(const char* name, int dirfd, const char* path, int flags, Rest
   }
 }
 
-FILE* claim_stream_or_pass(const char* name, const char* path, const char* mode) {
+FILE* claim_stream_or_pass(FopenFunction real, const char* path, const char* mode) {
   if (FILE* claimed = claim_stream(path, mode)) return claimed;
-  FopenFunction real = next<FopenFunction>(name);
   if (!real) {
     errno = ENOSYS;
     return nullptr;
@@ -182,46 +172,46 @@ FILE* claim_stream_or_pass(const char* name, const char* path, const char* mode)
 
 int flashsim_open(const char* path, int flags, ...) {
   FLASHSIM_READ_MODE(flags, mode)
-  return claim_or_pass<OpenFunction>("open", AT_FDCWD, path, flags, mode);
+  return claim_or_pass(next().open, AT_FDCWD, path, flags, mode);
 }
 
 int flashsim_open64(const char* path, int flags, ...) {
   FLASHSIM_READ_MODE(flags, mode)
-  return claim_or_pass<OpenFunction>("open64", AT_FDCWD, path, flags, mode);
+  return claim_or_pass(next().open64, AT_FDCWD, path, flags, mode);
 }
 
 int flashsim_openat(int dirfd, const char* path, int flags, ...) {
   FLASHSIM_READ_MODE(flags, mode)
-  return claim_or_pass<OpenAtFunction>("openat", dirfd, path, flags, mode);
+  return claim_or_pass(next().openat, dirfd, path, flags, mode);
 }
 
 int flashsim_openat64(int dirfd, const char* path, int flags, ...) {
   FLASHSIM_READ_MODE(flags, mode)
-  return claim_or_pass<OpenAtFunction>("openat64", dirfd, path, flags, mode);
+  return claim_or_pass(next().openat64, dirfd, path, flags, mode);
 }
 
 int flashsim_open_2(const char* path, int flags) {
-  return claim_or_pass<Open2Function>("__open_2", AT_FDCWD, path, flags);
+  return claim_or_pass(next().open_2, AT_FDCWD, path, flags);
 }
 
 int flashsim_open64_2(const char* path, int flags) {
-  return claim_or_pass<Open2Function>("__open64_2", AT_FDCWD, path, flags);
+  return claim_or_pass(next().open64_2, AT_FDCWD, path, flags);
 }
 
 int flashsim_openat_2(int dirfd, const char* path, int flags) {
-  return claim_or_pass<OpenAt2Function>("__openat_2", dirfd, path, flags);
+  return claim_or_pass(next().openat_2, dirfd, path, flags);
 }
 
 int flashsim_openat64_2(int dirfd, const char* path, int flags) {
-  return claim_or_pass<OpenAt2Function>("__openat64_2", dirfd, path, flags);
+  return claim_or_pass(next().openat64_2, dirfd, path, flags);
 }
 
 FILE* flashsim_fopen(const char* path, const char* mode) {
-  return claim_stream_or_pass("fopen", path, mode);
+  return claim_stream_or_pass(next().fopen, path, mode);
 }
 
 FILE* flashsim_fopen64(const char* path, const char* mode) {
-  return claim_stream_or_pass("fopen64", path, mode);
+  return claim_stream_or_pass(next().fopen64, path, mode);
 }
 
 // ---------------------------------------------------------------- the descriptor
@@ -247,15 +237,14 @@ int flashsim_ioctl_time64(int fd, unsigned long request, ...) {
   void* arg = va_arg(args, void*);
   va_end(args);
   if (shim::is_device_fd(fd)) return shim::device_ioctl(fd, request, arg);
-  static IoctlFunction real = next<IoctlFunction>("__ioctl_time64");
+  auto real = next().ioctl_time64;
   return real ? real(fd, request, arg) : shim::real_ioctl(fd, request, arg);
 }
 
 // ---------------------------------------------------------------- time
 
 int flashsim_nanosleep(const struct timespec* want, struct timespec* left) {
-  using Function = int (*)(const struct timespec*, struct timespec*);
-  static Function real = next<Function>("nanosleep");
+  auto real = next().nanosleep;
   if (!want || !valid_time(want->tv_sec, want->tv_nsec)) {
     if (real) return real(want, left);  // let the C library report it
     errno = EINVAL;
@@ -269,8 +258,7 @@ int flashsim_nanosleep(const struct timespec* want, struct timespec* left) {
 
 int flashsim_clock_nanosleep(clockid_t clock, int flags, const struct timespec* want,
                              struct timespec* left) {
-  using Function = int (*)(clockid_t, int, const struct timespec*, struct timespec*);
-  static Function real = next<Function>("clock_nanosleep");
+  auto real = next().clock_nanosleep;
   if (!want || !valid_time(want->tv_sec, want->tv_nsec)) return real ? real(clock, flags, want, left) : ENOSYS;
   uint64_t ns = to_ns(want->tv_sec, want->tv_nsec);
   if (flags & TIMER_ABSTIME) ns = until(clock, ns);
@@ -283,8 +271,7 @@ int flashsim_clock_nanosleep(clockid_t clock, int flags, const struct timespec* 
 // glibc's usleep and sleep reach nanosleep inside the library, past any
 // interposer, so they are answered here too.
 int flashsim_usleep(useconds_t usec) {
-  using Function = int (*)(useconds_t);
-  static Function real = next<Function>("usleep");
+  auto real = next().usleep;
   if (!sleep_really(static_cast<uint64_t>(usec) * 1000u)) return 0;
   int result = real ? real(usec) : missing();
   after_real_sleep();
@@ -292,8 +279,7 @@ int flashsim_usleep(useconds_t usec) {
 }
 
 unsigned flashsim_sleep(unsigned seconds) {
-  using Function = unsigned (*)(unsigned);
-  static Function real = next<Function>("sleep");
+  auto real = next().sleep;
   if (!sleep_really(static_cast<uint64_t>(seconds) * 1000000000u)) return 0;
   unsigned result = real ? real(seconds) : 0;
   after_real_sleep();
@@ -307,26 +293,14 @@ int flashsim_clock_gettime(clockid_t clock, struct timespec* now) {
     now->tv_nsec = static_cast<long>(ns % 1000000000u);
     return 0;
   }
-  using Function = int (*)(clockid_t, struct timespec*);
-  static Function real = next<Function>("clock_gettime");
+  auto real = next().clock_gettime;
   return real ? real(clock, now) : missing();
 }
 
 // ---------------------------------------------------------------- 64-bit time on 32-bit targets
 
 #if __SIZEOF_LONG__ == 4
-// glibc's struct __timespec64: 64-bit seconds, 32-bit nanoseconds padded on
-// the side the byte order puts first.
-struct Timespec64 {
-  int64_t seconds;
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  int32_t padding;
-  int32_t nanoseconds;
-#else
-  int32_t nanoseconds;
-  int32_t padding;
-#endif
-};
+using shim::Timespec64;
 
 extern "C" {
 int flashsim_nanosleep64(const Timespec64* want, Timespec64* left) FLASHSIM_EXPORT("__nanosleep64");
@@ -336,8 +310,7 @@ int flashsim_clock_gettime64(clockid_t clock, Timespec64* now) FLASHSIM_EXPORT("
 }
 
 int flashsim_nanosleep64(const Timespec64* want, Timespec64* left) {
-  using Function = int (*)(const Timespec64*, Timespec64*);
-  static Function real = next<Function>("__nanosleep64");
+  auto real = next().nanosleep64;
   if (!want || !valid_time(want->seconds, want->nanoseconds)) return real ? real(want, left) : missing();
   if (!sleep_really(to_ns(want->seconds, want->nanoseconds))) return 0;
   int result = real ? real(want, left) : missing();
@@ -346,8 +319,7 @@ int flashsim_nanosleep64(const Timespec64* want, Timespec64* left) {
 }
 
 int flashsim_clock_nanosleep64(clockid_t clock, int flags, const Timespec64* want, Timespec64* left) {
-  using Function = int (*)(clockid_t, int, const Timespec64*, Timespec64*);
-  static Function real = next<Function>("__clock_nanosleep_time64");
+  auto real = next().clock_nanosleep64;
   if (!want || !valid_time(want->seconds, want->nanoseconds)) return real ? real(clock, flags, want, left) : ENOSYS;
   uint64_t ns = to_ns(want->seconds, want->nanoseconds);
   if (flags & TIMER_ABSTIME) ns = until(clock, ns);
@@ -365,8 +337,7 @@ int flashsim_clock_gettime64(clockid_t clock, Timespec64* now) {
     now->nanoseconds = static_cast<int32_t>(ns % 1000000000u);
     return 0;
   }
-  using Function = int (*)(clockid_t, Timespec64*);
-  static Function real = next<Function>("__clock_gettime64");
+  auto real = next().clock_gettime64;
   return real ? real(clock, now) : missing();
 }
 #endif

@@ -9,13 +9,13 @@ namespace shim {
 namespace {
 
 // Well above any sleep's overshoot on a busy machine.
-constexpr uint64_t kSpinNs = 1000000;
+constexpr uint64_t SPIN_NS = 1000000;
 
 }  // namespace
 
 void wait_until_monotonic_ns(uint64_t deadline) {
   uint64_t now = real_monotonic_ns();
-  if (now != 0 && deadline > now + kSpinNs) real_nanosleep(deadline - now - kSpinNs);
+  if (now != 0 && deadline > now + SPIN_NS) real_nanosleep(deadline - now - SPIN_NS);
   while (now != 0 && now < deadline) now = real_monotonic_ns();
 }
 

@@ -1,10 +1,18 @@
 // Internals of libflashsim.so shared between its source files.
 #pragma once
+#include <sys/types.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
-#include "flashsim_env.h"
+#include "environment.h"
+#include "fault_plan.h"
 #include "run_summary.h"
+
+struct ChipState;
 
 namespace shim {
 
@@ -13,8 +21,8 @@ struct Config {
   std::string device;
   std::string tracePath;  // empty: no trace
   bool realtime = false;
-  uint32_t bufsiz = flashsim::kDefaultBufsiz;
-  uint64_t overheadNs = flashsim::kDefaultOverheadNs;
+  uint32_t bufsiz = flashsim::DEFAULT_BUFSIZ;
+  uint64_t overheadNs = flashsim::DEFAULT_OVERHEAD_NS;
   flashsim::FaultPlan faults;
   std::string configError;  // set when the environment could not be understood
 };
@@ -26,8 +34,52 @@ const Config& config();
 // must not treat anything as the device.
 const Config* config_if_ready();
 
+#if __SIZEOF_LONG__ == 4
+// glibc's struct __timespec64: 64-bit seconds, 32-bit nanoseconds padded on
+// the side the byte order puts first.
+struct Timespec64 {
+  int64_t seconds;
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  int32_t padding;
+  int32_t nanoseconds;
+#else
+  int32_t nanoseconds;
+  int32_t padding;
+#endif
+};
+#endif
+
 // The next definitions of what the library overrides (libc, or a sanitizer's
-// interceptor in front of it).
+// interceptor in front of it), looked up once, all together, on first use
+// (next_symbols.cpp). A null entry is a function the C library lacks.
+struct NextSymbols {
+  int (*open)(const char*, int, ...);
+  int (*open64)(const char*, int, ...);
+  int (*openat)(int, const char*, int, ...);
+  int (*openat64)(int, const char*, int, ...);
+  int (*open_2)(const char*, int);
+  int (*open64_2)(const char*, int);
+  int (*openat_2)(int, const char*, int);
+  int (*openat64_2)(int, const char*, int);
+  FILE* (*fopen)(const char*, const char*);
+  FILE* (*fopen64)(const char*, const char*);
+  int (*close)(int);
+  int (*ioctl)(int, unsigned long, ...);
+  int (*ioctl_time64)(int, unsigned long, ...);
+  int (*nanosleep)(const struct timespec*, struct timespec*);
+  int (*clock_nanosleep)(clockid_t, int, const struct timespec*, struct timespec*);
+  int (*usleep)(useconds_t);
+  unsigned (*sleep)(unsigned);
+  int (*clock_gettime)(clockid_t, struct timespec*);
+#if __SIZEOF_LONG__ == 4
+  int (*nanosleep64)(const Timespec64*, Timespec64*);
+  int (*clock_nanosleep64)(clockid_t, int, const Timespec64*, Timespec64*);
+  int (*clock_gettime64)(clockid_t, Timespec64*);
+#endif
+};
+const NextSymbols& next_symbols();
+
+// The library's own calls through them; ENOSYS when the C library has none.
 int real_open(const char* path, int flags, unsigned mode);
 int real_close(int fd);
 int real_ioctl(int fd, unsigned long request, void* arg);
@@ -61,19 +113,23 @@ int device_ioctl(int fd, unsigned long request, void* arg);
 
 void device_shutdown();  // at exit: let go of a device left open, flush the counters
 
-// Device time. In virtual mode every advance goes to the chip if one is
+// Device time (device_clock.cpp). In virtual mode every advance goes to the chip if one is
 // attached; a sleep attaches it for the moment when the device is closed, so
 // an erase finishes while a script sleeps between two programs. In realtime
 // mode only wall time moves the chip.
-enum class Advance { Bus, Sleep, ClockRead, WallTime };
+enum class Advance { BUS, SLEEP, CLOCK_READ, WALL_TIME };
 void device_advance(uint64_t ns, Advance why);
 void sleep_requested(uint64_t ns);  // trace and count, then advance in virtual mode
 uint64_t virtual_monotonic_ns();    // what the program's monotonic clocks read
 void realtime_sync();               // realtime mode: bring the chip up to wall time
 
-bool chip_attached();
-bool chip_time_advance(uint64_t ns, bool attachIfClosed);  // false when no chip moved
-uint64_t& realtime_anchor();  // wall time the attached chip has been brought to
+// The chip the node has attached while the device is open; device time
+// reaches it from here, and a sleep with the device closed attaches it for
+// the moment.
+bool chip_absent();  // --absent: nobody answers on the bus
+bool attach_chip(std::string* error);
+void detach_chip();
+ChipState* attached_chip();  // null when none
 
 // Counters not yet added to the state's summary file.
 flashsim::RunCounters& pending_counters();

@@ -12,8 +12,8 @@ namespace shim {
 
 namespace {
 
-int g_traceFd = -1;
-bool g_traceTried = false;
+int TraceFd = -1;
+bool TraceTried = false;
 
 }  // namespace
 
@@ -22,15 +22,15 @@ bool tracing() { return !config().tracePath.empty(); }
 void trace_write(const std::string& event) {
   if (!tracing()) return;
   Guard guard;
-  if (!g_traceTried) {
-    g_traceTried = true;
-    g_traceFd = real_open(config().tracePath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (!TraceTried) {
+    TraceTried = true;
+    TraceFd = real_open(config().tracePath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   }
-  if (g_traceFd < 0) return;
+  if (TraceFd < 0) return;
   int savedErrno = errno;
   size_t done = 0;
   while (done < event.size()) {
-    ssize_t wrote = ::write(g_traceFd, event.data() + done, event.size() - done);
+    ssize_t wrote = ::write(TraceFd, event.data() + done, event.size() - done);
     if (wrote < 0 && errno == EINTR) continue;
     if (wrote <= 0) break;
     done += static_cast<size_t>(wrote);
@@ -39,14 +39,14 @@ void trace_write(const std::string& event) {
 }
 
 void hex_append(std::string* out, const uint8_t* bytes, size_t count) {
-  static const char digits[] = "0123456789ABCDEF";
+  static const char HEX_DIGITS[] = "0123456789ABCDEF";
   size_t start = out->size();
   out->resize(start + count * 3);
   char* p = &(*out)[start];
   for (size_t i = 0; i < count; ++i) {
     *p++ = ' ';
-    *p++ = digits[bytes[i] >> 4];
-    *p++ = digits[bytes[i] & 0x0F];
+    *p++ = HEX_DIGITS[bytes[i] >> 4];
+    *p++ = HEX_DIGITS[bytes[i] & 0x0F];
   }
 }
 

@@ -6,8 +6,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "../shim/flashsim_env.h"
-#include "../shim/run_summary.h"
+#include "environment.h"
+#include "fault_plan.h"
+#include "run_summary.h"
 #include "chip_model.h"
 #include "tool.h"
 
@@ -17,7 +18,7 @@ namespace {
 
 // The files the library keeps beside the chip's own; a fresh chip starts
 // without them.
-const char* const kLibraryFiles[] = {flashsim::kSummaryFileName, "spidev-settings"};
+const char* const LIBRARY_FILES[] = {flashsim::SUMMARY_FILE_NAME, flashsim::SETTINGS_FILE_NAME};
 
 bool read_whole_file(const std::string& path, std::string* bytes) {
   std::ifstream in(path, std::ios::binary);
@@ -100,8 +101,8 @@ int cmd_create(Args& args) {
   if (!parse_u32(fill, &fillValue) || fillValue > 0xFF) return fail(args.command, "--fill: expected a byte value: " + fill);
   if (!chip_create(state, profile, static_cast<uint8_t>(fillValue), image, settings, &error))
     return fail(args.command, error);
-  for (const char* name : kLibraryFiles) ::unlink((state + "/" + name).c_str());
-  return kExitOk;
+  for (const char* name : LIBRARY_FILES) ::unlink((state + "/" + name).c_str());
+  return EXIT_OK;
 }
 
 int cmd_load(Args& args) {
@@ -115,12 +116,12 @@ int cmd_load(Args& args) {
   std::string bytes;
   if (!read_whole_file(files[0], &bytes)) return fail(args.command, "cannot read " + files[0]);
   ChipState* chip = attach(args.command, state);
-  if (!chip) return kExitError;
+  if (!chip) return EXIT_ERROR;
   uint32_t offset = 0, length = 0;
   bool ok = parse_range(args.command, offsetText, std::to_string(bytes.size()), chip_size(chip), &offset, &length);
   if (ok) chip_load(chip, offset, reinterpret_cast<const uint8_t*>(bytes.data()), length);
   chip_detach(chip);
-  return ok ? kExitOk : kExitError;
+  return ok ? EXIT_OK : EXIT_ERROR;
 }
 
 int cmd_dump(Args& args) {
@@ -133,11 +134,11 @@ int cmd_dump(Args& args) {
                     nullptr, false, &error))
     return fail(args.command, error);
   ChipState* chip = attach(args.command, state);
-  if (!chip) return kExitError;
+  if (!chip) return EXIT_ERROR;
   uint32_t offset = 0, length = 0;
   if (!parse_range(args.command, offsetText, lengthText, chip_size(chip), &offset, &length)) {
     chip_detach(chip);
-    return kExitError;
+    return EXIT_ERROR;
   }
   FILE* out = outPath.empty() ? stdout : std::fopen(outPath.c_str(), "wb");
   if (!out) {
@@ -148,7 +149,7 @@ int cmd_dump(Args& args) {
   ok = (out == stdout ? std::fflush(out) : std::fclose(out)) == 0 && ok;
   chip_detach(chip);
   if (!ok) return fail(args.command, "write error");
-  return kExitOk;
+  return EXIT_OK;
 }
 
 int cmd_compare(Args& args) {
@@ -161,11 +162,11 @@ int cmd_compare(Args& args) {
   std::string bytes;
   if (!read_whole_file(files[0], &bytes)) return fail(args.command, "cannot read " + files[0]);
   ChipState* chip = attach(args.command, state);
-  if (!chip) return kExitError;
+  if (!chip) return EXIT_ERROR;
   uint32_t offset = 0, length = 0;
   if (!parse_range(args.command, offsetText, std::to_string(bytes.size()), chip_size(chip), &offset, &length)) {
     chip_detach(chip);
-    return kExitError;
+    return EXIT_ERROR;
   }
   const uint8_t* flash = chip_contents(chip) + offset;
   uint64_t differing = 0;
@@ -174,13 +175,13 @@ int cmd_compare(Args& args) {
     if (flash[i] == static_cast<uint8_t>(bytes[i])) continue;
     if (differing++ == 0) first = i;
   }
-  int status = kExitOk;
+  int status = EXIT_OK;
   if (differing == 0) {
     std::printf("identical: %u bytes at 0x%06X\n", length, offset);
   } else {
     std::printf("differ at 0x%06X: flash 0x%02X, file 0x%02X (%" PRIu64 " of %u bytes differ)\n", offset + first,
                 flash[first], static_cast<uint8_t>(bytes[first]), differing, length);
-    status = kExitDiffer;
+    status = EXIT_DIFFER;
   }
   chip_detach(chip);
   return status;
@@ -191,12 +192,12 @@ int cmd_regs(Args& args) {
   if (!scan_options(args, {{"--state", &state, nullptr, nullptr}}, nullptr, false, &error))
     return fail(args.command, error);
   ChipState* chip = attach(args.command, state);
-  if (!chip) return kExitError;
+  if (!chip) return EXIT_ERROR;
   std::string text = chip_describe(chip);
   chip_detach(chip);
   std::fputs(text.c_str(), stdout);
   if (!text.empty() && text.back() != '\n') std::fputc('\n', stdout);
-  return kExitOk;
+  return EXIT_OK;
 }
 
 int cmd_set(Args& args) {
@@ -218,10 +219,10 @@ int cmd_set(Args& args) {
     configValue = static_cast<int>(value);
   }
   ChipState* chip = attach(args.command, state);
-  if (!chip) return kExitError;
+  if (!chip) return EXIT_ERROR;
   chip_set_registers(chip, status, configValue);
   chip_detach(chip);
-  return kExitOk;
+  return EXIT_OK;
 }
 
 int cmd_summary(Args& args) {
@@ -235,7 +236,7 @@ int cmd_summary(Args& args) {
   print_counters(stdout, "  ", run);
   std::printf("totals:\n");
   print_counters(stdout, "  ", total);
-  return kExitOk;
+  return EXIT_OK;
 }
 
 int cmd_profiles(Args& args) {
@@ -247,7 +248,7 @@ int cmd_profiles(Args& args) {
     std::printf("%-10s %8u KiB  JEDEC %02X %02X %02X\n", name.c_str(), profile.sizeBytes / 1024, profile.jedecId[0],
                 profile.jedecId[1], profile.jedecId[2]);
   }
-  return kExitOk;
+  return EXIT_OK;
 }
 
 }  // namespace tool

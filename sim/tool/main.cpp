@@ -2,7 +2,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "../shim/flashsim_env.h"
+#include "environment.h"
+#include "fault_plan.h"
 #include "tool.h"
 
 namespace tool {
@@ -78,7 +79,7 @@ bool scan_options(Args& args, const std::vector<OptionSpec>& specs, std::vector<
 
 int fail(const std::string& command, const std::string& message) {
   std::fprintf(stderr, "flashsim%s%s: %s\n", command.empty() ? "" : " ", command.c_str(), message.c_str());
-  return kExitError;
+  return EXIT_ERROR;
 }
 
 bool parse_u32(const std::string& text, uint32_t* value) {
@@ -92,7 +93,7 @@ bool parse_u32(const std::string& text, uint32_t* value) {
 
 namespace {
 
-const char kUsage[] =
+const char USAGE[] =
     "Usage: flashsim COMMAND [options]\n"
     "  create   --state DIR [--profile NAME] [--fill 0xNN] [--image FILE] [--set key=value]...\n"
     "  load     --state DIR --offset N FILE\n"
@@ -113,7 +114,7 @@ struct SubCommand {
   int (*run)(tool::Args&);
 };
 
-const SubCommand kCommands[] = {
+const SubCommand COMMANDS[] = {
     {"create", tool::cmd_create},   {"load", tool::cmd_load},         {"dump", tool::cmd_dump},
     {"compare", tool::cmd_compare}, {"regs", tool::cmd_regs},         {"set", tool::cmd_set},
     {"summary", tool::cmd_summary}, {"profiles", tool::cmd_profiles}, {"run", tool::cmd_run},
@@ -123,21 +124,21 @@ const SubCommand kCommands[] = {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fputs(kUsage, stderr);
-    return tool::kExitError;
+    std::fputs(USAGE, stderr);
+    return tool::EXIT_ERROR;
   }
   std::string name = argv[1];
   if (name == "-h" || name == "--help" || name == "help") {
-    std::fputs(kUsage, stdout);
-    return tool::kExitOk;
+    std::fputs(USAGE, stdout);
+    return tool::EXIT_OK;
   }
-  for (const SubCommand& command : kCommands) {
+  for (const SubCommand& command : COMMANDS) {
     if (name != command.name) continue;
     tool::Args args;
     args.words.assign(argv + 2, argv + argc);
     args.command = name;
     return command.run(args);
   }
-  std::fprintf(stderr, "flashsim: unknown command '%s'\n%s", name.c_str(), kUsage);
-  return tool::kExitError;
+  std::fprintf(stderr, "flashsim: unknown command '%s'\n%s", name.c_str(), USAGE);
+  return tool::EXIT_ERROR;
 }

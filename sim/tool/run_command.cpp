@@ -4,6 +4,7 @@
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,8 +12,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "../shim/flashsim_env.h"
-#include "../shim/run_summary.h"
+#include "environment.h"
+#include "fault_plan.h"
+#include "run_summary.h"
 #include "chip_model.h"
 #include "tool.h"
 
@@ -81,6 +83,19 @@ std::vector<std::string> child_environment(const std::vector<std::string>& setti
   env.insert(env.end(), settings.begin(), settings.end());
   if (!preload.empty()) env.push_back("LD_PRELOAD=" + preload + (oldPreload.empty() ? "" : ":" + oldPreload));
   return env;
+}
+
+// The command being run, for the signals passed on to it; 0 before the fork.
+volatile sig_atomic_t RunningChild = 0;
+volatile sig_atomic_t SignalBeforeFork = 0;
+
+// SIGTERM and SIGHUP are meant for the command: a timeout, a closed terminal
+// or a test runner's kill must not leave it running on its own.
+void pass_on(int signal) {
+  if (RunningChild > 0)
+    ::kill(static_cast<pid_t>(RunningChild), signal);
+  else
+    SignalBeforeFork = signal;
 }
 
 std::vector<char*> c_strings(std::vector<std::string>& words) {
@@ -195,23 +210,46 @@ int cmd_run(Args& args) {
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGINT, &ignore, &oldInt);
   sigaction(SIGQUIT, &ignore, &oldQuit);
-  std::fflush(nullptr);
-  pid_t child = ::fork();
-  if (child < 0) return fail(args.command, std::string("fork: ") + std::strerror(errno));
-  if (child == 0) {
+  struct sigaction forward {}, oldTerm {}, oldHup {};
+  forward.sa_handler = pass_on;
+  sigemptyset(&forward.sa_mask);
+  forward.sa_flags = SA_RESTART;
+  RunningChild = 0;
+  SignalBeforeFork = 0;
+  sigaction(SIGTERM, &forward, &oldTerm);
+  sigaction(SIGHUP, &forward, &oldHup);
+  auto restore_signals = [&]() {
     sigaction(SIGINT, &oldInt, nullptr);
     sigaction(SIGQUIT, &oldQuit, nullptr);
+    sigaction(SIGTERM, &oldTerm, nullptr);
+    sigaction(SIGHUP, &oldHup, nullptr);
+  };
+  std::fflush(nullptr);
+  pid_t parent = ::getpid();
+  pid_t child = ::fork();
+  if (child < 0) {
+    restore_signals();
+    return fail(args.command, std::string("fork: ") + std::strerror(errno));
+  }
+  if (child == 0) {
+    restore_signals();
+    // Should flashsim run die by a signal it cannot pass on, the command goes
+    // with it; a parent already gone before the request took effect is caught
+    // by the check after it.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(128 + SIGKILL);
     std::vector<char*> argPointers = c_strings(argv);
     std::vector<char*> envPointers = c_strings(env);
     ::execvpe(argPointers[0], argPointers.data(), envPointers.data());
     std::fprintf(stderr, "flashsim run: cannot run %s: %s\n", argv[0].c_str(), std::strerror(errno));
     ::_exit(127);
   }
+  RunningChild = child;
+  if (SignalBeforeFork != 0) ::kill(child, SignalBeforeFork);
   int status = 0;
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
-  sigaction(SIGINT, &oldInt, nullptr);
-  sigaction(SIGQUIT, &oldQuit, nullptr);
+  restore_signals();
   int exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 
   if (summary) {

@@ -6,9 +6,9 @@
 
 namespace tool {
 
-constexpr int kExitOk = 0;
-constexpr int kExitDiffer = 1;  // compare: the bytes differ
-constexpr int kExitError = 2;   // usage or set-up error
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_DIFFER = 1;  // compare: the bytes differ
+constexpr int EXIT_ERROR = 2;   // usage or set-up error
 
 // Walks argv; options take their value from the next word or after '='.
 struct Args {
@@ -39,7 +39,7 @@ struct OptionSpec {
 bool scan_options(Args& args, const std::vector<OptionSpec>& specs, std::vector<std::string>* positional,
                   bool stopAtDashDash, std::string* error);
 
-int fail(const std::string& command, const std::string& message);  // prints, returns kExitError
+int fail(const std::string& command, const std::string& message);  // prints, returns EXIT_ERROR
 bool parse_u32(const std::string& text, uint32_t* value);
 
 int cmd_create(Args& args);

@@ -1,4 +1,5 @@
-#include "flash/romflash.h"
+// The table of every command the program can send, and row selection.
+#include "flash/flash.h"
 
 // address 1 marks the rows that carry an address; selection replaces it.
 const FlashCommand CommandTable[COMMAND_COUNT] = {

@@ -1,7 +1,8 @@
+// The bytes in front of a command's data: opcode, register value, address, dummies.
 #include <algorithm>
 #include <cstring>
 
-#include "flash/romflash.h"
+#include "flash/flash.h"
 
 uint32_t build_frame_header(const FlashCommand* cmd, uint8_t* buf) {
   uint32_t length = 0;

@@ -1,13 +1,10 @@
-#include <algorithm>
+// Waiting on the status register.
+#include <cstdio>
 #include <cstring>
-#include <memory>
-#include <new>
 
-#include "flash/romflash.h"
+#include "flash/flash.h"
 
 namespace {
-
-constexpr int FAILURES_BEFORE_GIVING_UP = 3;
 
 int report_timeout(uint32_t timeoutMs) {
   std::fprintf(stderr, "\n  ERROR: Check RDSR TIME OUT:%lu msec)\n",
@@ -18,8 +15,8 @@ int report_timeout(uint32_t timeoutMs) {
 }  // namespace
 
 int poll_status(const FlashCommand* cmd, uint8_t mask, bool waitForSet, uint32_t timeoutMs) {
-  uint32_t size = std::max(cmd->dummyBytes + cmd->txLength, cmd->rxLength);
-  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[size]());
+  uint32_t size = frame_buffer_size(cmd, cmd->rxLength);
+  auto buf = zeroed_buffer(size);
   if (!buf) return STATUS_FAIL;
   if (timeoutMs == 0) return report_timeout(timeoutMs);
 
@@ -27,7 +24,7 @@ int poll_status(const FlashCommand* cmd, uint8_t mask, bool waitForSet, uint32_t
   for (uint32_t ticks = 0; ticks < timeoutMs; ++ticks) {
     std::memset(buf.get(), 0, size);
     if (flash_transfer(cmd, buf.get(), 0) != 0) {
-      if (failures == FAILURES_BEFORE_GIVING_UP) {
+      if (out_of_retries(failures)) {
         std::fputs("  Page Write Protocol Retryout!!\n", stderr);
         return STATUS_FAIL;
       }

@@ -22,7 +22,7 @@ int erase_sectors(const ImagePages* run) {
   int failures = 0;
   while (eraseRemaining != 0) {
     if (attempt_sector_erase(eraseAddress) != 0) {
-      if (failures > FAILURES_BEFORE_GIVING_UP) {
+      if (out_of_retries(failures)) {
         std::printf("\n");
         std::fputs("  Sector Erase Protocol retryout!!\n", stderr);
         return STATUS_FAIL;
@@ -47,13 +47,13 @@ int attempt_page(ImagePages* run) {
 
 }  // namespace
 
-int erase_and_write_image(const FlashCommand* command) {
+int erase_and_write_image(const FlashCommand* command, FILE* imageFile) {
   ImagePages run{};
-  if (!start_image(&run, command)) return STATUS_FAIL;
+  if (!start_image(&run, command, imageFile)) return STATUS_FAIL;
   std::printf("SPI Flash ROM Erase and Write: START ADRESS = 0x%06X / File Size = 0x%06X\n",
               command->address, run.fileSize);
   std::printf("Sector Size = %dKB / Erase %dsector\n", static_cast<int>(FLASH_SECTOR_SIZE >> 10),
-              static_cast<int>(count_units(run.fileSize, 16)));
+              static_cast<int>(count_units(run.fileSize, SECTOR_SHIFT)));
   if (erase_sectors(&run) != 0) return STATUS_FAIL;
   std::printf("\n");
 

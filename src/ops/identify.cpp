@@ -1,5 +1,5 @@
 // RDID, READ_ID and RES: who the chip says it is.
-#include <algorithm>
+#include <cstdio>
 
 #include "ops/operations.h"
 
@@ -7,10 +7,6 @@ namespace {
 
 const char ID_RETRYOUT[] = "  Read Manufacture ID Protocol Retryout!!\n";
 const char SIGNATURE_RETRYOUT[] = "  Read Electronic Signature Protocol Retryout!!\n";
-
-uint32_t reply_buffer_size(const FlashCommand* cmd) {
-  return std::max(cmd->dummyBytes + cmd->txLength, cmd->rxLength);
-}
 
 void dump_extended_id(const uint8_t* reply, uint32_t length) {
   std::printf("\n  0x%08X:", 0u);
@@ -23,11 +19,9 @@ void dump_extended_id(const uint8_t* reply, uint32_t length) {
 
 }  // namespace
 
-int identify_chip() {
-  const FlashCommand* cmd = &RunState.command;
-  auto reply = zeroed_buffer(reply_buffer_size(cmd));
+int identify_chip(const FlashCommand* cmd) {
+  auto reply = read_reply(cmd, 0, 0, ID_RETRYOUT);
   if (!reply) return STATUS_FAIL;
-  if (transfer_with_retries(cmd, reply.get(), 0, ID_RETRYOUT) != 0) return STATUS_FAIL;
   std::printf("MANUF_ID: 0x%02X\nDEVICE_ID: 0x%02X%02X\n", reply[0], reply[1], reply[2]);
 
   uint32_t extendedCount = reply[3];
@@ -36,28 +30,23 @@ int identify_chip() {
     return 0;
   }
   // The chip announced more ID bytes: read the whole identification again, longer.
-  uint32_t total = extendedCount + cmd->rxLength;
-  reply = zeroed_buffer(std::max(total, reply_buffer_size(cmd)));
+  uint32_t replyLength = extendedCount + cmd->rxLength;
+  reply = read_reply(cmd, replyLength, 0, ID_RETRYOUT);
   if (!reply) return STATUS_FAIL;
-  if (transfer_with_retries(cmd, reply.get(), total, ID_RETRYOUT) != 0) return STATUS_FAIL;
-  dump_extended_id(reply.get(), total);
+  dump_extended_id(reply.get(), replyLength);
   return 0;
 }
 
-int identify_manufacturer_and_device() {
-  const FlashCommand* cmd = &RunState.command;
-  auto reply = zeroed_buffer(reply_buffer_size(cmd));
+int identify_manufacturer_and_device(const FlashCommand* cmd) {
+  auto reply = read_reply(cmd, 0, 0, ID_RETRYOUT);
   if (!reply) return STATUS_FAIL;
-  if (transfer_with_retries(cmd, reply.get(), 0, ID_RETRYOUT) != 0) return STATUS_FAIL;
   std::printf("MANUF_ID: 0x%02X\nDEVICE_ID: 0x%02X\n", reply[0], reply[1]);
   return 0;
 }
 
-int read_electronic_signature() {
-  const FlashCommand* cmd = &RunState.command;
-  auto reply = zeroed_buffer(reply_buffer_size(cmd));
+int read_electronic_signature(const FlashCommand* cmd) {
+  auto reply = read_reply(cmd, 0, 0, SIGNATURE_RETRYOUT);
   if (!reply) return STATUS_FAIL;
-  if (transfer_with_retries(cmd, reply.get(), 0, SIGNATURE_RETRYOUT) != 0) return STATUS_FAIL;
   std::printf("RELESE_DP: EL-SIG: 0x%02X\n", reply[0]);
   return 0;
 }

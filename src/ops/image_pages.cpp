@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <sys/stat.h>
 
-#include "flash/romflash.h"
 
 namespace {
 
@@ -36,16 +36,17 @@ uint32_t count_units(uint32_t size, unsigned shift) {
   return (size >> shift) + ((size & ((1u << shift) - 1)) != 0 ? 1 : 0);
 }
 
-bool start_image(ImagePages* run, const FlashCommand* command) {
+bool start_image(ImagePages* run, const FlashCommand* command, FILE* imageFile) {
   run->command = command;
+  run->imageFile = imageFile;
   run->page = zeroed_buffer(std::max(command->txLength, PAGE_DATA_OFFSET + FLASH_PAGE_SIZE));
-  if (!run->page || RunState.imageFile == nullptr) return false;
-  return measure_image(RunState.imageFile, &run->fileSize);
+  if (!run->page || run->imageFile == nullptr) return false;
+  return measure_image(run->imageFile, &run->fileSize);
 }
 
 void print_page_line(const ImagePages* run) {
   std::printf("Page Size = %dbyte / Write %dpage\n", static_cast<int>(FLASH_PAGE_SIZE),
-              static_cast<int>(count_units(run->fileSize, 8)));
+              static_cast<int>(count_units(run->fileSize, PAGE_SHIFT)));
 }
 
 bool start_pages(ImagePages* run) {
@@ -66,7 +67,7 @@ bool start_pages(ImagePages* run) {
 static bool refill_chunk(ImagePages* run) {
   if (run->chunkLeft != 0) return true;
   run->chunkLeft = std::min(run->remaining, READ_AHEAD_SIZE);
-  if (std::fread(run->readAhead.get(), 1, run->chunkLeft, RunState.imageFile) < run->chunkLeft) {
+  if (std::fread(run->readAhead.get(), 1, run->chunkLeft, run->imageFile) < run->chunkLeft) {
     std::fprintf(stderr, "\n  ERROR: %s\n", std::strerror(errno));
     return false;
   }
@@ -122,7 +123,7 @@ int program_pages(ImagePages* run, int (*attempt)(ImagePages* run)) {
     if (!refill_chunk(run)) return STATUS_FAIL;
     if (attempt(run) == 0) {
       finish_page(run);
-    } else if (run->failures > FAILURES_BEFORE_GIVING_UP) {
+    } else if (out_of_retries(run->failures)) {
       std::printf("\n");
       std::fputs("  Page Write Protocol retryout!!\n", stderr);
       return STATUS_FAIL;
@@ -144,19 +145,4 @@ int verify_image(const ImagePages* run) {
     return STATUS_FAIL;
   }
   return 0;
-}
-
-int enable_write() {
-  FlashCommand work;
-  if (select_command(&work, WREN) == 0 || flash_transfer(&work, nullptr, 0) != 0) {
-    return STATUS_FAIL;
-  }
-  if (select_command(&work, RDSR_WEL) == 0) return STATUS_FAIL;
-  return poll_status(&work, STATUS_WEL_MASK, true, WEL_TIMEOUT_MS);
-}
-
-int wait_write_done() {
-  FlashCommand work;
-  if (select_command(&work, RDSR_WIP) == 0) return STATUS_FAIL;
-  return poll_status(&work, STATUS_WIP_MASK, false, WIP_TIMEOUT_MS);
 }

@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 
 #include "ops/operations.h"
 
 struct ImagePages {
   const FlashCommand* command;  // the PP or WRITE row with the start address
+  FILE* imageFile;
   std::unique_ptr<uint8_t[]> page;  // frame: 4 header bytes, then the page data
   std::unique_ptr<uint8_t[]> readAhead;
   uint32_t fileSize;
@@ -24,16 +26,13 @@ struct ImagePages {
 };
 
 constexpr uint32_t PAGE_DATA_OFFSET = 4;
-// A page or sector gives up when an attempt fails with more failures than this
-// behind it: the fourth failure in a row.
-constexpr int FAILURES_BEFORE_GIVING_UP = 2;
 
 // How many units of 2^shift bytes an image of this size covers, the last one partly.
 uint32_t count_units(uint32_t size, unsigned shift);
 
-// Allocates the page buffer and measures RunState.imageFile; false (nothing
+// Allocates the page buffer and measures the image file; false (nothing
 // printed unless the file cannot be measured) when the run cannot start.
-bool start_image(ImagePages* run, const FlashCommand* command);
+bool start_image(ImagePages* run, const FlashCommand* command, FILE* imageFile);
 void print_page_line(const ImagePages* run);
 // Allocates the read-ahead buffer and sets the page counters; false when memory is short.
 bool start_pages(ImagePages* run);
@@ -46,7 +45,3 @@ int send_page(ImagePages* run);
 int program_pages(ImagePages* run, int (*attempt)(ImagePages* run));
 // The pause, the flash sum over the image's range and the comparison.
 int verify_image(const ImagePages* run);
-
-// Write enable and wait for the latch; the end-of-write wait.
-int enable_write();
-int wait_write_done();

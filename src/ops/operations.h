@@ -1,40 +1,29 @@
-// The operations a user selects with -o, and the pieces they share.
+// The operations a user selects with -o. Each works on the command, files and
+// timeout it is handed and returns 0 or STATUS_FAIL.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <new>
+#include <cstdio>
 
-#include "flash/romflash.h"
+#include "flash/flash.h"
 
-// A cleared heap buffer, released on every return path; null when memory is short.
-inline std::unique_ptr<uint8_t[]> zeroed_buffer(size_t size) {
-  return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size]());
-}
-
-// Single instructions and identification (RunState.command).
-int send_single_instruction();
-int identify_chip();                     // RDID
-int identify_manufacturer_and_device();  // READ_ID
-int read_register();                     // RDSR, RDCR
-int read_electronic_signature();         // RES
-int deep_power_down();                   // DP
-int read_version_text();                 // VER
-int wait_for_status();                   // RDSR_WEL, RDSR_WIP
-
-// A reply read of up to three immediate attempts; the retry-out message is
-// printed when all fail. 0 or STATUS_FAIL.
-int transfer_with_retries(const FlashCommand* cmd, uint8_t* buf, uint32_t rxLen,
-                          const char* retryOutMessage);
+// Single instructions and identification.
+int send_single_instruction(const FlashCommand* cmd);
+int identify_chip(const FlashCommand* cmd);                     // RDID
+int identify_manufacturer_and_device(const FlashCommand* cmd);  // READ_ID
+int read_register(const FlashCommand* cmd);                     // RDSR, RDCR
+int read_electronic_signature(const FlashCommand* cmd);         // RES
+int deep_power_down(const FlashCommand* cmd);                   // DP
+int read_version_text(const FlashCommand* cmd, FILE* outputFile);  // VER
+int wait_for_status(const FlashCommand* cmd, uint32_t timeoutMs);  // RDSR_WEL, RDSR_WIP
 
 // Reading and sums.
 uint32_t sum16(const uint8_t* buf, uint32_t len);
 uint32_t flash_checksum(uint32_t address, uint32_t size);
-int read_flash_to_file();  // READ, FREAD
-int print_range_checksum();  // CHKSUM
+int read_flash_to_file(const FlashCommand* cmd, FILE* outputFile);    // READ, FREAD
+int print_range_checksum(const FlashCommand* cmd, FILE* outputFile);  // CHKSUM
 
 // Programming.
 uint8_t not_blank(const uint8_t* buf, uint32_t len);
-int program_image(const FlashCommand* command);          // PP
-int erase_and_write_image(const FlashCommand* command);  // WRITE
+int program_image(const FlashCommand* command, FILE* imageFile);          // PP
+int erase_and_write_image(const FlashCommand* command, FILE* imageFile);  // WRITE

@@ -20,9 +20,9 @@ uint8_t not_blank(const uint8_t* buf, uint32_t len) {
   return zeroBits;
 }
 
-int program_image(const FlashCommand* command) {
+int program_image(const FlashCommand* command, FILE* imageFile) {
   ImagePages run{};
-  if (!start_image(&run, command)) return STATUS_FAIL;
+  if (!start_image(&run, command, imageFile)) return STATUS_FAIL;
   print_page_line(&run);
   if (!start_pages(&run)) return STATUS_FAIL;
 

@@ -1,4 +1,5 @@
-#include <algorithm>
+// RDSR and RDCR: the status and configuration registers.
+#include <cstdio>
 
 #include "ops/operations.h"
 
@@ -8,11 +9,9 @@ const char REGISTER_RETRYOUT[] = "  Read Status Register Protocol Retryout!!\n";
 
 // RDSR reads one byte, RDCR two: the reply length, not the name, says which
 // register line to print.
-int read_register() {
-  const FlashCommand* cmd = &RunState.command;
-  auto reply = zeroed_buffer(std::max(cmd->dummyBytes + cmd->txLength, cmd->rxLength));
+int read_register(const FlashCommand* cmd) {
+  auto reply = read_reply(cmd, 0, 0, REGISTER_RETRYOUT);
   if (!reply) return STATUS_FAIL;
-  if (transfer_with_retries(cmd, reply.get(), 0, REGISTER_RETRYOUT) != 0) return STATUS_FAIL;
   if (cmd->rxLength == 1) {
     std::printf("STATUS_REG: 0x%02X\n", reply[0]);
   } else {

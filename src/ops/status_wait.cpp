@@ -2,8 +2,7 @@
 
 // RDSR_WEL waits for the write-enable latch to be set, RDSR_WIP for the end of
 // a write; the exit status says whether it happened in time.
-int wait_for_status() {
-  bool waitForWel = RunState.command.id == RDSR_WEL;
-  return poll_status(&RunState.command, waitForWel ? STATUS_WEL_MASK : STATUS_WIP_MASK, waitForWel,
-                     RunState.timeoutMs);
+int wait_for_status(const FlashCommand* cmd, uint32_t timeoutMs) {
+  bool waitForWel = cmd->id == RDSR_WEL;
+  return poll_status(cmd, waitForWel ? STATUS_WEL_MASK : STATUS_WIP_MASK, waitForWel, timeoutMs);
 }

@@ -117,6 +117,35 @@ TEST_F(SimRun, TheProgramsExitStatusOrSignalComesBack) {
   }
 }
 
+// TERM and HUP are passed on to the command; a KILL, which cannot be, takes
+// the command with the run. Either way nothing is left driving the chip.
+TEST_F(SimRun, TheCommandEndsWithTheRunThatStartedIt) {
+  if (emulated()) return;  // the command here is a host shell
+  const char* script = R"(
+    "$1" run --state "$2" ${3:+--lib "$3"} --realtime -- sh -c 'echo $$ > "$0"; exec sleep 600' "$4" &
+    runner=$!
+    i=0; while [ ! -s "$4" ]; do i=$((i+1)); [ $i -lt 1200 ] || exit 3; sleep 0.05; done
+    kill -"$5" $runner; wait $runner; status=$?
+    command=$(cat "$4")
+    alive() { s=$(sed 's/.*) \(.\).*/\1/' "/proc/$1/stat" 2>/dev/null) && [ -n "$s" ] && [ "$s" != Z ]; }
+    i=0
+    while alive "$command"; do
+      i=$((i+1)); [ $i -lt 400 ] || { kill -KILL "$command"; echo "$status left running"; exit 0; }
+      sleep 0.05
+    done
+    echo "$status ended")";
+  const struct {
+    const char* signal;
+    const char* outcome;
+  } rows[] = {{"TERM", "143 ended\n"}, {"HUP", "129 ended\n"}, {"KILL", "137 ended\n"}};
+  for (const auto& row : rows) {
+    std::string pidFile = dir.file(std::string("command-") + row.signal);
+    ProcessResult result = run_process({"sh", "-c", script, "sh", sim_binaries().flashsim, state(),
+                                        sim_binaries().lib, pidFile, row.signal});
+    EXPECT_EQ(result.out, row.outcome) << row.signal << ": " << result.err;
+  }
+}
+
 TEST_F(SimRun, WithoutAStateTheProgramGetsAThrowawayDefaultChip) {
   const SimBinaries& bin = sim_binaries();
   TempDir scratch;

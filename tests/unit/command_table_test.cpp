@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "flash/romflash.h"
+#include "flash/flash.h"
 
 namespace {
 

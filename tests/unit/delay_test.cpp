@@ -3,7 +3,7 @@
 #include <sys/time.h>
 #include <time.h>
 
-#include "flash/romflash.h"
+#include "flash/flash.h"
 
 namespace {
 

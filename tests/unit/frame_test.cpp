@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "flash/romflash.h"
+#include "flash/flash.h"
 
 namespace {
 

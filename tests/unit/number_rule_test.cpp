@@ -1,7 +1,7 @@
 // Command-line numbers behave as on the board, whose long is 32 bits.
 #include <gtest/gtest.h>
 
-#include "front_end.h"
+#include "cli/cli.h"
 
 namespace {
 

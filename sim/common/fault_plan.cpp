@@ -1,36 +1,21 @@
-// What `flashsim run` hands to libflashsim.so: the environment variable names
-// and the fault plan both sides read. Header-only so the command can reject a
-// bad option with the very parser the library will later apply.
-#pragma once
-#include <cerrno>
-#include <cstdint>
+#include "fault_plan.h"
+
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
-#define FLASHSIM_ENV_STATE "FLASHSIM_STATE"
-#define FLASHSIM_ENV_DEVICE "FLASHSIM_DEVICE"
-#define FLASHSIM_ENV_TRACE "FLASHSIM_TRACE"
-#define FLASHSIM_ENV_REALTIME "FLASHSIM_REALTIME"
-#define FLASHSIM_ENV_BUFSIZ "FLASHSIM_BUFSIZ"
-#define FLASHSIM_ENV_OVERHEAD "FLASHSIM_OVERHEAD_NS"
-#define FLASHSIM_ENV_FAULTS "FLASHSIM_FAULTS"
+#include "setup_requests.h"
 
 namespace flashsim {
 
-constexpr const char* kDefaultDevice = "/dev/spi0";
-constexpr uint32_t kDefaultBufsiz = 4096;
-constexpr uint64_t kDefaultOverheadNs = 10000;
-constexpr const char* kBufsizSysfsPath = "/sys/module/spidev/parameters/bufsiz";
+namespace {
 
 struct ErrnoName {
   int number;
   const char* name;
 };
 
-inline const std::vector<ErrnoName>& errno_names() {
-  static const std::vector<ErrnoName> names = {
+const std::vector<ErrnoName>& errno_names() {
+  static const std::vector<ErrnoName> ERRNO_NAMES = {
       {EPERM, "EPERM"},         {ENOENT, "ENOENT"},       {EINTR, "EINTR"},
       {EIO, "EIO"},             {ENXIO, "ENXIO"},         {EBADF, "EBADF"},
       {EAGAIN, "EAGAIN"},       {ENOMEM, "ENOMEM"},       {EACCES, "EACCES"},
@@ -41,18 +26,20 @@ inline const std::vector<ErrnoName>& errno_names() {
       {ECOMM, "ECOMM"},         {ETIMEDOUT, "ETIMEDOUT"}, {ESHUTDOWN, "ESHUTDOWN"},
       {ECANCELED, "ECANCELED"}, {EREMOTEIO, "EREMOTEIO"}, {EOVERFLOW, "EOVERFLOW"},
   };
-  return names;
+  return ERRNO_NAMES;
 }
 
+}  // namespace
+
 // The trace spells errors by name; numbers without a name stay numbers.
-inline std::string errno_name(int number) {
+std::string errno_name(int number) {
   for (const auto& entry : errno_names())
     if (entry.number == number) return entry.name;
   return std::to_string(number);
 }
 
 // Accepts a name from the table or a positive decimal number; 0 when neither.
-inline int errno_from_text(const std::string& text) {
+int errno_from_text(const std::string& text) {
   for (const auto& entry : errno_names())
     if (text == entry.name) return entry.number;
   if (text.empty() || text.size() > 6) return 0;
@@ -62,7 +49,7 @@ inline int errno_from_text(const std::string& text) {
 }
 
 // Unsigned number in decimal or 0x-hex, the whole text or nothing.
-inline bool parse_number(const std::string& text, uint64_t* value) {
+bool parse_number(const std::string& text, uint64_t* value) {
   if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
   errno = 0;
   char* end = nullptr;
@@ -72,43 +59,7 @@ inline bool parse_number(const std::string& text, uint64_t* value) {
   return true;
 }
 
-// The set-up requests a fault can be aimed at, by their trace names.
-inline bool is_setup_request_name(const std::string& name) {
-  static const char* const names[] = {"WR_MODE",          "RD_MODE",          "WR_BITS_PER_WORD",
-                                      "RD_BITS_PER_WORD", "WR_MAX_SPEED_HZ",  "RD_MAX_SPEED_HZ",
-                                      "WR_MODE32",        "RD_MODE32"};
-  for (const char* candidate : names)
-    if (name == candidate) return true;
-  return false;
-}
-
-struct OpcodeFault {
-  uint8_t opcode;
-  uint64_t count;  // 0: every matching message
-};
-
-struct MessageRange {
-  uint64_t first;
-  uint64_t last;
-};
-
-// Everything that can be made to go wrong in one process. Messages are
-// numbered per process from 1, counting SPI_IOC_MESSAGE requests only.
-struct FaultPlan {
-  std::vector<MessageRange> failMessages;
-  uint64_t failEvery = 0;
-  int errorNumber = EIO;
-  std::vector<OpcodeFault> failOpcodes;
-  std::vector<std::string> failSetup;
-  bool welStuck = false;
-  bool wipStuck = false;
-  int absentLevel = -1;  // -1: chip present; else what MISO floats to
-  uint64_t powerCutAfter = 0;  // 0: never
-};
-
-// One word of FLASHSIM_FAULTS: "key" or "key=value", the run options without
-// their leading dashes.
-inline bool apply_fault_word(const std::string& word, FaultPlan* plan, std::string* error) {
+bool apply_fault_word(const std::string& word, FaultPlan* plan, std::string* error) {
   std::string key = word, value;
   size_t eq = word.find('=');
   bool hasValue = eq != std::string::npos;
@@ -150,9 +101,8 @@ inline bool apply_fault_word(const std::string& word, FaultPlan* plan, std::stri
       return fail("the count after ':' must be a number from 1");
     plan->failOpcodes.push_back({static_cast<uint8_t>(opcode), count});
   } else if (key == "fail-setup") {
-    if (!needsValue() || !is_setup_request_name(value))
-      return fail("expected one of WR_MODE RD_MODE WR_BITS_PER_WORD RD_BITS_PER_WORD "
-                  "WR_MAX_SPEED_HZ RD_MAX_SPEED_HZ WR_MODE32 RD_MODE32");
+    if (!needsValue() || !setup_request_named(value))
+      return fail("expected one of " + setup_request_names());
     plan->failSetup.push_back(value);
   } else if (key == "wel-stuck" && !hasValue) {
     plan->welStuck = true;
@@ -176,7 +126,7 @@ inline bool apply_fault_word(const std::string& word, FaultPlan* plan, std::stri
   return true;
 }
 
-inline bool parse_fault_plan(const std::string& text, FaultPlan* plan, std::string* error) {
+bool parse_fault_plan(const std::string& text, FaultPlan* plan, std::string* error) {
   size_t pos = 0;
   while (pos < text.size()) {
     size_t start = text.find_first_not_of(' ', pos);

@@ -1,9 +1,10 @@
+// The usage text and the program name it shows.
 #include <cstdio>
 #include <cstring>
 #include <libgen.h>
 
-#include "flash/romflash.h"
-#include "front_end.h"
+#include "cli/run_state.h"
+#include "cli/cli.h"
 
 void set_program_name(const char* invocationName) {
   std::strncpy(RunState.programName, invocationName, sizeof RunState.programName - 1);

@@ -6,8 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "flash/romflash.h"
-#include "front_end.h"
+#include "cli/run_state.h"
+#include "spidev/spidev.h"
+#include "cli/cli.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ const FlashCommand* command_row_named(const char* name) {
 
 enum OperandKind { NO_OPERAND, OPTIONAL_TIMEOUT, START_ADDRESS, REGISTER_VALUE, RANGE };
 
-OperandKind operand_kind(uint32_t id) {
+OperandKind operand_kind(CommandId id) {
   switch (id) {
     case RDSR_WEL:
     case RDSR_WIP:

@@ -1,5 +1,8 @@
-#include "flash/romflash.h"
-#include "front_end.h"
+// The one operation of the run, chosen by the selected command.
+#include <cstdio>
+
+#include "cli/cli.h"
+#include "cli/run_state.h"
 #include "ops/operations.h"
 
 namespace {
@@ -18,11 +21,12 @@ int no_file(int line) {
 }  // namespace
 
 int dispatch(bool imageFileGiven) {
-  switch (RunState.command.id) {
+  const FlashCommand* command = &RunState.command;
+  switch (command->id) {
     case RDID:
-      return identify_chip();
+      return identify_chip(command);
     case READ_ID:
-      return identify_manufacturer_and_device();
+      return identify_manufacturer_and_device(command);
     case VSRWE:
     case WREN:
     case WRDI:
@@ -33,28 +37,29 @@ int dispatch(bool imageFileGiven) {
     case SE32K:
     case WRR1:
     case WRR2:
-      return send_single_instruction();
+      return send_single_instruction(command);
     case RDSR:
     case RDCR:
-      return read_register();
+      return read_register(command);
     case RDSR_WEL:
     case RDSR_WIP:
-      return wait_for_status();
+      return wait_for_status(command, RunState.timeoutMs);
     case PP:
-      return imageFileGiven ? program_image(&RunState.command) : no_file(PP_GUARD_LINE);
+      return imageFileGiven ? program_image(command, RunState.imageFile)
+                            : no_file(PP_GUARD_LINE);
     case READ:
     case FREAD:
-      return read_flash_to_file();
+      return read_flash_to_file(command, RunState.outputFile);
     case VER:
-      return read_version_text();
+      return read_version_text(command, RunState.outputFile);
     case CHKSUM:
-      return print_range_checksum();
+      return print_range_checksum(command, RunState.outputFile);
     case DP:
-      return deep_power_down();
+      return deep_power_down(command);
     case RES:
-      return read_electronic_signature();
+      return read_electronic_signature(command);
     case WRITE:
-      return imageFileGiven ? erase_and_write_image(&RunState.command)
+      return imageFileGiven ? erase_and_write_image(command, RunState.imageFile)
                             : no_file(WRITE_GUARD_LINE);
     default:
       std::fprintf(stderr, "%s(%d): ERROR: Fatal Error of System!\n", MODULE_NAME,

@@ -1,8 +1,9 @@
+// Pauses the chip relies on.
 #include <time.h>
 
 #include <cerrno>
 
-#include "flash/romflash.h"
+#include "flash/flash.h"
 
 void sleep_for(uint32_t sec, uint32_t nsec) {
   struct timespec wanted = {static_cast<time_t>(sec), static_cast<long>(nsec)};

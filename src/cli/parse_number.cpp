@@ -1,8 +1,9 @@
+// The number rule of every numeric word on the command line.
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 
-#include "front_end.h"
+#include "cli/cli.h"
 
 // The board's long is 32 bits. Convert wide and clamp, so a 64-bit host gives
 // the same value and the same range error as the board does.

@@ -1,14 +1,14 @@
+// Opening, configuring and closing the spidev device.
 #include <fcntl.h>
 #include <linux/spi/spidev.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
-#include "flash/romflash.h"
-#include "front_end.h"
+#include "spidev/spidev.h"
 
 namespace {
 
@@ -38,14 +38,14 @@ bool configure_device() {
          request(SPI_IOC_RD_MAX_SPEED_HZ, &SpiSettings.speedHz, "ERROR: can't get max speed hz");
 }
 
-bool open_device() {
-  if (RunState.devicePath == nullptr) {
+bool open_device(const char* devicePath) {
+  if (devicePath == nullptr) {
     std::fputs("ERROR: No device specification.\n", stderr);
     return false;
   }
-  SpiSettings.fd = open(RunState.devicePath, O_RDWR);
+  SpiSettings.fd = open(devicePath, O_RDWR);
   if (SpiSettings.fd == -1) {
-    std::fprintf(stderr, "ERROR: %s, %s\n", std::strerror(errno), RunState.devicePath);
+    std::fprintf(stderr, "ERROR: %s, %s\n", std::strerror(errno), devicePath);
     return false;
   }
   return true;
@@ -53,21 +53,15 @@ bool open_device() {
 
 }  // namespace
 
-int setup_device() {
-  if (open_device() && configure_device()) return 0;
+bool setup_device(const char* devicePath) {
+  if (open_device(devicePath) && configure_device()) return true;
   std::fputs("ERROR: Initialize SPI device fail.\n", stderr);
-  return STATUS_FAIL;
+  return false;
 }
 
-void end_run(int status) {
-  if (RunState.imageFile != nullptr) {
-    std::fclose(RunState.imageFile);
-    RunState.imageFile = nullptr;
-  }
+void close_device() {
   if (SpiSettings.fd != -1) {
     close(SpiSettings.fd);
     SpiSettings.fd = -1;
   }
-  // The -w file stays open: the process exit flushes and closes it.
-  std::exit(status);
 }

@@ -1,7 +1,8 @@
 // The program never throws: every buffer comes from new (std::nothrow) and a
 // null result is a STATUS_FAIL. Supplying the allocation functions here keeps
 // the C++ runtime's exception and unwinding machinery (and its demangler) out
-// of the board binary.
+// of the board binary. It sits beside main because it belongs to the binary
+// alone: the sanitized builds and the unit tests keep their runtime's own.
 #include <cstdlib>
 #include <new>
 

@@ -1,67 +1,45 @@
-// Traffic counters kept in the state directory: the last `flashsim run` and
-// the totals since the chip was created. Every process adds what it did when
-// it lets go of the device (close, exit, power cut); several processes of one
-// run may add, so the file is updated under an exclusive lock.
-#pragma once
+#include "run_summary.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cinttypes>
-#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <string>
+
+#include "environment.h"
 
 namespace flashsim {
 
-constexpr const char* kSummaryFileName = "flashsim-summary";
-
-struct RunCounters {
-  uint64_t processes = 0;  // processes that opened the device or slept
-  uint64_t messages = 0;   // SPI_IOC_MESSAGE requests, failed ones included
-  uint64_t failedMessages = 0;
-  uint64_t bytesTx = 0;  // taken from tx buffers by messages that went through
-  uint64_t bytesRx = 0;  // delivered into rx buffers
-  uint64_t busNs = 0;    // clocking time plus per-message overhead
-  uint64_t sleeps = 0;
-  uint64_t sleepNs = 0;   // as requested by the program
-  uint64_t deviceNs = 0;  // how far the chip's clock moved
-
-  bool empty() const {
-    return processes == 0 && messages == 0 && sleeps == 0 && deviceNs == 0 && busNs == 0;
-  }
-};
-
-struct CounterField {
-  const char* key;
-  uint64_t RunCounters::*member;
-};
-
-inline const CounterField* counter_fields(size_t* count) {
-  static const CounterField fields[] = {
+const CounterField* counter_fields(size_t* count) {
+  static const CounterField COUNTER_FIELDS[] = {
       {"processes", &RunCounters::processes}, {"messages", &RunCounters::messages},
       {"failed_messages", &RunCounters::failedMessages}, {"bytes_tx", &RunCounters::bytesTx},
       {"bytes_rx", &RunCounters::bytesRx},    {"bus_ns", &RunCounters::busNs},
       {"sleeps", &RunCounters::sleeps},       {"sleep_ns", &RunCounters::sleepNs},
       {"device_ns", &RunCounters::deviceNs},
   };
-  *count = sizeof fields / sizeof fields[0];
-  return fields;
+  *count = sizeof COUNTER_FIELDS / sizeof COUNTER_FIELDS[0];
+  return COUNTER_FIELDS;
 }
 
-inline void add_counters(RunCounters* into, const RunCounters& more) {
+void add_counters(RunCounters* into, const RunCounters& more) {
   size_t count = 0;
   const CounterField* fields = counter_fields(&count);
   for (size_t i = 0; i < count; ++i) into->*(fields[i].member) += more.*(fields[i].member);
 }
 
-inline std::string summary_path(const std::string& stateDir) {
-  return stateDir + "/" + kSummaryFileName;
+std::string summary_path(const std::string& stateDir) {
+  return stateDir + "/" + SUMMARY_FILE_NAME;
 }
 
+namespace {
+
 // "run.KEY=N" and "total.KEY=N" lines; unknown lines are ignored.
-inline void parse_summary(const std::string& text, RunCounters* run, RunCounters* total) {
+void parse_summary(const std::string& text, RunCounters* run, RunCounters* total) {
   size_t count = 0;
   const CounterField* fields = counter_fields(&count);
   size_t pos = 0;
@@ -88,7 +66,7 @@ inline void parse_summary(const std::string& text, RunCounters* run, RunCounters
   }
 }
 
-inline std::string format_summary_file(const RunCounters& run, const RunCounters& total) {
+std::string format_summary_file(const RunCounters& run, const RunCounters& total) {
   size_t count = 0;
   const CounterField* fields = counter_fields(&count);
   std::string text;
@@ -104,10 +82,10 @@ inline std::string format_summary_file(const RunCounters& run, const RunCounters
   return text;
 }
 
-// Reads, lets `change` edit, writes back, all under flock. False when the
-// file cannot be opened (no state directory).
-template <typename Change>
-bool update_summary(const std::string& stateDir, Change change) {
+}  // namespace
+
+bool update_summary(const std::string& stateDir,
+                    const std::function<void(RunCounters* run, RunCounters* total)>& change) {
   int fd = ::open(summary_path(stateDir).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
@@ -126,7 +104,7 @@ bool update_summary(const std::string& stateDir, Change change) {
   return ok;
 }
 
-inline bool read_summary(const std::string& stateDir, RunCounters* run, RunCounters* total) {
+bool read_summary(const std::string& stateDir, RunCounters* run, RunCounters* total) {
   FILE* file = std::fopen(summary_path(stateDir).c_str(), "r");
   if (!file) return false;
   std::string text;

@@ -1,4 +1,4 @@
-// The command-line front end: options, device set-up, dispatch, end of run.
+// The command-line front end: options, usage, dispatch, end of run.
 #pragma once
 
 #include <cstdint>
@@ -19,10 +19,8 @@ void print_usage();
 // STATUS_FAIL when a file could not be opened. *imageFileName is the last -f.
 int parse_options(int argc, char** argv, const char** imageFileName);
 
-// Opens and configures RunState.devicePath; 0 or STATUS_FAIL.
-int setup_device();
-
 // Runs the operation of RunState.command; its status (-1 when none was selected).
 int dispatch(bool imageFileGiven);
 
+// Closes what the run opened and ends the process with this status.
 [[noreturn]] void end_run(int status);

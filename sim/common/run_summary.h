@@ -1,0 +1,43 @@
+// Traffic counters kept in the state directory: the last `flashsim run` and
+// the totals since the chip was created. Every process adds what it did when
+// it lets go of the device (close, exit, power cut); several processes of one
+// run may add, so the file is updated under an exclusive lock.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace flashsim {
+
+struct RunCounters {
+  uint64_t processes = 0;  // processes that opened the device or slept
+  uint64_t messages = 0;   // SPI_IOC_MESSAGE requests, failed ones included
+  uint64_t failedMessages = 0;
+  uint64_t bytesTx = 0;  // taken from tx buffers by messages that went through
+  uint64_t bytesRx = 0;  // delivered into rx buffers
+  uint64_t busNs = 0;    // clocking time plus per-message overhead
+  uint64_t sleeps = 0;
+  uint64_t sleepNs = 0;   // as requested by the program
+  uint64_t deviceNs = 0;  // how far the chip's clock moved
+
+  bool empty() const {
+    return processes == 0 && messages == 0 && sleeps == 0 && deviceNs == 0 && busNs == 0;
+  }
+};
+
+struct CounterField {
+  const char* key;
+  uint64_t RunCounters::*member;
+};
+
+const CounterField* counter_fields(size_t* count);
+void add_counters(RunCounters* into, const RunCounters& more);
+std::string summary_path(const std::string& stateDir);
+
+// Reads, lets `change` edit, writes back, all under flock. False when the
+// file cannot be opened (no state directory).
+bool update_summary(const std::string& stateDir,
+                    const std::function<void(RunCounters* run, RunCounters* total)>& change);
+bool read_summary(const std::string& stateDir, RunCounters* run, RunCounters* total);
+
+}  // namespace flashsim

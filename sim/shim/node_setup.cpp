@@ -1,0 +1,165 @@
+// The node's set-up requests: mode, bit order, word size and clock, and the
+// settings file that keeps mode and word size between processes.
+#include <fcntl.h>
+#include <linux/spi/spidev.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "node.h"
+#include "shim.h"
+
+namespace shim {
+
+namespace {
+
+using flashsim::SetupRequest;
+using Field = flashsim::SetupValue;
+
+constexpr uint32_t SUPPORTED_MODE_BITS = SPI_CPHA | SPI_CPOL | SPI_CS_HIGH | SPI_LOOP | SPI_NO_CS;
+
+std::string settings_path() { return config().stateDir + "/" + flashsim::SETTINGS_FILE_NAME; }
+
+// Mode and word size belong to the spi_device and outlive every open, as the
+// kernel keeps them; the clock set with WR_MAX_SPEED_HZ lasts until the last
+// close, when spidev falls back to the device's maximum.
+
+void save_settings() {
+  if (config().stateDir.empty()) return;
+  char text[64];
+  int length = std::snprintf(text, sizeof text, "mode=0x%02X bits=%u\n", SpidevNode.mode, SpidevNode.bits);
+  int fd = real_open(settings_path().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  if (::write(fd, text, static_cast<size_t>(length)) != length) {
+    // The settings merely revert to their defaults next time.
+  }
+  real_close(fd);
+}
+
+void trace_setup(const char* name, const std::string& value, int failure) {
+  if (!tracing()) return;
+  std::string line = std::string("ioctl ") + name + " " + value;
+  line += failure ? " fail " + errno_text(failure) + "\n" : " ok\n";
+  trace_write(line);
+}
+
+std::string hex_value(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%02X", value);
+  return text;
+}
+
+bool setup_fault_planned(const char* name) {
+  for (const auto& planned : config().faults.failSetup)
+    if (planned == name) return true;
+  return false;
+}
+
+std::string field_text(const SetupRequest& req, uint32_t value) {
+  return req.hex ? hex_value(value) : std::to_string(value);
+}
+
+uint32_t field_value(Field field) {
+  switch (field) {
+    case Field::MODE8:
+      return SpidevNode.mode & 0xFF;
+    case Field::MODE32:
+      return SpidevNode.mode;
+    case Field::LSB_FIRST:
+      return (SpidevNode.mode & SPI_LSB_FIRST) ? 1 : 0;
+    case Field::BITS:
+      return SpidevNode.bits;
+    case Field::SPEED:
+      return SpidevNode.speedHz;
+  }
+  return 0;
+}
+
+// 0 when accepted, else the errno the driver returns.
+int store_field(Field field, uint32_t value) {
+  switch (field) {
+    case Field::MODE8:
+    case Field::MODE32:
+      if (value & ~SUPPORTED_MODE_BITS) return EINVAL;
+      SpidevNode.mode = value;
+      save_settings();
+      return 0;
+    case Field::LSB_FIRST:
+      return value ? EINVAL : 0;
+    case Field::BITS:
+      if (value != 0 && value != 8) return EINVAL;
+      SpidevNode.bits = 8;
+      save_settings();
+      return 0;
+    case Field::SPEED:
+      if (value == 0) return EINVAL;
+      SpidevNode.speedHz = value;
+      return 0;
+  }
+  return EINVAL;
+}
+
+}  // namespace
+
+int finish(int failure) {
+  if (failure == 0) return 0;
+  errno = failure;
+  return -1;
+}
+
+std::string errno_text(int number) { return flashsim::errno_name(number); }
+
+// Mode and word size belong to the spi_device and outlive every open, as the
+// kernel keeps them; the clock set with WR_MAX_SPEED_HZ lasts until the last
+// close, when spidev falls back to the device's maximum.
+void load_settings() {
+  if (SpidevNode.settingsLoaded || config().stateDir.empty()) return;
+  SpidevNode.settingsLoaded = true;
+  int fd = real_open(settings_path().c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) return;
+  char text[128] = {};
+  ssize_t got = ::read(fd, text, sizeof text - 1);
+  real_close(fd);
+  if (got <= 0) return;
+  unsigned mode = 0, bits = 8;
+  if (std::sscanf(text, "mode=0x%x bits=%u", &mode, &bits) == 2) {
+    SpidevNode.mode = mode;
+    SpidevNode.bits = static_cast<uint8_t>(bits);
+  }
+}
+
+int handle_setup(const SetupRequest& req, void* arg) {
+  size_t width = req.width;
+  if (req.write) {
+    if (!arg) {
+      trace_setup(req.name, "-", EFAULT);
+      return finish(EFAULT);
+    }
+    uint32_t value = 0;
+    if (width == 4) {
+      std::memcpy(&value, arg, 4);
+    } else {
+      value = *static_cast<const uint8_t*>(arg);
+    }
+    int failure = setup_fault_planned(req.name) ? config().faults.errorNumber : store_field(req.value, value);
+    trace_setup(req.name, field_text(req, value), failure);
+    return finish(failure);
+  }
+  int failure = !arg ? EFAULT : setup_fault_planned(req.name) ? config().faults.errorNumber : 0;
+  if (failure) {
+    trace_setup(req.name, "-", failure);
+    return finish(failure);
+  }
+  uint32_t value = field_value(req.value);
+  if (width == 4) {
+    std::memcpy(arg, &value, 4);
+  } else {
+    *static_cast<uint8_t*>(arg) = static_cast<uint8_t>(value);
+  }
+  trace_setup(req.name, field_text(req, value), 0);
+  return 0;
+}
+
+}  // namespace shim

@@ -1,0 +1,3 @@
+#include "cli/run_state.h"
+
+struct RunState RunState = {};
