@@ -5,7 +5,8 @@
 //   open[=open|open64|openat|openat64|__open_2|__open64_2|__openat_2|__openat64_2]  close
 //   wrmode=0xNN rdmode wrmode32=0xN rdmode32 wrbits=N rdbits wrspeed=N rdspeed wrlsb=N
 //   msg=SEG[,SEG]...   SEG: tx:HEX | rx:N | duplex:HEX | none:N, then +cs +hz=N +bits=N
-//                      +delay=US +dual; prints "msg ok RET[: RX BYTES]" or "msg fail ERRNO"
+//                      +delay=US +dual; prints "msg ok RET[: RX BYTES]" ([N] for more than 8)
+//                      or "msg fail ERRNO"
 //   ioctl=0xREQUEST    any request with a zeroed 64-byte argument
 //   nanosleep=NS usleep=US sleep=S clocksleep=NS abssleep=NS busywait=NS
 //   bufsiz (fopen of spidev's sysfs parameter)   bufsiz-open (the same through open)
@@ -149,6 +150,7 @@ void message(int fd, const std::string& segmentsText) {
       rx += pair;
     }
   }
+  if (rx.size() > 8 * 3) rx = " [" + std::to_string(rx.size() / 3) + "]";  // long replies by length
   std::printf("msg ok %d%s%s\n", result, rx.empty() ? "" : ":", rx.c_str());
 }
 
