@@ -18,9 +18,8 @@ extern char** environ;
 namespace {
 
 std::vector<char*> c_strings(Lines& words) {
-  std::vector<char*> pointers;
-  for (auto& word : words) pointers.push_back(&word[0]);
-  pointers.push_back(nullptr);
+  std::vector<char*> pointers{nullptr};
+  for (auto word = words.rbegin(); word != words.rend(); ++word) pointers.insert(pointers.begin(), &(*word)[0]);
   return pointers;
 }
 
@@ -68,7 +67,7 @@ ProcessResult run_process(const Lines& argv, const Lines& extraEnv, const std::s
   Lines args = argv, env;
   if (!name.empty()) args[0] = name;
   for (char** e = environ; *e; ++e) env.emplace_back(*e);
-  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+  env = env + extraEnv;
   std::vector<char*> argPointers = c_strings(args), envPointers = c_strings(env);
   pid_t pid = -1;
   int spawnError = posix_spawnp(&pid, argv[0].c_str(), &actions, &attributes, argPointers.data(),

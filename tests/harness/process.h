@@ -18,6 +18,11 @@ struct ProcessResult {
 // out; that fails the current test.
 ProcessResult run_process(const Lines& argv, const Lines& extraEnv = {}, const std::string& name = "");
 
+inline Lines operator+(Lines a, const Lines& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 std::string read_file(const std::string& path);  // "" when missing
 void write_file(const std::string& path, const std::string& bytes);
 Lines split(const std::string& text, char separator);  // "" gives no piece

@@ -32,10 +32,7 @@ const SimBinaries& sim_binaries() {
 }
 
 ProcessResult flashsim(const Lines& args) {
-  Lines argv = sim_binaries().emulator;
-  argv.push_back(sim_binaries().flashsim);
-  argv.insert(argv.end(), args.begin(), args.end());
-  return run_process(argv);
+  return run_process(sim_binaries().emulator + Lines{sim_binaries().flashsim} + args);
 }
 
 Lines sim_run_argv(const std::string& state, const Lines& options, const Lines& command) {
@@ -46,16 +43,11 @@ Lines sim_run_argv(const std::string& state, const Lines& options, const Lines& 
   std::string words;
   for (const auto& word : bin.emulator) words += (words.empty() ? "" : " ") + word;
   if (!words.empty()) argv.insert(argv.end(), {"--emulator", words});
-  argv.insert(argv.end(), options.begin(), options.end());
-  argv.push_back("--");
-  argv.insert(argv.end(), command.begin(), command.end());
-  return argv;
+  return argv + options + Lines{"--"} + command;
 }
 
 bool SimChip::create(const Lines& options) {
-  Lines args{"create", "--state", state};
-  args.insert(args.end(), options.begin(), options.end());
-  ProcessResult created = flashsim(args);
+  ProcessResult created = flashsim(Lines{"create", "--state", state} + options);
   EXPECT_EQ(created.exitStatus, 0) << created.err;
   return created.exitStatus == 0;
 }
@@ -76,15 +68,11 @@ std::string SimChip::bytes(uint32_t offset, uint32_t length) {
 ProcessResult SimChip::run(const Lines& command, const Lines& options, const Lines& env) {
   static int runs = 0;
   trace = dir.file("trace-" + std::to_string(++runs));
-  Lines all{"--trace", trace};
-  all.insert(all.end(), options.begin(), options.end());
-  return run_process(sim_run_argv(state, all, command), env);
+  return run_process(sim_run_argv(state, Lines{"--trace", trace} + options, command), env);
 }
 
 ProcessResult SimChip::romflash(const Lines& args, const Lines& options) {
-  Lines command{sim_binaries().romflash};
-  command.insert(command.end(), args.begin(), args.end());
-  return run(command, options);
+  return run(Lines{sim_binaries().romflash} + args, options);
 }
 
 std::string SimChip::wire(bool collapse) const { return wire_summary(read_file(trace), collapse); }
@@ -203,10 +191,4 @@ unsigned byte_sum(const std::string& bytes) {
   unsigned sum = 0;
   for (unsigned char byte : bytes) sum += byte;
   return sum & 0xFFFF;
-}
-
-std::string hex(unsigned value, int digits) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%0*X", digits, value);
-  return text;
 }

@@ -50,4 +50,3 @@ std::string wire_summary(const std::string& trace, bool collapse);
 
 std::string pattern_bytes(size_t count, unsigned seed);  // repeatable pseudo-random bytes
 unsigned byte_sum(const std::string& bytes);             // 16-bit sum, computed here
-std::string hex(unsigned value, int digits);             // upper-case, zero-padded

@@ -30,9 +30,8 @@ struct ChipRig {
   }
   bool create(const std::string& profile, const Lines& settings, uint8_t fill) {
     std::string error;
-    bool made = chip_create(dir.path, profile, fill, "", settings, &error) && attach({false, false});
-    EXPECT_TRUE(made) << error;
-    return made;
+    EXPECT_TRUE(chip_create(dir.path, profile, fill, "", settings, &error)) << error;
+    return error.empty() && attach({false, false});
   }
   bool attach(ChipFaults faults) {
     if (chip) chip_detach(chip);
@@ -71,28 +70,21 @@ bool frame(ChipRig& rig, const std::string& tx, const std::string& rx) {
   if (!hex_words(split_words(tx), &out)) return false;
   chip_select(rig.chip);
   for (uint8_t byte : out) chip_shift(rig.chip, byte);
-  std::string seen;
+  std::string seen, wanted;
   for (const auto& word : split_words(rx)) {
     if (word[0] == '+') {
       chip_advance_ns(rig.chip, duration_ns(word));
       continue;
     }
     size_t star = word.find('*');
-    size_t times = star == std::string::npos ? 1 : std::stoul(word.substr(star + 1));
-    for (size_t t = 0; t < times; ++t) {
-      char got[3];
-      std::snprintf(got, sizeof got, "%02X", chip_shift(rig.chip, 0x00));
-      seen += std::string(" ") + (word.compare(0, 2, "??") == 0 ? "??" : got);
+    for (size_t t = 0, times = star == std::string::npos ? 1 : std::stoul(word.substr(star + 1)); t < times; ++t) {
+      char got[4];
+      std::snprintf(got, sizeof got, " %02X", chip_shift(rig.chip, 0x00));
+      seen += word.compare(0, 2, "??") == 0 ? " ??" : got;
+      wanted += " " + word.substr(0, 2);
     }
   }
   chip_deselect(rig.chip);
-  std::string wanted;
-  for (const auto& word : split_words(rx)) {
-    size_t star = word.find('*');
-    if (word[0] != '+')
-      for (size_t t = 0, n = star == std::string::npos ? 1 : std::stoul(word.substr(star + 1)); t < n; ++t)
-        wanted += " " + word.substr(0, 2);
-  }
   EXPECT_EQ(seen, wanted) << tx;
   return true;
 }

@@ -12,9 +12,7 @@ class Scenario : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(chip.create({})); }
   // romflash -d /dev/spi0 ARGS: status, standard output and the messages it sent.
   void expect_run(const Lines& args, int status, const std::string& out, const std::string& wire) {
-    Lines all{"-d", "/dev/spi0"};
-    all.insert(all.end(), args.begin(), args.end());
-    ProcessResult run = chip.romflash(all);
+    ProcessResult run = chip.romflash(Lines{"-d", "/dev/spi0"} + args);
     EXPECT_EQ(run.exitStatus, status) << args[1];
     EXPECT_EQ(run.out, out) << args[1];
     EXPECT_EQ(chip.wire(), "open; spi 0x03 8 500000; " + wire + "close") << args[1];
@@ -66,7 +64,9 @@ TEST_F(Scenario, RdidDumpsTheBytesTheChipSent) {
   sent.erase(sent.begin(), sent.begin() + 3);
   ASSERT_EQ(sent.size(), 4u + 0x4D);
   std::string dump = "MANUF_ID: 0x01\nDEVICE_ID: 0x2018\n";
-  for (size_t i = 0; i < sent.size(); ++i) dump += (i % 16 ? " " : "\n  0x" + hex(unsigned(i), 8) + ": ") + sent[i];
+  char offset[32];
+  for (size_t i = 0; i < sent.size(); ++i)
+    dump += (i % 16 ? " " : (std::snprintf(offset, sizeof offset, "\n  0x%08zX: ", i), offset)) + sent[i];
   EXPECT_EQ(run.out, dump + "\n");
 }
 
@@ -77,9 +77,8 @@ TEST(ProgramName, UsageNamesTheBaseOfTheFirst255Characters) {
   } cases[] = {{std::string(254, 'x') + "/" + std::string(45, 'y'), std::string(254, 'x')},
                {"a/" + std::string(298, 'b'), std::string(253, 'b')}};
   for (const auto& c : cases) {
-    Lines argv = sim_binaries().emulator;
-    if (!argv.empty()) argv.insert(argv.end(), {"-0", c.invoked});
-    argv.insert(argv.end(), {sim_binaries().romflash, "-h"});
+    Lines argv = sim_binaries().emulator + (sim_binaries().emulator.empty() ? Lines{} : Lines{"-0", c.invoked}) +
+                 Lines{sim_binaries().romflash, "-h"};
     ProcessResult run = run_process(argv, {}, argv.size() == 2 ? c.invoked : "");
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.err.substr(0, 7 + c.shown.size() + 13), "Usage: " + c.shown + " [option...]\n");

@@ -41,14 +41,19 @@ class Sweep : public ::testing::Test {
     expected = expectedChip;
     write_file(chip.dir.file("image"), image);
   }
+  // WRITE over a chip full of other data: both sectors erased, the image laid in.
+  Lines prepare_write(unsigned seed) {
+    std::string other = pattern_bytes(kChipSize, seed), written = other;
+    written.replace(0, 0x20000, std::string(0x20000, '\xFF')).replace(0x8000, kWriteImage.size(), kWriteImage);
+    prepare(other, written, kWriteImage);
+    return {"-o", "WRITE", "0x8000", "-f", chip.dir.file("image")};
+  }
   void reset() {
     std::filesystem::copy(chip.dir.file("template"), chip.state,
                           std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
   }
   ProcessResult run(const Lines& args, const Lines& faults) {
-    Lines all{"-d", "/dev/spi0", "-s", "16000"};
-    all.insert(all.end(), args.begin(), args.end());
-    return chip.romflash(all, faults);
+    return chip.romflash(Lines{"-d", "/dev/spi0", "-s", "16000"} + args, faults);
   }
   bool chip_is_expected() { return read_file(chip.state + "/contents.bin") == expected; }
   int clean_run_messages(const Lines& args) {
@@ -59,8 +64,7 @@ class Sweep : public ::testing::Test {
     return static_cast<int>(chip.trace_lines("msg ").size());
   }
   void report(const char* sweep, int count, int tried, int survived, int refused = 0) {
-    std::printf("sweep %s: %d messages, %d indices tried, %d survived, %d refused cleanly\n", sweep, count, tried,
-                survived, refused);
+    std::printf("sweep %s: %d messages, %d indices tried, %d survived, %d refused cleanly\n", sweep, count, tried, survived, refused);
     EXPECT_GT(tried, 0);
   }
 
@@ -78,19 +82,8 @@ class Sweep : public ::testing::Test {
   }
 };
 
-std::string write_expected(std::string chip) {
-  chip.replace(0, 0x20000, std::string(0x20000, '\xFF'));
-  return chip.replace(0x8000, kWriteImage.size(), kWriteImage);
-}
-
-const Lines kWrite{"-o", "WRITE", "0x8000", "-f", "IMAGE"};
-
 TEST_F(Sweep, WriteSurvivesOneFailedMessageAnywhere) {
-  std::string other = pattern_bytes(kChipSize, 77);
-  prepare(other, write_expected(other), kWriteImage);
-  Lines args = kWrite;
-  args.back() = chip.dir.file("image");
-  one_failure_everywhere("WRITE, one failed message", args);
+  one_failure_everywhere("WRITE, one failed message", prepare_write(77));
 }
 
 TEST_F(Sweep, PageProgramSurvivesOneFailedMessageAnywhere) {
@@ -103,10 +96,7 @@ TEST_F(Sweep, PageProgramSurvivesOneFailedMessageAnywhere) {
 
 // Four failures in a row end an erase, a page or a status wait, or cut the checksum short.
 TEST_F(Sweep, WriteWithFourFailuresInARowNeverReportsSuccessWithAWrongChip) {
-  std::string other = pattern_bytes(kChipSize, 79);
-  prepare(other, write_expected(other), kWriteImage);
-  Lines args = kWrite;
-  args.back() = chip.dir.file("image");
+  Lines args = prepare_write(79);
   int count = clean_run_messages(args), tried = 0, survived = 0, refused = 0;
   for (int first = 1; first + 3 <= count; first += 7 * stride(), ++tried) {
     reset();
@@ -128,10 +118,7 @@ TEST_F(Sweep, WriteWithFourFailuresInARowNeverReportsSuccessWithAWrongChip) {
 
 // Power lost after message N; the same WRITE run again restores everything.
 TEST_F(Sweep, WriteAgainAfterAPowerCutAnywhere) {
-  std::string other = pattern_bytes(kChipSize, 80);
-  prepare(other, write_expected(other), kWriteImage);
-  Lines args = kWrite;
-  args.back() = chip.dir.file("image");
+  Lines args = prepare_write(80);
   int count = clean_run_messages(args), tried = 0, survived = 0;
   for (int n = 1; n <= count; n += 5 * stride(), ++tried) {
     reset();
