@@ -22,9 +22,9 @@ struct Row {
 
 // BYTES: pieces joined by '+': *N:SEED[@SKIP] pattern bytes, XX*N a repeated
 // byte, 'text', or hHEX.
-std::string bytes_of(const std::string& spec) {
+std::string bytes_of(const std::string& pieces) {
   std::string bytes;
-  for (const auto& piece : split(spec, '+')) {
+  for (const auto& piece : split(pieces, '+')) {
     if (piece[0] == '*') {
       size_t colon = piece.find(':'), at = piece.find('@');
       size_t skip = at == std::string::npos ? 0 : std::stoul(piece.substr(at + 1), nullptr, 0);
