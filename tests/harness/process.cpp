@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 extern char** environ;
@@ -100,11 +101,8 @@ Lines split(const std::string& text, char separator) {
 }
 
 Lines split_words(const std::string& text) {
-  Lines words;
-  std::string word;
   std::istringstream in(text);
-  while (in >> word) words.push_back(word);
-  return words;
+  return Lines(std::istream_iterator<std::string>(in), std::istream_iterator<std::string>());
 }
 
 std::string env_or(const char* name, const std::string& fallback) {

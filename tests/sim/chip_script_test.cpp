@@ -138,6 +138,7 @@ TEST_P(ChipScript, Runs) {
 }
 
 std::string script_name(const ::testing::TestParamInfo<Script>& info) { return info.param.name; }
+void PrintTo(const Script& script, std::ostream* out) { *out << script.name; }
 
 // clang-format off
 const Script kBehaviour[] = {

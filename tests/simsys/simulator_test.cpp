@@ -55,6 +55,7 @@ class Client : public ::testing::TestWithParam<ClientRow> {};
 TEST_P(Client, Row) { run_row(GetParam(), beside_me("spidev_client")); }
 
 std::string row_name(const ::testing::TestParamInfo<ClientRow>& info) { return info.param.name; }
+void PrintTo(const ClientRow& row, std::ostream* out) { *out << row.name; }
 
 #define F10 "FFFFFFFFFF"
 #define SIX_READS "open msg=tx:05,rx:1 wrmode=0x00 msg=tx:05,rx:1 msg=tx:05,rx:1 rdmode msg=tx:05,rx:1 msg=tx:05,rx:1 msg=tx:05,rx:1"

@@ -115,6 +115,7 @@ TEST_P(Romflash, Row) {
 }
 
 std::string row_name(const ::testing::TestParamInfo<Row>& info) { return info.param.name; }
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }  // test lists name the row
 
 #define ROWS(group, ...)                                      \
   const Row group##Rows[] = {__VA_ARGS__};                     \
