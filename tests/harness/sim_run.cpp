@@ -1,5 +1,7 @@
 #include "sim_run.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -22,67 +24,171 @@ const SimBinaries& sim_binaries() {
     // the address sanitizer's link-order check would otherwise refuse.
     setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=1", 0);
     setenv("UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1", 0);
-    SimBinaries found;
-    found.romflash = env_or("ROMFLASH_BIN", ROMFLASH_BIN_DEFAULT);
-    found.flashsim = env_or("FLASHSIM_BIN", FLASHSIM_BIN_DEFAULT);
-    found.lib = env_or("FLASHSIM_LIB", FLASHSIM_LIB_DEFAULT);
-    found.emulator = split_words(env_or("FLASHSIM_EMULATOR", FLASHSIM_EMULATOR_DEFAULT));
-    return found;
+    return SimBinaries{env_or("ROMFLASH_BIN", ROMFLASH_BIN_DEFAULT), env_or("FLASHSIM_BIN", FLASHSIM_BIN_DEFAULT),
+                       env_or("FLASHSIM_LIB", FLASHSIM_LIB_DEFAULT),
+                       split_words(env_or("FLASHSIM_EMULATOR", FLASHSIM_EMULATOR_DEFAULT))};
   }();
   return binaries;
 }
 
-namespace {
-
-std::vector<std::string> flashsim_prefix() {
-  const SimBinaries& bin = sim_binaries();
-  std::vector<std::string> argv = bin.emulator;
-  argv.push_back(bin.flashsim);
-  return argv;
+ProcessResult flashsim(const Lines& args) {
+  return run_process(sim_binaries().emulator + Lines{sim_binaries().flashsim} + args);
 }
 
-std::string join(const std::vector<std::string>& words) {
-  std::string joined;
-  for (const auto& word : words) joined += (joined.empty() ? "" : " ") + word;
-  return joined;
+Lines sim_run_argv(const std::string& state, const Lines& options, const Lines& command) {
+  const SimBinaries& bin = sim_binaries();
+  Lines argv = bin.emulator;
+  argv.insert(argv.end(), {bin.flashsim, "run", "--state", state});
+  if (!bin.lib.empty()) argv.insert(argv.end(), {"--lib", bin.lib});
+  std::string words;
+  for (const auto& word : bin.emulator) words += (words.empty() ? "" : " ") + word;
+  if (!words.empty()) argv.insert(argv.end(), {"--emulator", words});
+  return argv + options + Lines{"--"} + command;
+}
+
+bool SimChip::create(const Lines& options) {
+  ProcessResult created = flashsim(Lines{"create", "--state", state} + options);
+  EXPECT_EQ(created.exitStatus, 0) << created.err;
+  return created.exitStatus == 0;
+}
+
+void SimChip::load(uint32_t offset, const std::string& bytes) {
+  write_file(dir.file("load.bin"), bytes);
+  ProcessResult loaded = flashsim({"load", "--state", state, "--offset", std::to_string(offset), dir.file("load.bin")});
+  EXPECT_EQ(loaded.exitStatus, 0) << loaded.err;
+}
+
+std::string SimChip::bytes(uint32_t offset, uint32_t length) {
+  ProcessResult dumped = flashsim({"dump", "--state", state, "--offset", std::to_string(offset), "--length",
+                                   std::to_string(length), "-o", dir.file("dump.bin")});
+  EXPECT_EQ(dumped.exitStatus, 0) << dumped.err;
+  return read_file(dir.file("dump.bin"));
+}
+
+ProcessResult SimChip::run(const Lines& command, const Lines& options, const Lines& env) {
+  static int runs = 0;
+  trace = dir.file("trace-" + std::to_string(++runs));
+  return run_process(sim_run_argv(state, Lines{"--trace", trace} + options, command), env);
+}
+
+ProcessResult SimChip::romflash(const Lines& args, const Lines& options) {
+  return run(Lines{sim_binaries().romflash} + args, options);
+}
+
+std::string SimChip::wire(bool collapse) const { return wire_summary(read_file(trace), collapse); }
+
+Lines SimChip::trace_lines(const std::string& prefix) const {
+  Lines picked;
+  for (const auto& line : split(read_file(trace), '\n'))
+    if (line.compare(0, prefix.size(), prefix) == 0) picked.push_back(line);
+  return picked;
+}
+
+namespace {
+
+std::string show_bytes(const Lines& bytes, size_t from) {
+  std::string text;
+  if (bytes.size() - from > 8) return "[" + std::to_string(bytes.size() - from) + "]";
+  for (size_t i = from; i < bytes.size(); ++i) text += (text.empty() ? "" : " ") + bytes[i];
+  return text;
+}
+
+std::string show_message(const std::string& head, const Lines& tx, const Lines& rx) {
+  std::string text = tx.size() >= 4 ? tx[0] + " " + tx[1] + tx[2] + tx[3] : show_bytes(tx, 0);
+  if (tx.size() > 4) text += " " + show_bytes(tx, 4);
+  Lines words = split_words(head);  // msg N ok | msg N fail ERR
+  if (words.size() > 3) return text + " !" + words[3];
+  return rx.empty() ? text : text + (text.empty() ? "> " : " > ") + show_bytes(rx, 0);
+}
+
+Lines events(const std::string& trace) {
+  Lines entries, tx, rx, ioctls;
+  std::string message;
+  auto flush_message = [&] {
+    if (!message.empty()) entries.push_back(show_message(message, tx, rx));
+    message.clear();
+    tx.clear();
+    rx.clear();
+  };
+  for (const auto& line : split(trace, '\n')) {
+    Lines words = split_words(line);
+    if (words.empty()) continue;
+    if (words[0] == "seg") {
+      Lines* into = nullptr;
+      for (size_t i = 2; i < words.size(); ++i) {
+        if (words[i] == "tx" || words[i] == "rx") into = words[i] == "tx" ? &tx : &rx;
+        else if (words[i] == "cs_change") tx.push_back("cs");
+        else if (into) into->push_back(words[i]);
+      }
+      continue;
+    }
+    flush_message();
+    if (words[0] == "msg") message = line;
+    else if (words[0] == "open") entries.push_back(words.size() == 2 && words[1] == "/dev/spi0" ? "open" : line);
+    else if (words[0] == "ioctl") entries.push_back(line.substr(6, line.size() - 6 - (words.back() == "ok" ? 3 : 0)));
+    else if (words[0] == "sleep") {
+      unsigned long long ns = std::stoull(words[1]);
+      entries.push_back(ns % 1000 ? "+" + words[1] + "ns" : "+" + std::to_string(ns / 1000) + "us");
+    } else entries.push_back(line);
+  }
+  flush_message();
+  // The usual set-up: mode, word size and clock written and read back.
+  for (size_t i = 0; i + 6 <= entries.size(); ++i) {
+    Lines w[6];
+    for (int k = 0; k < 6; ++k) w[k] = split_words(entries[i + k]);
+    static const char* names[6] = {"WR_MODE", "RD_MODE", "WR_BITS_PER_WORD", "RD_BITS_PER_WORD",
+                                   "WR_MAX_SPEED_HZ", "RD_MAX_SPEED_HZ"};
+    bool usual = true;
+    for (int k = 0; k < 6; ++k)
+      usual = usual && w[k].size() == 2 && w[k][0] == names[k] && w[k][1] == w[k & ~1][1];
+    if (!usual) continue;
+    entries[i] = "spi " + w[0][1] + " " + w[2][1] + " " + w[4][1];
+    entries.erase(entries.begin() + i + 1, entries.begin() + i + 6);
+  }
+  return entries;
+}
+
+Lines collapse_runs(const Lines& entries, size_t width) {
+  Lines out;
+  for (size_t i = 0; i < entries.size();) {
+    size_t repeats = 1;
+    while (i + (repeats + 1) * width <= entries.size() &&
+           std::equal(entries.begin() + i, entries.begin() + i + width, entries.begin() + i + repeats * width))
+      ++repeats;
+    if (repeats == 1 || i + width > entries.size()) {
+      out.push_back(entries[i++]);
+      continue;
+    }
+    std::string group = entries[i];
+    for (size_t k = 1; k < width; ++k) group += "; " + entries[i + k];
+    out.push_back((width > 1 ? "(" + group + ")" : group) + " x" + std::to_string(repeats));
+    i += repeats * width;
+  }
+  return out;
 }
 
 }  // namespace
 
-ProcessResult flashsim(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = flashsim_prefix();
-  argv.insert(argv.end(), args.begin(), args.end());
-  return run_process(argv);
-}
-
-ProcessResult run_on_sim(const std::string& stateDir, const std::vector<std::string>& runOptions,
-                         const std::vector<std::string>& command,
-                         const std::vector<std::string>& extraEnv) {
-  const SimBinaries& bin = sim_binaries();
-  std::vector<std::string> argv = flashsim_prefix();
-  argv.insert(argv.end(), {"run", "--state", stateDir});
-  if (!bin.lib.empty()) argv.insert(argv.end(), {"--lib", bin.lib});
-  if (!bin.emulator.empty()) argv.insert(argv.end(), {"--emulator", join(bin.emulator)});
-  argv.insert(argv.end(), runOptions.begin(), runOptions.end());
-  argv.push_back("--");
-  argv.insert(argv.end(), command.begin(), command.end());
-  return run_process(argv, extraEnv);
-}
-
-ProcessResult run_romflash(const std::string& stateDir, const std::vector<std::string>& runOptions,
-                           const std::vector<std::string>& args,
-                           const std::vector<std::string>& extraEnv) {
-  std::vector<std::string> command{sim_binaries().romflash};
-  command.insert(command.end(), args.begin(), args.end());
-  return run_on_sim(stateDir, runOptions, command, extraEnv);
-}
-
-std::string hex_bytes(const std::string& bytes) {
+std::string wire_summary(const std::string& trace, bool collapse) {
+  Lines entries = events(trace);
+  if (collapse) entries = collapse_runs(collapse_runs(collapse_runs(entries, 1), 2), 2);
   std::string text;
-  char pair[4];
-  for (unsigned char byte : bytes) {
-    std::snprintf(pair, sizeof pair, "%02X", byte);
-    text += (text.empty() ? "" : " ") + std::string(pair);
-  }
+  for (const auto& entry : entries) text += (text.empty() ? "" : "; ") + entry;
   return text;
+}
+
+std::string pattern_bytes(size_t count, unsigned seed) {
+  std::string bytes(count, '\0');
+  uint32_t state = seed * 2654435761u + 12345u;
+  for (auto& byte : bytes) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 16);
+  }
+  return bytes;
+}
+
+unsigned byte_sum(const std::string& bytes) {
+  unsigned sum = 0;
+  for (unsigned char byte : bytes) sum += byte;
+  return sum & 0xFFFF;
 }

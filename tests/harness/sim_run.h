@@ -1,36 +1,52 @@
-// Running programs on the simulated chip through the flashsim command.
+// Programs on the simulated chip: where the binaries are, one chip in a
+// temporary directory, `flashsim run` command lines, and the trace in short form.
 //
-// The binaries come from the environment CTest sets (ROMFLASH_BIN, FLASHSIM_BIN,
-// FLASHSIM_LIB); FLASHSIM_EMULATOR, when not empty, is the emulator prefix of a
-// cross build (for example "qemu-ppc -L /usr/powerpc-linux-gnu"), put in front of
-// every target program and handed to `flashsim run` for the program it starts.
+// The binaries come from ROMFLASH_BIN, FLASHSIM_BIN, FLASHSIM_LIB (defaults
+// compiled in by CMake); FLASHSIM_EMULATOR, when not empty, is the emulator
+// prefix of a cross build, put in front of every target program.
 #pragma once
+#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "process.h"
 
 struct SimBinaries {
-  std::string romflash;
-  std::string flashsim;
-  std::string lib;
-  std::vector<std::string> emulator;  // empty for a native build
+  std::string romflash, flashsim, lib;
+  Lines emulator;  // empty for a native build
 };
-
 const SimBinaries& sim_binaries();
 
-// `flashsim ARGS...`
-ProcessResult flashsim(const std::vector<std::string>& args);
+ProcessResult flashsim(const Lines& args);  // `flashsim ARGS...`
 
-// `flashsim run --state STATE [runOptions...] -- COMMAND...`
-ProcessResult run_on_sim(const std::string& stateDir, const std::vector<std::string>& runOptions,
-                         const std::vector<std::string>& command,
-                         const std::vector<std::string>& extraEnv = {});
+// `flashsim run --state STATE [--lib ..] [--emulator ..] OPTIONS... -- COMMAND...`
+Lines sim_run_argv(const std::string& state, const Lines& options, const Lines& command);
 
-// `flashsim run --state STATE [runOptions...] -- romflash ARGS...`
-ProcessResult run_romflash(const std::string& stateDir, const std::vector<std::string>& runOptions,
-                           const std::vector<std::string>& args,
-                           const std::vector<std::string>& extraEnv = {});
+// One chip in its own temporary directory; every run keeps its own trace.
+struct SimChip {
+  TempDir dir;
+  std::string state = dir.file("chip");
+  std::string trace;  // the last run's trace
 
-// Bytes as upper-case hex pairs separated by blanks, as the trace writes them.
-std::string hex_bytes(const std::string& bytes);
+  bool create(const Lines& options);  // `flashsim create`, false (and a failure) when refused
+  void load(uint32_t offset, const std::string& bytes);
+  std::string bytes(uint32_t offset, uint32_t length);
+  ProcessResult run(const Lines& command, const Lines& options = {}, const Lines& env = {});
+  ProcessResult romflash(const Lines& args, const Lines& options = {});
+  // The last trace in short form (wire_summary), and its lines of one kind.
+  std::string wire(bool collapse = true) const;
+  Lines trace_lines(const std::string& prefix) const;
+};
+
+// A trace in short form, one entry per event, joined by "; ":
+//   open [PATH] / spi MODE BITS HZ (the usual six set-up requests) / WR_MODE 0x01 fail EIO / close
+//   9F > 01 20 18 4D            a message: tx, then " > " and the rx bytes when it succeeded
+//   03 001000 > [256]           four or more tx bytes show opcode and address; more than 8
+//   02 000100 [256]             bytes after the address, or more than 8 rx bytes, by count
+//   06 !EIO                     a failed message; "cs" follows a transfer with cs_change
+//   +1000us                     a sleep (in ns when not whole microseconds)
+// With `collapse`, a run of equal entries becomes "ENTRY xN" and a run of equal
+// pairs "(A; B) xN".
+std::string wire_summary(const std::string& trace, bool collapse);
+
+std::string pattern_bytes(size_t count, unsigned seed);  // repeatable pseudo-random bytes
+unsigned byte_sum(const std::string& bytes);             // 16-bit sum, computed here

@@ -3,9 +3,10 @@
 //
 //   spidev_client DEVICE STEP...
 //   open[=open|open64|openat|openat64|__open_2|__open64_2|__openat_2|__openat64_2]  close
-//   wrmode=0xNN rdmode wrmode32=0xN rdmode32 wrbits=N rdbits wrspeed=N rdspeed wrlsb=N
+//   wrmode=0xNN rdmode wrmode32=0xN wrbits=N rdbits wrspeed=N rdspeed wrlsb=N
 //   msg=SEG[,SEG]...   SEG: tx:HEX | rx:N | duplex:HEX | none:N, then +cs +hz=N +bits=N
-//                      +delay=US +dual; prints "msg ok RET[: RX BYTES]" or "msg fail ERRNO"
+//                      +delay=US +dual; prints "msg ok RET[: RX BYTES]" ([N] for more than 8)
+//                      or "msg fail ERRNO"
 //   ioctl=0xREQUEST    any request with a zeroed 64-byte argument
 //   nanosleep=NS usleep=US sleep=S clocksleep=NS abssleep=NS busywait=NS
 //   bufsiz (fopen of spidev's sysfs parameter)   bufsiz-open (the same through open)
@@ -17,6 +18,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -71,28 +73,19 @@ int open_with(const std::string& variant, const char* path) {
   if (variant == "__open_2") return __open_2(path, O_RDWR);
   if (variant == "__open64_2") return __open64_2(path, O_RDWR);
   if (variant == "__openat_2") return __openat_2(AT_FDCWD, path, O_RDWR);
-  if (variant == "__openat64_2") return __openat64_2(AT_FDCWD, path, O_RDWR);
-  errno = EINVAL;
-  return -1;
+  return variant == "__openat64_2" ? __openat64_2(AT_FDCWD, path, O_RDWR) : (errno = EINVAL, -1);
 }
 
 void report(const std::string& step, int result) {
-  if (result < 0)
-    std::printf("%s fail %s\n", step.c_str(), error_name(errno).c_str());
-  else
-    std::printf("%s ok\n", step.c_str());
+  std::printf(result < 0 ? "%s fail %s\n" : "%s ok\n", step.c_str(), error_name(errno).c_str());
 }
 
 template <typename T>
 void read_back(int fd, const char* name, unsigned long request, const char* format) {
   T value = 0;
-  if (ioctl(fd, request, &value) < 0) {
-    std::printf("%s fail %s\n", name, error_name(errno).c_str());
-    return;
-  }
+  if (ioctl(fd, request, &value) < 0) return (void)std::printf("%s fail %s\n", name, error_name(errno).c_str());
   std::printf("%s ", name);
   std::printf(format, static_cast<unsigned>(value));
-  std::printf("\n");
 }
 
 void message(int fd, const std::string& segmentsText) {
@@ -126,18 +119,9 @@ void message(int fd, const std::string& segmentsText) {
       if (mod.compare(0, 6, "delay=") == 0) t.delay_usecs = static_cast<uint16_t>(number(mod.substr(6)));
     }
   }
-  int result = 0;
-  switch (transfers.size()) {  // the request number carries the count
-    case 1: result = ioctl(fd, SPI_IOC_MESSAGE(1), transfers.data()); break;
-    case 2: result = ioctl(fd, SPI_IOC_MESSAGE(2), transfers.data()); break;
-    case 3: result = ioctl(fd, SPI_IOC_MESSAGE(3), transfers.data()); break;
-    case 4: result = ioctl(fd, SPI_IOC_MESSAGE(4), transfers.data()); break;
-    default: result = ioctl(fd, SPI_IOC_MESSAGE(5), transfers.data()); break;
-  }
-  if (result < 0) {
-    std::printf("msg fail %s\n", error_name(errno).c_str());
-    return;
-  }
+  const unsigned long requests[] = {SPI_IOC_MESSAGE(1), SPI_IOC_MESSAGE(2), SPI_IOC_MESSAGE(3), SPI_IOC_MESSAGE(4)};
+  int result = ioctl(fd, requests[std::min<size_t>(transfers.size(), 4) - 1], transfers.data());  // the count is in the request
+  if (result < 0) return (void)std::printf("msg fail %s\n", error_name(errno).c_str());
   std::string rx;
   for (size_t i = 0; i < transfers.size(); ++i) {
     const uint8_t* bytes = transfers[i].rx_buf ? reinterpret_cast<const uint8_t*>(
@@ -149,6 +133,7 @@ void message(int fd, const std::string& segmentsText) {
       rx += pair;
     }
   }
+  if (rx.size() > 8 * 3) rx = " [" + std::to_string(rx.size() / 3) + "]";  // long replies by length
   std::printf("msg ok %d%s%s\n", result, rx.empty() ? "" : ":", rx.c_str());
 }
 
@@ -186,29 +171,18 @@ int main(int argc, char** argv) {
     } else if (name == "close") {
       report(step, close(fd));
       fd = -1;
-    } else if (name == "wrmode") {
-      uint8_t mode = static_cast<uint8_t>(number(value));
-      report(step, ioctl(fd, SPI_IOC_WR_MODE, &mode));
+    } else if (name == "wrmode" || name == "wrlsb" || name == "wrbits") {
+      uint8_t byte = static_cast<uint8_t>(number(value));
+      report(step, ioctl(fd, name == "wrmode" ? SPI_IOC_WR_MODE : name == "wrlsb" ? SPI_IOC_WR_LSB_FIRST : SPI_IOC_WR_BITS_PER_WORD, &byte));
     } else if (name == "rdmode") {
-      read_back<uint8_t>(fd, "rdmode", SPI_IOC_RD_MODE, "0x%02X");
-    } else if (name == "wrmode32") {
-      uint32_t mode = static_cast<uint32_t>(number(value));
-      report(step, ioctl(fd, SPI_IOC_WR_MODE32, &mode));
-    } else if (name == "rdmode32") {
-      read_back<uint32_t>(fd, "rdmode32", SPI_IOC_RD_MODE32, "0x%X");
-    } else if (name == "wrlsb") {
-      uint8_t lsb = static_cast<uint8_t>(number(value));
-      report(step, ioctl(fd, SPI_IOC_WR_LSB_FIRST, &lsb));
-    } else if (name == "wrbits") {
-      uint8_t bits = static_cast<uint8_t>(number(value));
-      report(step, ioctl(fd, SPI_IOC_WR_BITS_PER_WORD, &bits));
+      read_back<uint8_t>(fd, "rdmode", SPI_IOC_RD_MODE, "0x%02X\n");
+    } else if (name == "wrmode32" || name == "wrspeed") {
+      uint32_t word = static_cast<uint32_t>(number(value));
+      report(step, ioctl(fd, name == "wrspeed" ? SPI_IOC_WR_MAX_SPEED_HZ : SPI_IOC_WR_MODE32, &word));
     } else if (name == "rdbits") {
-      read_back<uint8_t>(fd, "rdbits", SPI_IOC_RD_BITS_PER_WORD, "%u");
-    } else if (name == "wrspeed") {
-      uint32_t speed = static_cast<uint32_t>(number(value));
-      report(step, ioctl(fd, SPI_IOC_WR_MAX_SPEED_HZ, &speed));
+      read_back<uint8_t>(fd, "rdbits", SPI_IOC_RD_BITS_PER_WORD, "%u\n");
     } else if (name == "rdspeed") {
-      read_back<uint32_t>(fd, "rdspeed", SPI_IOC_RD_MAX_SPEED_HZ, "%u");
+      read_back<uint32_t>(fd, "rdspeed", SPI_IOC_RD_MAX_SPEED_HZ, "%u\n");
     } else if (name == "msg") {
       message(fd, value);
     } else if (name == "ioctl") {
@@ -222,16 +196,9 @@ int main(int argc, char** argv) {
     } else if (name == "sleep") {
       std::printf("%s left %u\n", step.c_str(), sleep(static_cast<unsigned>(number(value))));
     } else if (name == "clocksleep" || name == "abssleep") {
-      uint64_t ns = number(value);
-      int flags = 0;
-      if (name == "abssleep") {
-        ns += monotonic_ns();
-        flags = TIMER_ABSTIME;
-      }
-      struct timespec want = span(ns);
-      int result = clock_nanosleep(CLOCK_MONOTONIC, flags, &want, nullptr);
-      errno = result;
-      report(step, result ? -1 : 0);
+      struct timespec want = span(number(value) + (name == "abssleep" ? monotonic_ns() : 0));
+      errno = clock_nanosleep(CLOCK_MONOTONIC, name == "abssleep" ? TIMER_ABSTIME : 0, &want, nullptr);
+      report(step, errno ? -1 : 0);
     } else if (name == "busywait") {
       uint64_t end = monotonic_ns() + number(value);
       while (monotonic_ns() < end) {
@@ -240,18 +207,14 @@ int main(int argc, char** argv) {
     } else if (name == "bufsiz") {
       FILE* file = std::fopen(kSysfsBufsiz, "r");
       unsigned size = 0;
-      if (!file || std::fscanf(file, "%u", &size) != 1)
-        std::printf("bufsiz fail\n");
-      else
-        std::printf("bufsiz %u\n", size);
+      bool read = file && std::fscanf(file, "%u", &size) == 1;
+      std::printf(read ? "bufsiz %u\n" : "bufsiz fail\n", size);
       if (file) std::fclose(file);
     } else if (name == "bufsiz-open") {
       int sysfs = open(kSysfsBufsiz, O_RDONLY);
       char text[32] = {};
-      if (sysfs < 0 || read(sysfs, text, sizeof text - 1) <= 0)
-        std::printf("bufsiz-open fail\n");
-      else
-        std::printf("bufsiz-open %s", text);
+      bool read = sysfs >= 0 && ::read(sysfs, text, sizeof text - 1) > 0;
+      std::printf(read ? "bufsiz-open %s" : "bufsiz-open fail\n", text);
       if (sysfs >= 0) close(sysfs);
     } else if (name == "exit") {
       std::exit(static_cast<int>(number(value)));
