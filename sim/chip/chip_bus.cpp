@@ -3,8 +3,8 @@
 // finishes them.
 #include "chip_internal.h"
 
-#include <cstring>
 #include <sys/mman.h>
+#include <cstring>
 
 namespace chipsim {
 namespace {
@@ -35,11 +35,26 @@ enum : uint8_t {
 
 bool known_opcode(const ChipProfile& p, uint8_t op) {
   switch (op) {
-    case OP_WRR: case OP_PROGRAM: case OP_READ: case OP_WRDI: case OP_RDSR: case OP_WREN:
-    case OP_FAST_READ: case OP_ERASE_4K: case OP_VSRWE: case OP_SFDP: case OP_CHIP_ERASE: case OP_REMS:
-    case OP_RDID: case OP_RES: case OP_DEEP_POWER_DOWN: case OP_CHIP_ERASE_ALT: case OP_ERASE_64K:
+    case OP_WRR:
+    case OP_PROGRAM:
+    case OP_READ:
+    case OP_WRDI:
+    case OP_RDSR:
+    case OP_WREN:
+    case OP_FAST_READ:
+    case OP_ERASE_4K:
+    case OP_VSRWE:
+    case OP_SFDP:
+    case OP_CHIP_ERASE:
+    case OP_REMS:
+    case OP_RDID:
+    case OP_RES:
+    case OP_DEEP_POWER_DOWN:
+    case OP_CHIP_ERASE_ALT:
+    case OP_ERASE_64K:
       return true;
-    case OP_RDCR: case OP_WRITE_CR:
+    case OP_RDCR:
+    case OP_WRITE_CR:
       return p.hasConfigRegister;
     case OP_ERASE_8K:
       return p.has8kAnd32kErase;
@@ -52,8 +67,15 @@ bool known_opcode(const ChipProfile& p, uint8_t op) {
 
 bool carries_address(uint8_t op) {
   switch (op) {
-    case OP_PROGRAM: case OP_READ: case OP_FAST_READ: case OP_ERASE_4K: case OP_ERASE_8K:
-    case OP_ERASE_32K: case OP_ERASE_64K: case OP_SFDP: case OP_REMS:
+    case OP_PROGRAM:
+    case OP_READ:
+    case OP_FAST_READ:
+    case OP_ERASE_4K:
+    case OP_ERASE_8K:
+    case OP_ERASE_32K:
+    case OP_ERASE_64K:
+    case OP_SFDP:
+    case OP_REMS:
       return true;
     default:
       return false;
@@ -62,19 +84,27 @@ bool carries_address(uint8_t op) {
 
 uint32_t erase_length(uint8_t op) {
   switch (op) {
-    case OP_ERASE_4K: return 4 * 1024;
-    case OP_ERASE_8K: return 8 * 1024;
-    case OP_ERASE_32K: return 32 * 1024;
-    default: return 64 * 1024;
+    case OP_ERASE_4K:
+      return 4 * 1024;
+    case OP_ERASE_8K:
+      return 8 * 1024;
+    case OP_ERASE_32K:
+      return 32 * 1024;
+    default:
+      return 64 * 1024;
   }
 }
 
 uint64_t erase_time(const ChipTimings& t, uint8_t op) {
   switch (op) {
-    case OP_ERASE_4K: return t.erase4kNs;
-    case OP_ERASE_8K: return t.erase8kNs;
-    case OP_ERASE_32K: return t.erase32kNs;
-    default: return t.erase64kNs;
+    case OP_ERASE_4K:
+      return t.erase4kNs;
+    case OP_ERASE_8K:
+      return t.erase8kNs;
+    case OP_ERASE_32K:
+      return t.erase32kNs;
+    default:
+      return t.erase64kNs;
   }
 }
 
@@ -112,7 +142,8 @@ void apply(ChipState* chip, const PendingOp& op, uint32_t done) {
   }
 }
 
-void start_operation(ChipState* chip, uint8_t kind, uint32_t address, uint32_t length, uint64_t durationNs) {
+void start_operation(ChipState* chip, uint8_t kind, uint32_t address, uint32_t length,
+                     uint64_t durationNs) {
   PendingOp& op = chip->st.pending;
   op.kind = kind;
   op.address = address;
@@ -209,7 +240,8 @@ uint8_t chip_shift(ChipState* chip, uint8_t mosi) {
   const ChipProfile& p = chip->profile;
   if (carries_address(f.opcode) && i <= 3) {
     f.address = (f.address << 8) | mosi;
-    if (i == 3 && f.opcode != OP_SFDP) f.address %= p.sizeBytes;  // high address bits are don't-care
+    if (i == 3 && f.opcode != OP_SFDP)
+      f.address %= p.sizeBytes;  // high address bits are don't-care
     if (i == 3 && f.opcode == OP_PROGRAM) std::memset(f.page, 0xFF, PAGE_BYTES);
     return 0xFF;
   }
@@ -275,8 +307,8 @@ void chip_deselect(ChipState* chip) {
       break;
     case OP_WRR:
       if (n == 2 || n == 3)
-        write_registers(chip, WRITE_STATUS | (n == 3 && p.hasConfigRegister ? WRITE_CONFIG : 0), f.regs[0],
-                        f.regs[1]);
+        write_registers(chip, WRITE_STATUS | (n == 3 && p.hasConfigRegister ? WRITE_CONFIG : 0),
+                        f.regs[0], f.regs[1]);
       break;
     case OP_WRITE_CR:
       if (n == 2) write_registers(chip, WRITE_CONFIG, 0, f.regs[0]);
@@ -316,7 +348,8 @@ void chip_power_cut(ChipState* chip) {
   if (op.kind != PEND_NONE) {
     // What silicon leaves is proportional to the time it had: the leading part of
     // the page programmed, the leading part of the block erased.
-    double fraction = static_cast<double>(chip->st.clockNs - op.startNs) / static_cast<double>(op.durationNs);
+    double fraction =
+        static_cast<double>(chip->st.clockNs - op.startNs) / static_cast<double>(op.durationNs);
     uint32_t done = static_cast<uint32_t>(fraction * op.length);
     if (done >= op.length) done = op.length - 1;
     apply(chip, op, done);

@@ -24,12 +24,12 @@ constexpr size_t OFF_CLOCK = 8;        // u64 device time, ns
 constexpr size_t OFF_STATUS = 16;      // u8 status bits 7..1 (WIP is derived from the pending op)
 constexpr size_t OFF_CONFIG = 17;      // u8
 constexpr size_t OFF_FLAGS = 18;       // u8 bit0 deep power-down, bit1 volatile SR write armed
-constexpr size_t OFF_PEND_KIND = 20;    // u8 PendingKind
-constexpr size_t OFF_PEND_ADDR = 24;    // u32 page/block base, or register-write mask
-constexpr size_t OFF_PEND_LEN = 28;     // u32 bytes covered
-constexpr size_t OFF_PEND_START = 32;   // u64 ns
-constexpr size_t OFF_PEND_DUR = 40;     // u64 ns
-constexpr size_t OFF_PEND_DATA = 48;    // 256 bytes: page latch, or status/config to write
+constexpr size_t OFF_PEND_KIND = 20;   // u8 PendingKind
+constexpr size_t OFF_PEND_ADDR = 24;   // u32 page/block base, or register-write mask
+constexpr size_t OFF_PEND_LEN = 28;    // u32 bytes covered
+constexpr size_t OFF_PEND_START = 32;  // u64 ns
+constexpr size_t OFF_PEND_DUR = 40;    // u64 ns
+constexpr size_t OFF_PEND_DATA = 48;   // 256 bytes: page latch, or status/config to write
 
 enum PendingKind : uint8_t { PEND_NONE = 0, PEND_PROGRAM = 1, PEND_ERASE = 2, PEND_REGISTERS = 3 };
 
@@ -60,7 +60,7 @@ struct PersistentState {
 struct Frame {
   bool selected;
   bool ignored;
-  uint64_t count;      // bytes shifted so far
+  uint64_t count;  // bytes shifted so far
   uint8_t opcode;
   uint32_t address;    // assembled address, then the running read pointer
   uint32_t dataCount;  // page-program data bytes received

@@ -6,21 +6,22 @@
 #include <string>
 #include <vector>
 
-struct ChipTimings {            // datasheet typical times, nanoseconds
-  uint64_t pageProgramNs;       // 0.7 ms
-  uint64_t erase4kNs;           // 45 ms
-  uint64_t erase8kNs;           // 60 ms
-  uint64_t erase32kNs;          // 120 ms
-  uint64_t erase64kNs;          // 150 ms
-  uint64_t chipEraseNs;         // 40 s per 16 MiB (profiles scale it with size)
-  uint64_t registerWriteNs;     // 5 ms
+struct ChipTimings {         // datasheet typical times, nanoseconds
+  uint64_t pageProgramNs;    // 0.7 ms
+  uint64_t erase4kNs;        // 45 ms
+  uint64_t erase8kNs;        // 60 ms
+  uint64_t erase32kNs;       // 120 ms
+  uint64_t erase64kNs;       // 150 ms
+  uint64_t chipEraseNs;      // 40 s per 16 MiB (profiles scale it with size)
+  uint64_t registerWriteNs;  // 5 ms
 };
 
 struct ChipProfile {
   std::string name;
   uint32_t sizeBytes;
   uint8_t jedecId[3];               // RDID 0x9F: manufacturer, device byte 1, device byte 2
-  std::vector<uint8_t> extendedId;  // RDID: after the 3 ID bytes comes a length byte n = extendedId.size(), then the n bytes
+  std::vector<uint8_t> extendedId;  // RDID: after the 3 ID bytes comes a length byte n =
+                                    // extendedId.size(), then the n bytes
   uint8_t remsDeviceId;             // REMS 0x90 device byte
   uint8_t electronicSignature;      // RES 0xAB
   bool hasConfigRegister;           // RDCR 0x35 and the second WRR byte
@@ -38,9 +39,12 @@ std::vector<std::string> chip_profile_names();
 // Per-run misbehaviour, not persisted. welNeverSets: WREN is ignored. wipNeverClears: an
 // operation started in this run hangs (WIP and WEL stay set, nothing lands) until a later
 // attachment without the fault lets it finish by device time.
-struct ChipFaults { bool welNeverSets; bool wipNeverClears; };
+struct ChipFaults {
+  bool welNeverSets;
+  bool wipNeverClears;
+};
 
-struct ChipState;   // opaque: one attached, persistent chip
+struct ChipState;  // opaque: one attached, persistent chip
 
 // Create or reset the chip in stateDir (directory created if missing): every byte `fill`,
 // then, if imagePath is not empty, that file's bytes from address 0. `settings` are
@@ -57,16 +61,16 @@ bool chip_create(const std::string& stateDir, const std::string& profileName, ui
 
 // Returns nullptr with *error set when the directory holds no valid chip.
 ChipState* chip_attach(const std::string& stateDir, const ChipFaults& faults, std::string* error);
-void chip_detach(ChipState* chip);   // persists registers, pending operation and clock
+void chip_detach(ChipState* chip);  // persists registers, pending operation and clock
 
 // The bus as the chip sees it, one byte each way per chip_shift.
-void chip_select(ChipState* chip);                    // CS# falls
-uint8_t chip_shift(ChipState* chip, uint8_t mosi);    // returns MISO for this byte
-void chip_deselect(ChipState* chip);                  // CS# rises: writes/erases start here
+void chip_select(ChipState* chip);                  // CS# falls
+uint8_t chip_shift(ChipState* chip, uint8_t mosi);  // returns MISO for this byte
+void chip_deselect(ChipState* chip);                // CS# rises: writes/erases start here
 
 // Device time (persisted with the state).
 uint64_t chip_now_ns(const ChipState* chip);
-void chip_advance_ns(ChipState* chip, uint64_t ns);   // busy operations complete as time passes
+void chip_advance_ns(ChipState* chip, uint64_t ns);  // busy operations complete as time passes
 
 // Power lost right now: a running program/erase leaves what silicon would (part of the page
 // programmed, part of the block erased), and everything is made durable. The caller kills
@@ -81,11 +85,13 @@ void chip_sync(ChipState* chip);
 const ChipProfile& chip_profile(const ChipState* chip);
 uint32_t chip_size(const ChipState* chip);
 const uint8_t* chip_contents(const ChipState* chip);
-void chip_load(ChipState* chip, uint32_t offset, const uint8_t* bytes, uint32_t length); // raw overwrite
-uint8_t chip_status_register(const ChipState* chip);   // as RDSR would read it (WIP, WEL included)
+void chip_load(ChipState* chip, uint32_t offset, const uint8_t* bytes,
+               uint32_t length);                      // raw overwrite
+uint8_t chip_status_register(const ChipState* chip);  // as RDSR would read it (WIP, WEL included)
 uint8_t chip_config_register(const ChipState* chip);
 void chip_set_registers(ChipState* chip, int status, int config);  // -1 leaves one unchanged
 bool chip_busy(const ChipState* chip);
 bool chip_in_deep_power_down(const ChipState* chip);
 bool chip_volatile_write_armed(const ChipState* chip);  // VSRWE seen, next WRR not yet
-std::string chip_describe(const ChipState* chip);  // multi-line text: profile, size, SR, CR, WEL, WIP, DP, volatile-SR, clock, pending op
+std::string chip_describe(const ChipState* chip);  // multi-line text: profile, size, SR, CR, WEL,
+                                                   // WIP, DP, volatile-SR, clock, pending op

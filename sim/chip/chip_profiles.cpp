@@ -33,10 +33,10 @@ std::vector<uint8_t> cfi_extended_id(const ChipProfile& p) {
   cfi[0x12] = 'Y';
   const uint8_t fixed[] = {0x02, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x27, 0x36, 0x00, 0x00};
   for (size_t i = 0; i < sizeof fixed; ++i) cfi[0x13 + i] = fixed[i];
-  cfi[0x1F] = 0x00;  // no single-byte program time
-  cfi[0x20] = ceil_log2((p.timings.pageProgramNs + 999) / 1000);       // 2^N us
-  cfi[0x21] = ceil_log2((p.timings.erase64kNs + 999999) / 1000000);    // 2^N ms
-  cfi[0x22] = ceil_log2((p.timings.chipEraseNs + 999999) / 1000000);   // 2^N ms
+  cfi[0x1F] = 0x00;                                                   // no single-byte program time
+  cfi[0x20] = ceil_log2((p.timings.pageProgramNs + 999) / 1000);      // 2^N us
+  cfi[0x21] = ceil_log2((p.timings.erase64kNs + 999999) / 1000000);   // 2^N ms
+  cfi[0x22] = ceil_log2((p.timings.chipEraseNs + 999999) / 1000000);  // 2^N ms
   cfi[0x23] = 0x00;
   cfi[0x24] = 0x02;
   cfi[0x25] = 0x03;
@@ -148,7 +148,8 @@ std::string trim_quotes(std::string v) {
   size_t start = 0;
   while (start < v.size() && std::isspace(static_cast<unsigned char>(v[start]))) ++start;
   v = v.substr(start);
-  if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) v = v.substr(1, v.size() - 2);
+  if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0])
+    v = v.substr(1, v.size() - 2);
   return v;
 }
 
@@ -161,9 +162,12 @@ bool parse_number(const std::string& text, uint64_t* out) {
   if (errno != 0 || end == v.c_str()) return false;
   std::string suffix(end);
   uint64_t scale = 1;
-  if (suffix == "K" || suffix == "k" || suffix == "KiB") scale = 1024;
-  else if (suffix == "M" || suffix == "MiB") scale = MIB;
-  else if (!suffix.empty()) return false;
+  if (suffix == "K" || suffix == "k" || suffix == "KiB")
+    scale = 1024;
+  else if (suffix == "M" || suffix == "MiB")
+    scale = MIB;
+  else if (!suffix.empty())
+    return false;
   if (n > UINT64_MAX / scale) return false;
   *out = n * scale;
   return true;
@@ -239,7 +243,8 @@ bool apply_settings(ChipProfile* p, uint8_t* status, uint8_t* config,
   bool chipEraseGiven = false;
   for (const std::string& s : settings) {
     size_t eq = s.find('=');
-    if (eq == std::string::npos || eq == 0) return fail(error, "setting '" + s + "' is not key=value");
+    if (eq == std::string::npos || eq == 0)
+      return fail(error, "setting '" + s + "' is not key=value");
     std::string key = s.substr(0, eq);
     std::string value = s.substr(eq + 1);
     const std::string bad = "bad value for " + key + ": '" + value + "'";
@@ -252,28 +257,38 @@ bool apply_settings(ChipProfile* p, uint8_t* status, uint8_t* config,
     } else if (key == "status" || key == "config" || key == "rems" || key == "res") {
       if (!parse_number(value, &n) || n > 0xFF) return fail(error, bad);
       uint8_t b = static_cast<uint8_t>(n);
-      if (key == "status") *status = b & static_cast<uint8_t>(~WIP);
-      else if (key == "config") *config = b;
-      else if (key == "rems") p->remsDeviceId = b;
-      else p->electronicSignature = b;
+      if (key == "status")
+        *status = b & static_cast<uint8_t>(~WIP);
+      else if (key == "config")
+        *config = b;
+      else if (key == "rems")
+        p->remsDeviceId = b;
+      else
+        p->electronicSignature = b;
     } else if (key == "size") {
       if (!parse_number(value, &n) || n < 4096 || n > MAX_CHIP_BYTES || n % 4096 != 0)
         return fail(error, bad + " (a multiple of 4096, at most 16 MiB)");
       p->sizeBytes = static_cast<uint32_t>(n);
     } else if (key == "jedec") {
-      if (!parse_bytes(value, &bytes) || bytes.size() != 3) return fail(error, bad + " (three hex bytes)");
+      if (!parse_bytes(value, &bytes) || bytes.size() != 3)
+        return fail(error, bad + " (three hex bytes)");
       for (int i = 0; i < 3; ++i) p->jedecId[i] = bytes[i];
     } else if (key == "ext") {
-      if (!parse_bytes(value, &bytes) || bytes.size() > 255) return fail(error, bad + " (0 to 255 hex bytes)");
+      if (!parse_bytes(value, &bytes) || bytes.size() > 255)
+        return fail(error, bad + " (0 to 255 hex bytes)");
       p->extendedId = bytes;
       extGiven = true;
     } else if (key == "sfdp" || key == "config_register" || key == "erase8k" || key == "erase32k") {
       if (!parse_number(value, &n) || n > 1) return fail(error, bad + " (0 or 1)");
       bool on = n == 1;
-      if (key == "sfdp") p->hasSfdp = on;
-      else if (key == "config_register") p->hasConfigRegister = on;
-      else if (key == "erase8k") p->has8kAnd32kErase = on;
-      else p->has32kErase = on;
+      if (key == "sfdp")
+        p->hasSfdp = on;
+      else if (key == "config_register")
+        p->hasConfigRegister = on;
+      else if (key == "erase8k")
+        p->has8kAnd32kErase = on;
+      else
+        p->has32kErase = on;
     } else {
       return fail(error, "unknown setting '" + key + "'");
     }
@@ -325,12 +340,15 @@ bool profile_from_text(const std::string& text, ChipProfile* p, std::string* err
   std::string line;
   while (std::getline(in, line)) {
     if (line.empty()) continue;
-    if (line.compare(0, 8, "profile=") == 0) p->name = line.substr(8);
-    else settings.push_back(line);
+    if (line.compare(0, 8, "profile=") == 0)
+      p->name = line.substr(8);
+    else
+      settings.push_back(line);
   }
   uint8_t ignoredStatus = 0, ignoredConfig = 0;
   if (!apply_settings(p, &ignoredStatus, &ignoredConfig, settings, error)) return false;
-  if (p->name.empty() || p->sizeBytes == 0) return fail(error, "profile file lacks profile= or size=");
+  if (p->name.empty() || p->sizeBytes == 0)
+    return fail(error, "profile file lacks profile= or size=");
   return true;
 }
 
@@ -338,7 +356,7 @@ bool profile_from_text(const std::string& text, ChipProfile* p, std::string* err
 // flash parameter table at 0x80 that agrees with the profile's size and erases.
 std::vector<uint8_t> sfdp_image(const ChipProfile& p) {
   std::vector<uint8_t> t(0x80 + 36, 0xFF);
-  const uint8_t header[16] = {'S', 'F', 'D', 'P', 0x00, 0x01, 0x00, 0xFF,
+  const uint8_t header[16] = {'S',  'F',  'D',  'P',  0x00, 0x01, 0x00, 0xFF,
                               0x00, 0x00, 0x01, 0x09, 0x80, 0x00, 0x00, 0xFF};
   for (int i = 0; i < 16; ++i) t[i] = header[i];
   uint32_t dw[9];
@@ -357,8 +375,10 @@ std::vector<uint8_t> sfdp_image(const ChipProfile& p) {
   if (p.has8kAnd32kErase) types[n * 2] = 13, types[n * 2 + 1] = 0x40, ++n;
   if (has_32k_erase(p)) types[n * 2] = 15, types[n * 2 + 1] = 0x52, ++n;
   types[n * 2] = 16, types[n * 2 + 1] = 0xD8, ++n;
-  dw[7] = types[0] | (uint32_t{types[1]} << 8) | (uint32_t{types[2]} << 16) | (uint32_t{types[3]} << 24);
-  dw[8] = types[4] | (uint32_t{types[5]} << 8) | (uint32_t{types[6]} << 16) | (uint32_t{types[7]} << 24);
+  dw[7] = types[0] | (uint32_t{types[1]} << 8) | (uint32_t{types[2]} << 16) |
+          (uint32_t{types[3]} << 24);
+  dw[8] = types[4] | (uint32_t{types[5]} << 8) | (uint32_t{types[6]} << 16) |
+          (uint32_t{types[7]} << 24);
   for (int i = 0; i < 9; ++i)
     for (int b = 0; b < 4; ++b) t[0x80 + i * 4 + b] = static_cast<uint8_t>(dw[i] >> (8 * b));
   return t;

@@ -9,15 +9,15 @@
 //                 also mapped MAP_SHARED and refreshed after every command
 #include "chip_internal.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace chipsim {
 namespace {
@@ -45,10 +45,12 @@ bool make_dirs(const std::string& dir, std::string* error) {
   for (size_t pos = 1; pos <= dir.size(); ++pos) {
     if (pos != dir.size() && dir[pos] != '/') continue;
     std::string part = dir.substr(0, pos);
-    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return fail_errno(error, "cannot create " + part);
+    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
+      return fail_errno(error, "cannot create " + part);
   }
   struct stat sb;
-  if (stat(dir.c_str(), &sb) != 0 || !S_ISDIR(sb.st_mode)) return fail_errno(error, dir + " is not a directory");
+  if (stat(dir.c_str(), &sb) != 0 || !S_ISDIR(sb.st_mode))
+    return fail_errno(error, dir + " is not a directory");
   return true;
 }
 
@@ -82,7 +84,8 @@ uint8_t* map_file(const std::string& path, size_t length, std::string* error) {
   struct stat sb;
   if (fstat(fd, &sb) != 0 || static_cast<uint64_t>(sb.st_size) != length) {
     close(fd);
-    if (error) *error = path + " does not have the expected size of " + std::to_string(length) + " bytes";
+    if (error)
+      *error = path + " does not have the expected size of " + std::to_string(length) + " bytes";
     return nullptr;
   }
   void* m = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -103,7 +106,8 @@ void encode_state(const PersistentState& st, uint8_t* out) {
   put_le(out + OFF_CLOCK, st.clockNs, 8);
   out[OFF_STATUS] = st.status;
   out[OFF_CONFIG] = st.config;
-  out[OFF_FLAGS] = static_cast<uint8_t>((st.deepPowerDown ? 1 : 0) | (st.volatileWriteArmed ? 2 : 0));
+  out[OFF_FLAGS] =
+      static_cast<uint8_t>((st.deepPowerDown ? 1 : 0) | (st.volatileWriteArmed ? 2 : 0));
   out[OFF_PEND_KIND] = st.pending.kind;
   put_le(out + OFF_PEND_ADDR, st.pending.address, 4);
   put_le(out + OFF_PEND_LEN, st.pending.length, 4);
@@ -169,7 +173,9 @@ bool chip_create(const std::string& stateDir, const std::string& profileName, ui
   if (!imagePath.empty()) {
     if (!read_file(imagePath, &image, error)) return false;
     if (image.size() > profile.sizeBytes) {
-      if (error) *error = imagePath + " (" + std::to_string(image.size()) + " bytes) is larger than the chip";
+      if (error)
+        *error =
+            imagePath + " (" + std::to_string(image.size()) + " bytes) is larger than the chip";
       return false;
     }
   }
@@ -269,33 +275,42 @@ std::string chip_describe(const ChipState* chip) {
   uint8_t sr = chip_status_register(chip);
   char buf[256];
   std::string out;
-  std::snprintf(buf, sizeof buf, "profile: %s\nsize: %" PRIu32 " bytes\n", p.name.c_str(), p.sizeBytes);
+  std::snprintf(buf, sizeof buf, "profile: %s\nsize: %" PRIu32 " bytes\n", p.name.c_str(),
+                p.sizeBytes);
   out += buf;
-  std::snprintf(buf, sizeof buf, "jedec: %02X %02X %02X, %u extended ID bytes\nrems: %02X %02X\nres: %02X\n",
-                p.jedecId[0], p.jedecId[1], p.jedecId[2], static_cast<unsigned>(p.extendedId.size()),
-                p.jedecId[0], p.remsDeviceId, p.electronicSignature);
+  std::snprintf(
+      buf, sizeof buf, "jedec: %02X %02X %02X, %u extended ID bytes\nrems: %02X %02X\nres: %02X\n",
+      p.jedecId[0], p.jedecId[1], p.jedecId[2], static_cast<unsigned>(p.extendedId.size()),
+      p.jedecId[0], p.remsDeviceId, p.electronicSignature);
   out += buf;
   std::snprintf(buf, sizeof buf, "status: 0x%02X (WIP %d, WEL %d, BP %d)\n", sr, sr & WIP ? 1 : 0,
                 sr & WEL ? 1 : 0, (sr >> 2) & 7);
   out += buf;
-  if (p.hasConfigRegister) std::snprintf(buf, sizeof buf, "config: 0x%02X\n", st.config);
-  else std::snprintf(buf, sizeof buf, "config: none\n");
+  if (p.hasConfigRegister)
+    std::snprintf(buf, sizeof buf, "config: 0x%02X\n", st.config);
+  else
+    std::snprintf(buf, sizeof buf, "config: none\n");
   out += buf;
-  std::snprintf(buf, sizeof buf, "deep power-down: %s\nvolatile status write: %s\nclock: %" PRIu64 " ns\n",
-                st.deepPowerDown ? "yes" : "no", st.volatileWriteArmed ? "armed" : "off", st.clockNs);
+  std::snprintf(
+      buf, sizeof buf, "deep power-down: %s\nvolatile status write: %s\nclock: %" PRIu64 " ns\n",
+      st.deepPowerDown ? "yes" : "no", st.volatileWriteArmed ? "armed" : "off", st.clockNs);
   out += buf;
   const PendingOp& op = st.pending;
   if (op.kind == PEND_NONE) {
     out += "pending: none\n";
   } else {
-    const char* what = op.kind == PEND_PROGRAM ? "page program" : op.kind == PEND_ERASE ? "erase" : "register write";
+    const char* what = op.kind == PEND_PROGRAM ? "page program"
+                       : op.kind == PEND_ERASE ? "erase"
+                                               : "register write";
     uint64_t elapsed = st.clockNs - op.startNs;
     if (op.kind == PEND_REGISTERS)
-      std::snprintf(buf, sizeof buf, "pending: %s, %" PRIu64 " of %" PRIu64 " ns elapsed\n", what, elapsed,
-                    op.durationNs);
+      std::snprintf(buf, sizeof buf, "pending: %s, %" PRIu64 " of %" PRIu64 " ns elapsed\n", what,
+                    elapsed, op.durationNs);
     else
-      std::snprintf(buf, sizeof buf, "pending: %s 0x%06" PRIX32 "..0x%06" PRIX32 ", %" PRIu64 " of %" PRIu64
-                    " ns elapsed\n", what, op.address, op.address + op.length - 1, elapsed, op.durationNs);
+      std::snprintf(buf, sizeof buf,
+                    "pending: %s 0x%06" PRIX32 "..0x%06" PRIX32 ", %" PRIu64 " of %" PRIu64
+                    " ns elapsed\n",
+                    what, op.address, op.address + op.length - 1, elapsed, op.durationNs);
     out += buf;
   }
   return out;

@@ -16,15 +16,20 @@ struct ErrnoName {
 
 const std::vector<ErrnoName>& errno_names() {
   static const std::vector<ErrnoName> ERRNO_NAMES = {
-      {EPERM, "EPERM"},         {ENOENT, "ENOENT"},       {EINTR, "EINTR"},
-      {EIO, "EIO"},             {ENXIO, "ENXIO"},         {EBADF, "EBADF"},
-      {EAGAIN, "EAGAIN"},       {ENOMEM, "ENOMEM"},       {EACCES, "EACCES"},
-      {EFAULT, "EFAULT"},       {EBUSY, "EBUSY"},         {ENODEV, "ENODEV"},
-      {EINVAL, "EINVAL"},       {ENOTTY, "ENOTTY"},       {ENOSPC, "ENOSPC"},
-      {EPIPE, "EPIPE"},         {ERANGE, "ERANGE"},       {ENOSYS, "ENOSYS"},
-      {EPROTO, "EPROTO"},       {EMSGSIZE, "EMSGSIZE"},   {EOPNOTSUPP, "EOPNOTSUPP"},
-      {ECOMM, "ECOMM"},         {ETIMEDOUT, "ETIMEDOUT"}, {ESHUTDOWN, "ESHUTDOWN"},
-      {ECANCELED, "ECANCELED"}, {EREMOTEIO, "EREMOTEIO"}, {EOVERFLOW, "EOVERFLOW"},
+      {EPERM, "EPERM"},           {ENOENT, "ENOENT"},
+      {EINTR, "EINTR"},           {EIO, "EIO"},
+      {ENXIO, "ENXIO"},           {EBADF, "EBADF"},
+      {EAGAIN, "EAGAIN"},         {ENOMEM, "ENOMEM"},
+      {EACCES, "EACCES"},         {EFAULT, "EFAULT"},
+      {EBUSY, "EBUSY"},           {ENODEV, "ENODEV"},
+      {EINVAL, "EINVAL"},         {ENOTTY, "ENOTTY"},
+      {ENOSPC, "ENOSPC"},         {EPIPE, "EPIPE"},
+      {ERANGE, "ERANGE"},         {ENOSYS, "ENOSYS"},
+      {EPROTO, "EPROTO"},         {EMSGSIZE, "EMSGSIZE"},
+      {EOPNOTSUPP, "EOPNOTSUPP"}, {ECOMM, "ECOMM"},
+      {ETIMEDOUT, "ETIMEDOUT"},   {ESHUTDOWN, "ESHUTDOWN"},
+      {ECANCELED, "ECANCELED"},   {EREMOTEIO, "EREMOTEIO"},
+      {EOVERFLOW, "EOVERFLOW"},
   };
   return ERRNO_NAMES;
 }
@@ -80,7 +85,8 @@ bool apply_fault_word(const std::string& word, FaultPlan* plan, std::string* err
   } else if (key == "fail-msgs") {
     size_t dash = value.find('-');
     uint64_t first = 0, last = 0;
-    if (!needsValue() || dash == std::string::npos || !parse_number(value.substr(0, dash), &first) ||
+    if (!needsValue() || dash == std::string::npos ||
+        !parse_number(value.substr(0, dash), &first) ||
         !parse_number(value.substr(dash + 1), &last) || first == 0 || last < first)
       return fail("expected A-B with 1 <= A <= B");
     plan->failMessages.push_back({first, last});
@@ -97,7 +103,8 @@ bool apply_fault_word(const std::string& word, FaultPlan* plan, std::string* err
     uint64_t opcode = 0, count = 0;
     if (!needsValue() || !parse_number(value.substr(0, colon), &opcode) || opcode > 0xFF)
       return fail("expected an opcode 0x00..0xFF, optionally followed by :COUNT");
-    if (colon != std::string::npos && (!parse_number(value.substr(colon + 1), &count) || count == 0))
+    if (colon != std::string::npos &&
+        (!parse_number(value.substr(colon + 1), &count) || count == 0))
       return fail("the count after ':' must be a number from 1");
     plan->failOpcodes.push_back({static_cast<uint8_t>(opcode), count});
   } else if (key == "fail-setup") {

@@ -35,7 +35,7 @@ struct FaultPlan {
   std::vector<std::string> failSetup;
   bool welStuck = false;
   bool wipStuck = false;
-  int absentLevel = -1;  // -1: chip present; else what MISO floats to
+  int absentLevel = -1;        // -1: chip present; else what MISO floats to
   uint64_t powerCutAfter = 0;  // 0: never
 };
 

@@ -16,10 +16,14 @@ namespace flashsim {
 
 const CounterField* counter_fields(size_t* count) {
   static const CounterField COUNTER_FIELDS[] = {
-      {"processes", &RunCounters::processes}, {"messages", &RunCounters::messages},
-      {"failed_messages", &RunCounters::failedMessages}, {"bytes_tx", &RunCounters::bytesTx},
-      {"bytes_rx", &RunCounters::bytesRx},    {"bus_ns", &RunCounters::busNs},
-      {"sleeps", &RunCounters::sleeps},       {"sleep_ns", &RunCounters::sleepNs},
+      {"processes", &RunCounters::processes},
+      {"messages", &RunCounters::messages},
+      {"failed_messages", &RunCounters::failedMessages},
+      {"bytes_tx", &RunCounters::bytesTx},
+      {"bytes_rx", &RunCounters::bytesRx},
+      {"bus_ns", &RunCounters::busNs},
+      {"sleeps", &RunCounters::sleeps},
+      {"sleep_ns", &RunCounters::sleepNs},
       {"device_ns", &RunCounters::deviceNs},
   };
   *count = sizeof COUNTER_FIELDS / sizeof COUNTER_FIELDS[0];
@@ -32,9 +36,7 @@ void add_counters(RunCounters* into, const RunCounters& more) {
   for (size_t i = 0; i < count; ++i) into->*(fields[i].member) += more.*(fields[i].member);
 }
 
-std::string summary_path(const std::string& stateDir) {
-  return stateDir + "/" + SUMMARY_FILE_NAME;
-}
+std::string summary_path(const std::string& stateDir) { return stateDir + "/" + SUMMARY_FILE_NAME; }
 
 namespace {
 
@@ -93,7 +95,8 @@ bool update_summary(const std::string& stateDir,
   std::string text;
   char buffer[1024];
   ssize_t got;
-  while ((got = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(got));
+  while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
+    text.append(buffer, static_cast<size_t>(got));
   RunCounters run, total;
   parse_summary(text, &run, &total);
   change(&run, &total);

@@ -40,7 +40,8 @@ const SetupRequest* setup_request_for(unsigned long request) {
 
 std::string setup_request_names() {
   std::string names;
-  for (const SetupRequest& entry : SETUP_REQUESTS) names += (names.empty() ? "" : " ") + std::string(entry.name);
+  for (const SetupRequest& entry : SETUP_REQUESTS)
+    names += (names.empty() ? "" : " ") + std::string(entry.name);
   return names;
 }
 

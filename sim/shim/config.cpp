@@ -97,10 +97,11 @@ void flush_counters() {
   const Config& cfg = config();
   if (cfg.stateDir.empty() || PendingCounters.empty()) return;
   flashsim::RunCounters delta = PendingCounters;
-  if (flashsim::update_summary(cfg.stateDir, [&](flashsim::RunCounters* run, flashsim::RunCounters* total) {
-        flashsim::add_counters(run, delta);
-        flashsim::add_counters(total, delta);
-      }))
+  if (flashsim::update_summary(cfg.stateDir,
+                               [&](flashsim::RunCounters* run, flashsim::RunCounters* total) {
+                                 flashsim::add_counters(run, delta);
+                                 flashsim::add_counters(total, delta);
+                               }))
     PendingCounters = flashsim::RunCounters();
 }
 

@@ -79,7 +79,8 @@ void device_advance(uint64_t ns, Advance why) {
     ReadsAtStep = 0;
   }
   if (config().realtime) {
-    if (why == Advance::WALL_TIME && chip_time_advance(ns, false)) pending_counters().deviceNs += ns;
+    if (why == Advance::WALL_TIME && chip_time_advance(ns, false))
+      pending_counters().deviceNs += ns;
     return;
   }
   VirtualNs += ns;

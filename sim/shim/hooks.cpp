@@ -31,7 +31,8 @@ FILE* flashsim_fopen64(const char* path, const char* mode) FLASHSIM_EXPORT("fope
 int flashsim_close(int fd) FLASHSIM_EXPORT("close");
 int flashsim_ioctl(int fd, unsigned long request, ...) FLASHSIM_EXPORT("ioctl");
 int flashsim_ioctl_time64(int fd, unsigned long request, ...) FLASHSIM_EXPORT("__ioctl_time64");
-int flashsim_nanosleep(const struct timespec* want, struct timespec* left) FLASHSIM_EXPORT("nanosleep");
+int flashsim_nanosleep(const struct timespec* want, struct timespec* left)
+    FLASHSIM_EXPORT("nanosleep");
 int flashsim_clock_nanosleep(clockid_t clock, int flags, const struct timespec* want,
                              struct timespec* left) FLASHSIM_EXPORT("clock_nanosleep");
 int flashsim_usleep(useconds_t usec) FLASHSIM_EXPORT("usleep");
@@ -66,7 +67,8 @@ int open_bufsiz_file(int flags) {
   int fd = memfd_create("spidev-bufsiz", (flags & O_CLOEXEC) ? MFD_CLOEXEC : 0);
   if (fd < 0) return -1;
   std::string text = bufsiz_text();
-  if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) || lseek(fd, 0, SEEK_SET) != 0) {
+  if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+      lseek(fd, 0, SEEK_SET) != 0) {
     shim::real_close(fd);
     errno = EIO;
     return -1;
@@ -103,8 +105,8 @@ bool valid_time(int64_t seconds, long nanoseconds) {
 
 bool virtual_clock(clockid_t clock) {
   if (shim::config().realtime) return false;
-  return clock == CLOCK_MONOTONIC || clock == CLOCK_MONOTONIC_RAW || clock == CLOCK_MONOTONIC_COARSE ||
-         clock == CLOCK_BOOTTIME;
+  return clock == CLOCK_MONOTONIC || clock == CLOCK_MONOTONIC_RAW ||
+         clock == CLOCK_MONOTONIC_COARSE || clock == CLOCK_BOOTTIME;
 }
 
 // Nanoseconds until an absolute deadline on `clock`.
@@ -134,13 +136,13 @@ void after_real_sleep() { shim::realtime_sync(); }
 // ---------------------------------------------------------------- opening
 
 // The mode argument is there only when the flags create a file.
-#define FLASHSIM_READ_MODE(flags, mode)  \
-  unsigned mode = 0;                     \
-  if (takes_mode(flags)) {               \
-    va_list modeArgs;                    \
-    va_start(modeArgs, flags);           \
-    mode = va_arg(modeArgs, unsigned);   \
-    va_end(modeArgs);                    \
+#define FLASHSIM_READ_MODE(flags, mode) \
+  unsigned mode = 0;                    \
+  if (takes_mode(flags)) {              \
+    va_list modeArgs;                   \
+    va_start(modeArgs, flags);          \
+    mode = va_arg(modeArgs, unsigned);  \
+    va_end(modeArgs);                   \
   }
 
 namespace {
@@ -259,7 +261,8 @@ int flashsim_nanosleep(const struct timespec* want, struct timespec* left) {
 int flashsim_clock_nanosleep(clockid_t clock, int flags, const struct timespec* want,
                              struct timespec* left) {
   auto real = next().clock_nanosleep;
-  if (!want || !valid_time(want->tv_sec, want->tv_nsec)) return real ? real(clock, flags, want, left) : ENOSYS;
+  if (!want || !valid_time(want->tv_sec, want->tv_nsec))
+    return real ? real(clock, flags, want, left) : ENOSYS;
   uint64_t ns = to_ns(want->tv_sec, want->tv_nsec);
   if (flags & TIMER_ABSTIME) ns = until(clock, ns);
   if (!sleep_really(ns)) return 0;
@@ -311,16 +314,19 @@ int flashsim_clock_gettime64(clockid_t clock, Timespec64* now) FLASHSIM_EXPORT("
 
 int flashsim_nanosleep64(const Timespec64* want, Timespec64* left) {
   auto real = next().nanosleep64;
-  if (!want || !valid_time(want->seconds, want->nanoseconds)) return real ? real(want, left) : missing();
+  if (!want || !valid_time(want->seconds, want->nanoseconds))
+    return real ? real(want, left) : missing();
   if (!sleep_really(to_ns(want->seconds, want->nanoseconds))) return 0;
   int result = real ? real(want, left) : missing();
   after_real_sleep();
   return result;
 }
 
-int flashsim_clock_nanosleep64(clockid_t clock, int flags, const Timespec64* want, Timespec64* left) {
+int flashsim_clock_nanosleep64(clockid_t clock, int flags, const Timespec64* want,
+                               Timespec64* left) {
   auto real = next().clock_nanosleep64;
-  if (!want || !valid_time(want->seconds, want->nanoseconds)) return real ? real(clock, flags, want, left) : ENOSYS;
+  if (!want || !valid_time(want->seconds, want->nanoseconds))
+    return real ? real(clock, flags, want, left) : ENOSYS;
   uint64_t ns = to_ns(want->seconds, want->nanoseconds);
   if (flags & TIMER_ABSTIME) ns = until(clock, ns);
   if (!sleep_really(ns)) return 0;

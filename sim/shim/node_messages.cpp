@@ -100,7 +100,8 @@ uint64_t segment_bus_ns(const Segment& s) {
 
 // Whether the chip sees this message at all.
 bool chip_on_bus() {
-  return attached_chip() && !chip_absent() && !(SpidevNode.mode & (SPI_CS_HIGH | SPI_NO_CS | SPI_LOOP));
+  return attached_chip() && !chip_absent() &&
+         !(SpidevNode.mode & (SPI_CS_HIGH | SPI_NO_CS | SPI_LOOP));
 }
 
 void select_chip() {
@@ -110,7 +111,6 @@ void select_chip() {
   SpidevNode.mosiCarry = 0;
   SpidevNode.misoCarry = 1;
 }
-
 
 // One byte each way. With CPHA != CPOL (modes 1 and 2) chip and controller
 // sample on opposite edges: each side sees the other's bits one clock late.
@@ -125,7 +125,8 @@ uint8_t exchange(uint8_t mosi) {
   return read;
 }
 
-void clock_segment(const Segment& s, const std::vector<uint8_t>& txBytes, std::vector<uint8_t>* rxBytes) {
+void clock_segment(const Segment& s, const std::vector<uint8_t>& txBytes,
+                   std::vector<uint8_t>* rxBytes) {
   rxBytes->assign(s.len, 0);
   if (SpidevNode.mode & SPI_LOOP) {
     *rxBytes = txBytes;
@@ -144,7 +145,8 @@ void clock_segment(const Segment& s, const std::vector<uint8_t>& txBytes, std::v
 std::string message_trace(size_t count, int failure, const std::vector<Segment>& segments,
                           const std::vector<std::vector<uint8_t>>& txBytes,
                           const std::vector<std::vector<uint8_t>>& rxBytes) {
-  std::string text = "msg " + std::to_string(count) + (failure ? " fail " + errno_text(failure) : " ok") + "\n";
+  std::string text =
+      "msg " + std::to_string(count) + (failure ? " fail " + errno_text(failure) : " ok") + "\n";
   for (size_t i = 0; i < segments.size(); ++i) {
     const Segment& s = segments[i];
     text += "  seg " + std::to_string(s.len);
@@ -236,7 +238,8 @@ int handle_message(unsigned long request, void* arg) {
     // cs_change on the last transfer keeps the chip selected into the next message.
     if (attached_chip() && (count == 0 || !segments.back().csChange)) deselect_chip();
     for (size_t i = 0; i < count; ++i)
-      if (segments[i].rx && segments[i].len) std::memcpy(segments[i].rx, rxBytes[i].data(), segments[i].len);
+      if (segments[i].rx && segments[i].len)
+        std::memcpy(segments[i].rx, rxBytes[i].data(), segments[i].len);
   } else {
     counters.failedMessages += 1;
   }

@@ -29,7 +29,8 @@ std::string settings_path() { return config().stateDir + "/" + flashsim::SETTING
 void save_settings() {
   if (config().stateDir.empty()) return;
   char text[64];
-  int length = std::snprintf(text, sizeof text, "mode=0x%02X bits=%u\n", SpidevNode.mode, SpidevNode.bits);
+  int length =
+      std::snprintf(text, sizeof text, "mode=0x%02X bits=%u\n", SpidevNode.mode, SpidevNode.bits);
   int fd = real_open(settings_path().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return;
   if (::write(fd, text, static_cast<size_t>(length)) != length) {
@@ -143,7 +144,8 @@ int handle_setup(const SetupRequest& req, void* arg) {
     } else {
       value = *static_cast<const uint8_t*>(arg);
     }
-    int failure = setup_fault_planned(req.name) ? config().faults.errorNumber : store_field(req.value, value);
+    int failure =
+        setup_fault_planned(req.name) ? config().faults.errorNumber : store_field(req.value, value);
     trace_setup(req.name, field_text(req, value), failure);
     return finish(failure);
   }

@@ -120,9 +120,11 @@ int device_close(int fd) {
 
 int device_ioctl(int /*fd*/, unsigned long request, void* arg) {
   Guard guard;
-  if (_IOC_TYPE(request) == SPI_IOC_MAGIC && _IOC_NR(request) == 0 && _IOC_DIR(request) == _IOC_WRITE)
+  if (_IOC_TYPE(request) == SPI_IOC_MAGIC && _IOC_NR(request) == 0 &&
+      _IOC_DIR(request) == _IOC_WRITE)
     return handle_message(request, arg);
-  if (const flashsim::SetupRequest* req = flashsim::setup_request_for(request)) return handle_setup(*req, arg);
+  if (const flashsim::SetupRequest* req = flashsim::setup_request_for(request))
+    return handle_setup(*req, arg);
   if (tracing()) {
     char line[64];
     std::snprintf(line, sizeof line, "ioctl 0x%08lX fail ENOTTY\n", request);
@@ -142,6 +144,5 @@ void device_shutdown() {
   }
   flush_counters();
 }
-
 
 }  // namespace shim

@@ -24,7 +24,8 @@ void trace_write(const std::string& event) {
   Guard guard;
   if (!TraceTried) {
     TraceTried = true;
-    TraceFd = real_open(config().tracePath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    TraceFd =
+        real_open(config().tracePath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   }
   if (TraceFd < 0) return;
   int savedErrno = errno;

@@ -6,10 +6,10 @@
 #include <fstream>
 #include <iterator>
 
+#include "chip_model.h"
 #include "environment.h"
 #include "fault_plan.h"
 #include "run_summary.h"
-#include "chip_model.h"
 #include "tool.h"
 
 namespace tool {
@@ -39,15 +39,16 @@ ChipState* attach(const std::string& command, const std::string& state) {
   return chip;
 }
 
-bool parse_range(const std::string& command, const std::string& offsetText, const std::string& lengthText,
-                 uint32_t size, uint32_t* offset, uint32_t* length) {
+bool parse_range(const std::string& command, const std::string& offsetText,
+                 const std::string& lengthText, uint32_t size, uint32_t* offset, uint32_t* length) {
   *offset = 0;
   if (!offsetText.empty() && !parse_u32(offsetText, offset)) {
     fail(command, "--offset: not a number: " + offsetText);
     return false;
   }
   if (*offset > size) {
-    fail(command, "--offset " + offsetText + " lies beyond the chip (" + std::to_string(size) + " bytes)");
+    fail(command,
+         "--offset " + offsetText + " lies beyond the chip (" + std::to_string(size) + " bytes)");
     return false;
   }
   *length = size - *offset;
@@ -66,7 +67,8 @@ bool parse_range(const std::string& command, const std::string& offsetText, cons
 
 std::string seconds(uint64_t ns) {
   char text[48];
-  std::snprintf(text, sizeof text, "%" PRIu64 ".%09" PRIu64 " s", ns / 1000000000u, ns % 1000000000u);
+  std::snprintf(text, sizeof text, "%" PRIu64 ".%09" PRIu64 " s", ns / 1000000000u,
+                ns % 1000000000u);
   return text;
 }
 
@@ -98,7 +100,8 @@ int cmd_create(Args& args) {
     return fail(args.command, error);
   if (state.empty()) return fail(args.command, "--state DIR is required");
   uint32_t fillValue = 0;
-  if (!parse_u32(fill, &fillValue) || fillValue > 0xFF) return fail(args.command, "--fill: expected a byte value: " + fill);
+  if (!parse_u32(fill, &fillValue) || fillValue > 0xFF)
+    return fail(args.command, "--fill: expected a byte value: " + fill);
   if (!chip_create(state, profile, static_cast<uint8_t>(fillValue), image, settings, &error))
     return fail(args.command, error);
   for (const char* name : LIBRARY_FILES) ::unlink((state + "/" + name).c_str());
@@ -108,8 +111,10 @@ int cmd_create(Args& args) {
 int cmd_load(Args& args) {
   std::string state, offsetText, error;
   std::vector<std::string> files;
-  if (!scan_options(args, {{"--state", &state, nullptr, nullptr}, {"--offset", &offsetText, nullptr, nullptr}},
-                    &files, false, &error))
+  if (!scan_options(
+          args,
+          {{"--state", &state, nullptr, nullptr}, {"--offset", &offsetText, nullptr, nullptr}},
+          &files, false, &error))
     return fail(args.command, error);
   if (files.size() != 1) return fail(args.command, "expected exactly one FILE");
   if (offsetText.empty()) return fail(args.command, "--offset N is required");
@@ -118,7 +123,8 @@ int cmd_load(Args& args) {
   ChipState* chip = attach(args.command, state);
   if (!chip) return EXIT_ERROR;
   uint32_t offset = 0, length = 0;
-  bool ok = parse_range(args.command, offsetText, std::to_string(bytes.size()), chip_size(chip), &offset, &length);
+  bool ok = parse_range(args.command, offsetText, std::to_string(bytes.size()), chip_size(chip),
+                        &offset, &length);
   if (ok) chip_load(chip, offset, reinterpret_cast<const uint8_t*>(bytes.data()), length);
   chip_detach(chip);
   return ok ? EXIT_OK : EXIT_ERROR;
@@ -155,8 +161,10 @@ int cmd_dump(Args& args) {
 int cmd_compare(Args& args) {
   std::string state, offsetText, error;
   std::vector<std::string> files;
-  if (!scan_options(args, {{"--state", &state, nullptr, nullptr}, {"--offset", &offsetText, nullptr, nullptr}},
-                    &files, false, &error))
+  if (!scan_options(
+          args,
+          {{"--state", &state, nullptr, nullptr}, {"--offset", &offsetText, nullptr, nullptr}},
+          &files, false, &error))
     return fail(args.command, error);
   if (files.size() != 1) return fail(args.command, "expected exactly one FILE");
   std::string bytes;
@@ -164,7 +172,8 @@ int cmd_compare(Args& args) {
   ChipState* chip = attach(args.command, state);
   if (!chip) return EXIT_ERROR;
   uint32_t offset = 0, length = 0;
-  if (!parse_range(args.command, offsetText, std::to_string(bytes.size()), chip_size(chip), &offset, &length)) {
+  if (!parse_range(args.command, offsetText, std::to_string(bytes.size()), chip_size(chip), &offset,
+                   &length)) {
     chip_detach(chip);
     return EXIT_ERROR;
   }
@@ -179,8 +188,9 @@ int cmd_compare(Args& args) {
   if (differing == 0) {
     std::printf("identical: %u bytes at 0x%06X\n", length, offset);
   } else {
-    std::printf("differ at 0x%06X: flash 0x%02X, file 0x%02X (%" PRIu64 " of %u bytes differ)\n", offset + first,
-                flash[first], static_cast<uint8_t>(bytes[first]), differing, length);
+    std::printf("differ at 0x%06X: flash 0x%02X, file 0x%02X (%" PRIu64 " of %u bytes differ)\n",
+                offset + first, flash[first], static_cast<uint8_t>(bytes[first]), differing,
+                length);
     status = EXIT_DIFFER;
   }
   chip_detach(chip);
@@ -211,11 +221,13 @@ int cmd_set(Args& args) {
   int status = -1, configValue = -1;
   uint32_t value = 0;
   if (!statusText.empty()) {
-    if (!parse_u32(statusText, &value) || value > 0xFF) return fail(args.command, "--status: expected a byte value");
+    if (!parse_u32(statusText, &value) || value > 0xFF)
+      return fail(args.command, "--status: expected a byte value");
     status = static_cast<int>(value);
   }
   if (!configText.empty()) {
-    if (!parse_u32(configText, &value) || value > 0xFF) return fail(args.command, "--config: expected a byte value");
+    if (!parse_u32(configText, &value) || value > 0xFF)
+      return fail(args.command, "--config: expected a byte value");
     configValue = static_cast<int>(value);
   }
   ChipState* chip = attach(args.command, state);
@@ -245,8 +257,8 @@ int cmd_profiles(Args& args) {
   for (const std::string& name : chip_profile_names()) {
     ChipProfile profile;
     if (!chip_profile_by_name(name, &profile)) continue;
-    std::printf("%-10s %8u KiB  JEDEC %02X %02X %02X\n", name.c_str(), profile.sizeBytes / 1024, profile.jedecId[0],
-                profile.jedecId[1], profile.jedecId[2]);
+    std::printf("%-10s %8u KiB  JEDEC %02X %02X %02X\n", name.c_str(), profile.sizeBytes / 1024,
+                profile.jedecId[0], profile.jedecId[1], profile.jedecId[2]);
   }
   return EXIT_OK;
 }

@@ -36,8 +36,8 @@ bool Args::take_flag(const char* name) {
   return true;
 }
 
-bool scan_options(Args& args, const std::vector<OptionSpec>& specs, std::vector<std::string>* positional,
-                  bool stopAtDashDash, std::string* error) {
+bool scan_options(Args& args, const std::vector<OptionSpec>& specs,
+                  std::vector<std::string>* positional, bool stopAtDashDash, std::string* error) {
   while (!args.done()) {
     if (stopAtDashDash && args.peek() == "--") {
       args.next += 1;
@@ -78,7 +78,8 @@ bool scan_options(Args& args, const std::vector<OptionSpec>& specs, std::vector<
 }
 
 int fail(const std::string& command, const std::string& message) {
-  std::fprintf(stderr, "flashsim%s%s: %s\n", command.empty() ? "" : " ", command.c_str(), message.c_str());
+  std::fprintf(stderr, "flashsim%s%s: %s\n", command.empty() ? "" : " ", command.c_str(),
+               message.c_str());
   return EXIT_ERROR;
 }
 
@@ -105,7 +106,8 @@ const char USAGE[] =
     "  profiles\n"
     "  run      [--state DIR] [--device PATH] [--trace FILE] [--summary]\n"
     "           [--fail-msg N]... [--fail-msgs A-B]... [--fail-every K] [--errno NAME|NUMBER]\n"
-    "           [--fail-opcode 0xNN[:COUNT]]... [--fail-setup NAME]... [--wel-stuck] [--wip-stuck]\n"
+    "           [--fail-opcode 0xNN[:COUNT]]... [--fail-setup NAME]... [--wel-stuck] "
+    "[--wip-stuck]\n"
     "           [--absent ff|00] [--power-cut N] [--bufsiz N] [--realtime] [--overhead-ns N]\n"
     "           [--lib PATH] [--emulator \"WORDS\"] -- COMMAND [ARGS...]\n";
 

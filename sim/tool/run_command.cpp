@@ -12,10 +12,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "chip_model.h"
 #include "environment.h"
 #include "fault_plan.h"
 #include "run_summary.h"
-#include "chip_model.h"
 #include "tool.h"
 
 extern char** environ;
@@ -53,7 +53,8 @@ std::string default_library() {
   if (length <= 0) return "libflashsim.so";
   std::string path(self, static_cast<size_t>(length));
   size_t slash = path.rfind('/');
-  return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/libflashsim.so";
+  return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) +
+         "/libflashsim.so";
 }
 
 int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
@@ -68,7 +69,8 @@ struct Removal {
 
 // The environment the program gets: ours without any FLASHSIM_* from an
 // outer run, plus this run's configuration.
-std::vector<std::string> child_environment(const std::vector<std::string>& settings, const std::string& preload) {
+std::vector<std::string> child_environment(const std::vector<std::string>& settings,
+                                           const std::string& preload) {
   std::vector<std::string> env;
   std::string oldPreload;
   for (char** entry = environ; *entry; ++entry) {
@@ -81,7 +83,8 @@ std::vector<std::string> child_environment(const std::vector<std::string>& setti
     env.push_back(text);
   }
   env.insert(env.end(), settings.begin(), settings.end());
-  if (!preload.empty()) env.push_back("LD_PRELOAD=" + preload + (oldPreload.empty() ? "" : ":" + oldPreload));
+  if (!preload.empty())
+    env.push_back("LD_PRELOAD=" + preload + (oldPreload.empty() ? "" : ":" + oldPreload));
   return env;
 }
 
@@ -108,26 +111,38 @@ std::vector<char*> c_strings(std::vector<std::string>& words) {
 }  // namespace
 
 int cmd_run(Args& args) {
-  std::string state, device, trace, errnoText, absent, powerCut, bufsiz, overhead, lib, emulator, failEvery, error;
+  std::string state, device, trace, errnoText, absent, powerCut, bufsiz, overhead, lib, emulator,
+      failEvery, error;
   bool summary = false, welStuck = false, wipStuck = false, realtime = false;
   std::vector<std::string> failMsg, failMsgs, failOpcode, failSetup;
   std::vector<OptionSpec> specs = {
-      {"--state", &state, nullptr, nullptr},           {"--device", &device, nullptr, nullptr},
-      {"--trace", &trace, nullptr, nullptr},           {"--summary", nullptr, nullptr, &summary},
-      {"--fail-msg", nullptr, &failMsg, nullptr},      {"--fail-msgs", nullptr, &failMsgs, nullptr},
-      {"--fail-every", &failEvery, nullptr, nullptr},  {"--errno", &errnoText, nullptr, nullptr},
-      {"--fail-opcode", nullptr, &failOpcode, nullptr}, {"--fail-setup", nullptr, &failSetup, nullptr},
-      {"--wel-stuck", nullptr, nullptr, &welStuck},    {"--wip-stuck", nullptr, nullptr, &wipStuck},
-      {"--absent", &absent, nullptr, nullptr},         {"--power-cut", &powerCut, nullptr, nullptr},
-      {"--bufsiz", &bufsiz, nullptr, nullptr},         {"--realtime", nullptr, nullptr, &realtime},
-      {"--overhead-ns", &overhead, nullptr, nullptr},  {"--lib", &lib, nullptr, nullptr},
+      {"--state", &state, nullptr, nullptr},
+      {"--device", &device, nullptr, nullptr},
+      {"--trace", &trace, nullptr, nullptr},
+      {"--summary", nullptr, nullptr, &summary},
+      {"--fail-msg", nullptr, &failMsg, nullptr},
+      {"--fail-msgs", nullptr, &failMsgs, nullptr},
+      {"--fail-every", &failEvery, nullptr, nullptr},
+      {"--errno", &errnoText, nullptr, nullptr},
+      {"--fail-opcode", nullptr, &failOpcode, nullptr},
+      {"--fail-setup", nullptr, &failSetup, nullptr},
+      {"--wel-stuck", nullptr, nullptr, &welStuck},
+      {"--wip-stuck", nullptr, nullptr, &wipStuck},
+      {"--absent", &absent, nullptr, nullptr},
+      {"--power-cut", &powerCut, nullptr, nullptr},
+      {"--bufsiz", &bufsiz, nullptr, nullptr},
+      {"--realtime", nullptr, nullptr, &realtime},
+      {"--overhead-ns", &overhead, nullptr, nullptr},
+      {"--lib", &lib, nullptr, nullptr},
       {"--emulator", &emulator, nullptr, nullptr},
   };
   std::vector<std::string> stray;
   if (!scan_options(args, specs, &stray, true, &error)) return fail(args.command, error);
   if (!stray.empty()) return fail(args.command, "put the command after --: " + stray[0]);
-  std::vector<std::string> command(args.words.begin() + static_cast<long>(args.next), args.words.end());
-  if (command.empty()) return fail(args.command, "no command to run (flashsim run [options] -- COMMAND ...)");
+  std::vector<std::string> command(args.words.begin() + static_cast<long>(args.next),
+                                   args.words.end());
+  if (command.empty())
+    return fail(args.command, "no command to run (flashsim run [options] -- COMMAND ...)");
 
   // The fault words, checked here with the parser the library will use.
   std::vector<std::string> faultWords;
@@ -148,7 +163,8 @@ int cmd_run(Args& args) {
     faults += (faults.empty() ? "" : " ") + word;
   }
   uint64_t number = 0;
-  if (!bufsiz.empty() && (!flashsim::parse_number(bufsiz, &number) || number == 0 || number > 0x7FFFFFFF))
+  if (!bufsiz.empty() &&
+      (!flashsim::parse_number(bufsiz, &number) || number == 0 || number > 0x7FFFFFFF))
     return fail(args.command, "--bufsiz: expected a size from 1: " + bufsiz);
   if (!overhead.empty() && !flashsim::parse_number(overhead, &number))
     return fail(args.command, "--overhead-ns: expected a number: " + overhead);
@@ -164,13 +180,15 @@ int cmd_run(Args& args) {
     std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/flashsim-run-XXXXXX";
     std::vector<char> buffer(templ.begin(), templ.end());
     buffer.push_back('\0');
-    if (!::mkdtemp(buffer.data())) return fail(args.command, "cannot make a temporary chip in " + templ);
+    if (!::mkdtemp(buffer.data()))
+      return fail(args.command, "cannot make a temporary chip in " + templ);
     state = buffer.data();
     throwaway.dir = state;
     if (!chip_create(state, "default", 0xFF, "", {}, &error)) return fail(args.command, error);
   } else if (plan.absentLevel < 0) {
     ChipState* chip = chip_attach(state, ChipFaults{false, false}, &error);
-    if (!chip) return fail(args.command, "no chip in " + state + ": " + error + " (flashsim create first)");
+    if (!chip)
+      return fail(args.command, "no chip in " + state + ": " + error + " (flashsim create first)");
     chip_detach(chip);
   }
   state = absolute(state);
@@ -183,7 +201,8 @@ int cmd_run(Args& args) {
   if (!trace.empty()) {
     // Made here, so a trace path that cannot be written is an error now, not an empty trace later.
     int fd = ::open(trace.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return fail(args.command, "cannot write the trace " + trace + ": " + std::strerror(errno));
+    if (fd < 0)
+      return fail(args.command, "cannot write the trace " + trace + ": " + std::strerror(errno));
     ::close(fd);
     settings.push_back(std::string(FLASHSIM_ENV_TRACE "=") + absolute(trace));
   }
@@ -193,7 +212,8 @@ int cmd_run(Args& args) {
   if (!faults.empty()) settings.push_back(std::string(FLASHSIM_ENV_FAULTS "=") + faults);
 
   std::string library = absolute(lib.empty() ? default_library() : lib);
-  if (::access(library.c_str(), R_OK) != 0) return fail(args.command, "cannot read the library " + library);
+  if (::access(library.c_str(), R_OK) != 0)
+    return fail(args.command, "cannot read the library " + library);
   std::vector<std::string> argv = split_words(emulator);
   bool emulated = !argv.empty();
   if (emulated) {
@@ -205,12 +225,14 @@ int cmd_run(Args& args) {
   std::vector<std::string> env = child_environment(settings, emulated ? "" : library);
 
   // Like system(): the terminal's interrupt is for the program, and we report.
-  struct sigaction ignore {}, oldInt {}, oldQuit {};
+  struct sigaction ignore {
+  }, oldInt{}, oldQuit{};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGINT, &ignore, &oldInt);
   sigaction(SIGQUIT, &ignore, &oldQuit);
-  struct sigaction forward {}, oldTerm {}, oldHup {};
+  struct sigaction forward {
+  }, oldTerm{}, oldHup{};
   forward.sa_handler = pass_on;
   sigemptyset(&forward.sa_mask);
   forward.sa_flags = SA_RESTART;
@@ -241,7 +263,8 @@ int cmd_run(Args& args) {
     std::vector<char*> argPointers = c_strings(argv);
     std::vector<char*> envPointers = c_strings(env);
     ::execvpe(argPointers[0], argPointers.data(), envPointers.data());
-    std::fprintf(stderr, "flashsim run: cannot run %s: %s\n", argv[0].c_str(), std::strerror(errno));
+    std::fprintf(stderr, "flashsim run: cannot run %s: %s\n", argv[0].c_str(),
+                 std::strerror(errno));
     ::_exit(127);
   }
   RunningChild = child;

@@ -36,8 +36,8 @@ struct OptionSpec {
 // Consumes the options in `specs` and the positional words; stops after "--"
 // when `stopAtDashDash`, leaving the rest in args. False with *error set on an
 // unknown option or a missing value.
-bool scan_options(Args& args, const std::vector<OptionSpec>& specs, std::vector<std::string>* positional,
-                  bool stopAtDashDash, std::string* error);
+bool scan_options(Args& args, const std::vector<OptionSpec>& specs,
+                  std::vector<std::string>* positional, bool stopAtDashDash, std::string* error);
 
 int fail(const std::string& command, const std::string& message);  // prints, returns EXIT_ERROR
 bool parse_u32(const std::string& text, uint32_t* value);

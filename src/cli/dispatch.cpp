@@ -45,8 +45,7 @@ int dispatch(bool imageFileGiven) {
     case RDSR_WIP:
       return wait_for_status(command, RunState.timeoutMs);
     case PP:
-      return imageFileGiven ? program_image(command, RunState.imageFile)
-                            : no_file(PP_GUARD_LINE);
+      return imageFileGiven ? program_image(command, RunState.imageFile) : no_file(PP_GUARD_LINE);
     case READ:
     case FREAD:
       return read_flash_to_file(command, RunState.outputFile);
@@ -62,8 +61,7 @@ int dispatch(bool imageFileGiven) {
       return imageFileGiven ? erase_and_write_image(command, RunState.imageFile)
                             : no_file(WRITE_GUARD_LINE);
     default:
-      std::fprintf(stderr, "%s(%d): ERROR: Fatal Error of System!\n", MODULE_NAME,
-                   NO_COMMAND_LINE);
+      std::fprintf(stderr, "%s(%d): ERROR: Fatal Error of System!\n", MODULE_NAME, NO_COMMAND_LINE);
       return -1;
   }
 }

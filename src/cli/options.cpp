@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/cli.h"
 #include "cli/run_state.h"
 #include "spidev/spidev.h"
-#include "cli/cli.h"
 
 namespace {
 
@@ -91,7 +91,7 @@ void read_operands(char** argv, int argc, const char* name) {
     case NO_OPERAND:
       break;
     case OPTIONAL_TIMEOUT:
-      RunState.timeoutMs = word1 != nullptr ? parse_number(word1, 0).value
+      RunState.timeoutMs = word1 != nullptr         ? parse_number(word1, 0).value
                            : command.id == RDSR_WEL ? WEL_TIMEOUT_MS
                                                     : WIP_TIMEOUT_MS;
       break;

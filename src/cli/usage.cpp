@@ -1,10 +1,10 @@
 // The usage text and the program name it shows.
+#include <libgen.h>
 #include <cstdio>
 #include <cstring>
-#include <libgen.h>
 
-#include "cli/run_state.h"
 #include "cli/cli.h"
+#include "cli/run_state.h"
 
 void set_program_name(const char* invocationName) {
   std::strncpy(RunState.programName, invocationName, sizeof RunState.programName - 1);
@@ -35,11 +35,13 @@ void print_usage() {
   std::fputs("  -s [speed]         :SPI Clock output ?(KHz)\n", stderr);
   std::fputs("  -o [operation]     :READ_ID, RDID , WREN, RDSR, RDCR\n", stderr);
   std::fputs("                     :RDSR_WEL or RDSR_WIP [timeout(msec)]\n", stderr);
-  std::fputs("                     :SE or SE4K or SE8K or SE32K 0x?????\?(Start Address)\n", stderr);
-  std::fputs("                     :PP or WRITE 0x?????\?(Start Address)\n", stderr);
-  std::fputs("                     :READ or FREAD or CHKSUM 0x?????\?(Start Address) "
-             "0x?????\?(Read Size)\n",
+  std::fputs("                     :SE or SE4K or SE8K or SE32K 0x?????\?(Start Address)\n",
              stderr);
+  std::fputs("                     :PP or WRITE 0x?????\?(Start Address)\n", stderr);
+  std::fputs(
+      "                     :READ or FREAD or CHKSUM 0x?????\?(Start Address) "
+      "0x?????\?(Read Size)\n",
+      stderr);
   std::fputs("                     :VER 0x?????\?(Start Address)\n", stderr);
   std::fputs("                     :VSRWE, WEDI, BE, DP, RES\n", stderr);
   std::fputs("                     :WRR1 or WRR2 0x??\?\?(Write Register Data(1byte or 2byte))\n",

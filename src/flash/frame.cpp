@@ -22,7 +22,7 @@ uint32_t build_frame_header(const FlashCommand* cmd, uint8_t* buf) {
 }
 
 uint32_t frame_buffer_size(const FlashCommand* cmd, uint32_t replyLength) {
-  uint32_t header = 1 + cmd->dummyBytes + (cmd->regData != NO_VALUE ? 2 : 0) +
-                    (cmd->address != NO_VALUE ? 3 : 0);
+  uint32_t header =
+      1 + cmd->dummyBytes + (cmd->regData != NO_VALUE ? 2 : 0) + (cmd->address != NO_VALUE ? 3 : 0);
   return std::max({header, cmd->dummyBytes + cmd->txLength, replyLength});
 }

@@ -7,7 +7,6 @@
 
 #include <sys/stat.h>
 
-
 namespace {
 
 // The image is measured by seeking to its end; a pipe cannot be, and an image

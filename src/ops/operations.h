@@ -9,11 +9,11 @@
 
 // Single instructions and identification.
 int send_single_instruction(const FlashCommand* cmd);
-int identify_chip(const FlashCommand* cmd);                     // RDID
-int identify_manufacturer_and_device(const FlashCommand* cmd);  // READ_ID
-int read_register(const FlashCommand* cmd);                     // RDSR, RDCR
-int read_electronic_signature(const FlashCommand* cmd);         // RES
-int deep_power_down(const FlashCommand* cmd);                   // DP
+int identify_chip(const FlashCommand* cmd);                        // RDID
+int identify_manufacturer_and_device(const FlashCommand* cmd);     // READ_ID
+int read_register(const FlashCommand* cmd);                        // RDSR, RDCR
+int read_electronic_signature(const FlashCommand* cmd);            // RES
+int deep_power_down(const FlashCommand* cmd);                      // DP
 int read_version_text(const FlashCommand* cmd, FILE* outputFile);  // VER
 int wait_for_status(const FlashCommand* cmd, uint32_t timeoutMs);  // RDSR_WEL, RDSR_WIP
 

@@ -27,11 +27,10 @@ bool configure_device() {
     return false;
   }
   // Word size 0 leaves the driver's own setting untouched.
-  if (SpiSettings.bitsPerWord != 0 &&
-      (!request(SPI_IOC_WR_BITS_PER_WORD, &SpiSettings.bitsPerWord,
-                "ERROR: can't set bits per word") ||
-       !request(SPI_IOC_RD_BITS_PER_WORD, &SpiSettings.bitsPerWord,
-                "ERROR: can't get bits per word"))) {
+  if (SpiSettings.bitsPerWord != 0 && (!request(SPI_IOC_WR_BITS_PER_WORD, &SpiSettings.bitsPerWord,
+                                                "ERROR: can't set bits per word") ||
+                                       !request(SPI_IOC_RD_BITS_PER_WORD, &SpiSettings.bitsPerWord,
+                                                "ERROR: can't get bits per word"))) {
     return false;
   }
   return request(SPI_IOC_WR_MAX_SPEED_HZ, &SpiSettings.speedHz, "ERROR: can't set max speed hz") &&

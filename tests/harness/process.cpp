@@ -20,7 +20,8 @@ namespace {
 
 std::vector<char*> c_strings(Lines& words) {
   std::vector<char*> pointers{nullptr};
-  for (auto word = words.rbegin(); word != words.rend(); ++word) pointers.insert(pointers.begin(), &(*word)[0]);
+  for (auto word = words.rbegin(); word != words.rend(); ++word)
+    pointers.insert(pointers.begin(), &(*word)[0]);
   return pointers;
 }
 
@@ -40,7 +41,8 @@ int wait_or_kill(pid_t pid, const std::string& what) {
     if (seconds_now() > deadline) {
       kill(-pid, SIGKILL);
       waitpid(pid, &status, 0);
-      ADD_FAILURE() << what << " was still running after " << limit << " s; its process group was killed";
+      ADD_FAILURE() << what << " was still running after " << limit
+                    << " s; its process group was killed";
       return -1;
     }
     timespec pause{0, pauseNs};
@@ -58,8 +60,10 @@ ProcessResult run_process(const Lines& argv, const Lines& extraEnv, const std::s
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
@@ -75,7 +79,8 @@ ProcessResult run_process(const Lines& argv, const Lines& extraEnv, const std::s
                                 envPointers.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  if (spawnError != 0) return {127, "", "cannot start " + argv[0] + ": " + std::strerror(spawnError)};
+  if (spawnError != 0)
+    return {127, "", "cannot start " + argv[0] + ": " + std::strerror(spawnError)};
   int status = wait_or_kill(pid, argv[0]);
   return {status, read_file(outPath), read_file(errPath)};
 }

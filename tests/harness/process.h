@@ -16,7 +16,8 @@ struct ProcessResult {
 // program and everything it starts run in a process group of their own, which is
 // killed when the time limit (ROMFLASH_TEST_TIME_LIMIT seconds, default 60) runs
 // out; that fails the current test.
-ProcessResult run_process(const Lines& argv, const Lines& extraEnv = {}, const std::string& name = "");
+ProcessResult run_process(const Lines& argv, const Lines& extraEnv = {},
+                          const std::string& name = "");
 
 inline Lines operator+(Lines a, const Lines& b) {
   a.insert(a.end(), b.begin(), b.end());

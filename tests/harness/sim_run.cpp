@@ -24,7 +24,8 @@ const SimBinaries& sim_binaries() {
     // the address sanitizer's link-order check would otherwise refuse.
     setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=1", 0);
     setenv("UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1", 0);
-    return SimBinaries{env_or("ROMFLASH_BIN", ROMFLASH_BIN_DEFAULT), env_or("FLASHSIM_BIN", FLASHSIM_BIN_DEFAULT),
+    return SimBinaries{env_or("ROMFLASH_BIN", ROMFLASH_BIN_DEFAULT),
+                       env_or("FLASHSIM_BIN", FLASHSIM_BIN_DEFAULT),
                        env_or("FLASHSIM_LIB", FLASHSIM_LIB_DEFAULT),
                        split_words(env_or("FLASHSIM_EMULATOR", FLASHSIM_EMULATOR_DEFAULT))};
   }();
@@ -54,13 +55,14 @@ bool SimChip::create(const Lines& options) {
 
 void SimChip::load(uint32_t offset, const std::string& bytes) {
   write_file(dir.file("load.bin"), bytes);
-  ProcessResult loaded = flashsim({"load", "--state", state, "--offset", std::to_string(offset), dir.file("load.bin")});
+  ProcessResult loaded = flashsim(
+      {"load", "--state", state, "--offset", std::to_string(offset), dir.file("load.bin")});
   EXPECT_EQ(loaded.exitStatus, 0) << loaded.err;
 }
 
 std::string SimChip::bytes(uint32_t offset, uint32_t length) {
-  ProcessResult dumped = flashsim({"dump", "--state", state, "--offset", std::to_string(offset), "--length",
-                                   std::to_string(length), "-o", dir.file("dump.bin")});
+  ProcessResult dumped = flashsim({"dump", "--state", state, "--offset", std::to_string(offset),
+                                   "--length", std::to_string(length), "-o", dir.file("dump.bin")});
   EXPECT_EQ(dumped.exitStatus, 0) << dumped.err;
   return read_file(dir.file("dump.bin"));
 }
@@ -116,28 +118,35 @@ Lines events(const std::string& trace) {
     if (words[0] == "seg") {
       Lines* into = nullptr;
       for (size_t i = 2; i < words.size(); ++i) {
-        if (words[i] == "tx" || words[i] == "rx") into = words[i] == "tx" ? &tx : &rx;
-        else if (words[i] == "cs_change") tx.push_back("cs");
-        else if (into) into->push_back(words[i]);
+        if (words[i] == "tx" || words[i] == "rx")
+          into = words[i] == "tx" ? &tx : &rx;
+        else if (words[i] == "cs_change")
+          tx.push_back("cs");
+        else if (into)
+          into->push_back(words[i]);
       }
       continue;
     }
     flush_message();
-    if (words[0] == "msg") message = line;
-    else if (words[0] == "open") entries.push_back(words.size() == 2 && words[1] == "/dev/spi0" ? "open" : line);
-    else if (words[0] == "ioctl") entries.push_back(line.substr(6, line.size() - 6 - (words.back() == "ok" ? 3 : 0)));
+    if (words[0] == "msg")
+      message = line;
+    else if (words[0] == "open")
+      entries.push_back(words.size() == 2 && words[1] == "/dev/spi0" ? "open" : line);
+    else if (words[0] == "ioctl")
+      entries.push_back(line.substr(6, line.size() - 6 - (words.back() == "ok" ? 3 : 0)));
     else if (words[0] == "sleep") {
       unsigned long long ns = std::stoull(words[1]);
       entries.push_back(ns % 1000 ? "+" + words[1] + "ns" : "+" + std::to_string(ns / 1000) + "us");
-    } else entries.push_back(line);
+    } else
+      entries.push_back(line);
   }
   flush_message();
   // The usual set-up: mode, word size and clock written and read back.
   for (size_t i = 0; i + 6 <= entries.size(); ++i) {
     Lines w[6];
     for (int k = 0; k < 6; ++k) w[k] = split_words(entries[i + k]);
-    static const char* names[6] = {"WR_MODE", "RD_MODE", "WR_BITS_PER_WORD", "RD_BITS_PER_WORD",
-                                   "WR_MAX_SPEED_HZ", "RD_MAX_SPEED_HZ"};
+    static const char* names[6] = {"WR_MODE",          "RD_MODE",         "WR_BITS_PER_WORD",
+                                   "RD_BITS_PER_WORD", "WR_MAX_SPEED_HZ", "RD_MAX_SPEED_HZ"};
     bool usual = true;
     for (int k = 0; k < 6; ++k)
       usual = usual && w[k].size() == 2 && w[k][0] == names[k] && w[k][1] == w[k & ~1][1];
@@ -153,7 +162,8 @@ Lines collapse_runs(const Lines& entries, size_t width) {
   for (size_t i = 0; i < entries.size();) {
     size_t repeats = 1;
     while (i + (repeats + 1) * width <= entries.size() &&
-           std::equal(entries.begin() + i, entries.begin() + i + width, entries.begin() + i + repeats * width))
+           std::equal(entries.begin() + i, entries.begin() + i + width,
+                      entries.begin() + i + repeats * width))
       ++repeats;
     if (repeats == 1 || i + width > entries.size()) {
       out.push_back(entries[i++]);

@@ -47,7 +47,8 @@ uint64_t duration_ns(const std::string& word) {  // +45ms, +5us, +1ns
   uint64_t n = std::stoull(word.substr(1, unit - 1));
   std::string suffix = word.substr(unit);
   if (suffix == "s") return n * 1000000000;
-  if (suffix != "ms" && suffix != "us" && suffix != "ns") ADD_FAILURE() << "no time unit in " << word;
+  if (suffix != "ms" && suffix != "us" && suffix != "ns")
+    ADD_FAILURE() << "no time unit in " << word;
   return suffix == "ms" ? n * 1000000 : suffix == "us" ? n * 1000 : n;
 }
 
@@ -56,11 +57,13 @@ bool hex_words(const Lines& words, Bytes* out) {
   for (const auto& word : words) {
     size_t star = word.find('*');
     std::string digits = word.substr(0, star);
-    if (digits.empty() || digits.size() % 2 || digits.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
+    if (digits.empty() || digits.size() % 2 ||
+        digits.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
       return false;
     size_t times = star == std::string::npos ? 1 : std::stoul(word.substr(star + 1));
     for (size_t t = 0; t < times; ++t)
-      for (size_t i = 0; i < digits.size(); i += 2) out->push_back(uint8_t(std::stoul(digits.substr(i, 2), nullptr, 16)));
+      for (size_t i = 0; i < digits.size(); i += 2)
+        out->push_back(uint8_t(std::stoul(digits.substr(i, 2), nullptr, 16)));
   }
   return true;
 }
@@ -77,7 +80,8 @@ bool frame(ChipRig& rig, const std::string& tx, const std::string& rx) {
       continue;
     }
     size_t star = word.find('*');
-    for (size_t t = 0, times = star == std::string::npos ? 1 : std::stoul(word.substr(star + 1)); t < times; ++t) {
+    for (size_t t = 0, times = star == std::string::npos ? 1 : std::stoul(word.substr(star + 1));
+         t < times; ++t) {
       char got[4];
       std::snprintf(got, sizeof got, " %02X", chip_shift(rig.chip, 0x00));
       seen += word.compare(0, 2, "??") == 0 ? " ??" : got;
@@ -93,8 +97,11 @@ bool step(ChipRig& rig, const std::string& text) {
   Lines words = split_words(text);
   if (words.empty()) return false;
   size_t eq = text.find('=');
-  if (words[0][0] == '+') return words.size() == 1 && (chip_advance_ns(rig.chip, duration_ns(words[0])), true);
-  if (words[0] == "reattach") return rig.attach({words.size() > 1 && words[1] == "wel", words.size() > 1 && words[1] == "wip"});
+  if (words[0][0] == '+')
+    return words.size() == 1 && (chip_advance_ns(rig.chip, duration_ns(words[0])), true);
+  if (words[0] == "reattach")
+    return rig.attach(
+        {words.size() > 1 && words[1] == "wel", words.size() > 1 && words[1] == "wip"});
   if (words[0] == "cut") return chip_power_cut(rig.chip), rig.attach({false, false});
   if (words[0].compare(0, 6, "clock=") == 0) {
     EXPECT_EQ(chip_now_ns(rig.chip), std::stoull(words[0].substr(6)));
@@ -104,10 +111,15 @@ bool step(ChipRig& rig, const std::string& text) {
     Bytes bytes;
     size_t colon = text.find(':');
     uint32_t address = std::stoul(text.substr(1), nullptr, 16);
-    if (eq == std::string::npos || !hex_words(split_words(text.substr(eq + 1)), &bytes)) return false;
+    if (eq == std::string::npos || !hex_words(split_words(text.substr(eq + 1)), &bytes))
+      return false;
     if (colon < eq) bytes.assign(std::stoul(text.substr(colon + 1)), bytes.at(0));
-    if (text[0] == '!') return chip_load(rig.chip, address, bytes.data(), uint32_t(bytes.size())), true;
-    EXPECT_EQ(Bytes(chip_contents(rig.chip) + address, chip_contents(rig.chip) + address + bytes.size()), bytes) << text;
+    if (text[0] == '!')
+      return chip_load(rig.chip, address, bytes.data(), uint32_t(bytes.size())), true;
+    EXPECT_EQ(
+        Bytes(chip_contents(rig.chip) + address, chip_contents(rig.chip) + address + bytes.size()),
+        bytes)
+        << text;
     return true;
   }
   return frame(rig, text.substr(0, eq), eq == std::string::npos ? "" : text.substr(eq + 1));
@@ -200,8 +212,8 @@ TEST(ChipProtection, EveryBpLevelDropsErasesInItsRegionOnly) {
     std::snprintf(script, sizeof script, "06; 20 %06X; 05=%s; +45ms; @%X=00", from, status, from);
     run_script(rig, script);
     if (bp == 7) continue;
-    std::snprintf(script, sizeof script, "06; 20 %06X; 05=%02X; +45ms; 05=%s; @%X=FF", from - 0x1000, (bp << 2) | 3,
-                  status, from - 0x1000);
+    std::snprintf(script, sizeof script, "06; 20 %06X; 05=%02X; +45ms; 05=%s; @%X=FF",
+                  from - 0x1000, (bp << 2) | 3, status, from - 0x1000);
     run_script(rig, script);
   }
 }
@@ -219,15 +231,21 @@ TEST(ChipStateFile, IsLittleEndianAndReadTheSameOnEveryHost) {
   // 4 KiB erase at 0x002000 started at 90 ms lasting 20 ms.
   std::string written(512, '\0');
   written.replace(0, 19, std::string("RFCS\1\0\0\0\x00\xE1\xF5\x05\0\0\0\0\x1C\x33\x02", 19));
-  written.replace(20, 24, std::string("\2\0\0\0\x00\x20\x00\x00\x00\x10\x00\x00\x80\x4A\x5D\x05\0\0\0\0\x00\x2D\x31\x01", 24));
+  written.replace(
+      20, 24,
+      std::string(
+          "\2\0\0\0\x00\x20\x00\x00\x00\x10\x00\x00\x80\x4A\x5D\x05\0\0\0\0\x00\x2D\x31\x01", 24));
   write_file(rig.dir.file("state.bin"), written);
   ASSERT_TRUE(rig.attach({false, false}));
-  run_script(rig, "clock=100000000; 35=33; 05=1D; @2000=00; +10ms; 05=1C; @2000:4096=FF; @3000=00; 01 00; 05=00");
+  run_script(rig,
+             "clock=100000000; 35=33; 05=1D; @2000=00; +10ms; 05=1C; @2000:4096=FF; @3000=00; 01 "
+             "00; 05=00");
 }
 
 TEST(ChipSettings, BadSettingsAreRefusedWithAReason) {
   TempDir dir;
-  const Lines bad[] = {{"jedec=EF 40"}, {"status=0x100"}, {"size=5000"}, {"colour=blue"}, {"ext"}, {"size=32M"}};
+  const Lines bad[] = {{"jedec=EF 40"}, {"status=0x100"}, {"size=5000"},
+                       {"colour=blue"}, {"ext"},          {"size=32M"}};
   for (const auto& settings : bad) {
     std::string error;
     EXPECT_FALSE(chip_create(dir.path, "default", 0xFF, "", settings, &error)) << settings[0];

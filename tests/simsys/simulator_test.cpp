@@ -35,7 +35,8 @@ void run_row(const ClientRow& row, const std::string& client) {
   SimChip chip;
   ASSERT_TRUE(chip.create(split_words(row.chip)));
   Lines options = split_words(row.options);
-  std::string device = options.size() > 1 && options[0] == "--device" ? options[1] : "/dev/spi0", out;
+  std::string device = options.size() > 1 && options[0] == "--device" ? options[1] : "/dev/spi0",
+              out;
   ProcessResult run{0, "", ""};
   for (const auto& steps : split(std::string(row.steps) + " | ", '|')) {
     if (steps.find_first_not_of(' ') == std::string::npos) continue;
@@ -47,7 +48,9 @@ void run_row(const ClientRow& row, const std::string& client) {
   EXPECT_EQ(run.exitStatus, row.status) << run.err;
   EXPECT_EQ(out, row.out);
   for (const auto& line : split(row.err, ';'))
-    EXPECT_NE(run.err.find(line.substr(line[0] == ' ') + "\n"), std::string::npos) << line << " in\n" << run.err;
+    EXPECT_NE(run.err.find(line.substr(line[0] == ' ') + "\n"), std::string::npos)
+        << line << " in\n"
+        << run.err;
   EXPECT_EQ(chip.wire(), row.wire);
 }
 
@@ -58,8 +61,11 @@ std::string row_name(const ::testing::TestParamInfo<ClientRow>& info) { return i
 void PrintTo(const ClientRow& row, std::ostream* out) { *out << row.name; }
 
 #define F10 "FFFFFFFFFF"
-#define SIX_READS "open msg=tx:05,rx:1 wrmode=0x00 msg=tx:05,rx:1 msg=tx:05,rx:1 rdmode msg=tx:05,rx:1 msg=tx:05,rx:1 msg=tx:05,rx:1"
-#define SUMMARY_OF(messages, bus, device) "  messages: " messages ";  bus time: " bus " s;  device time: " device " s"
+#define SIX_READS                                                                        \
+  "open msg=tx:05,rx:1 wrmode=0x00 msg=tx:05,rx:1 msg=tx:05,rx:1 rdmode msg=tx:05,rx:1 " \
+  "msg=tx:05,rx:1 msg=tx:05,rx:1"
+#define SUMMARY_OF(messages, bus, device) \
+  "  messages: " messages ";  bus time: " bus " s;  device time: " device " s"
 // clang-format off
 const ClientRow kSpidevRows[] = {
   {"TraceOfEveryKindOfEvent", "", "", "open wrmode=0x03 rdmode wrbits=8 rdbits wrspeed=16000000 rdspeed msg=tx:9F,rx:4 nanosleep=1000000 close", 0, "open ok; wrmode=0x03 ok; rdmode 0x03; wrbits=8 ok; rdbits 8; wrspeed=16000000 ok; rdspeed 16000000; msg ok 5: 01 20 18 4D; nanosleep=1000000 ok; close ok", "", "open; spi 0x03 8 16000000; 9F > 01 20 18 4D; +1000us; close"},
@@ -107,10 +113,12 @@ INSTANTIATE_TEST_SUITE_P(Spidev, Client, ::testing::ValuesIn(kSpidevRows), row_n
 // On 32-bit targets the rows that sleep, read the clock or send messages again,
 // through the client built with 64-bit time_t (the simulator's *_time64 hooks).
 TEST(Client64BitTime, TimeRowsThroughThe64BitHooks) {
-  if (access(beside_me("spidev_client_time64").c_str(), X_OK) != 0) GTEST_SKIP() << "one time_t on this target";
+  if (access(beside_me("spidev_client_time64").c_str(), X_OK) != 0)
+    GTEST_SKIP() << "one time_t on this target";
   for (const ClientRow& row : kSpidevRows) {
     std::string name = row.name;
-    if (name.find("Sleep") == std::string::npos && name.find("Busy") == std::string::npos && name != "TraceOfEveryKindOfEvent")
+    if (name.find("Sleep") == std::string::npos && name.find("Busy") == std::string::npos &&
+        name != "TraceOfEveryKindOfEvent")
       continue;
     SCOPED_TRACE(name);
     run_row(row, beside_me("spidev_client_time64"));
@@ -131,8 +139,10 @@ TEST(FlashsimCommand, CreatesLoadsComparesSetsAndRefuses) {
       {"compare --state $S $D/ten", 0, "identical: 10 bytes at 0x000000\n"},
       {"load --state $S --offset 0xFFFFC $D/v12", 0, ""},
       {"compare --state $S $D/v12 --offset 0xFFFFC", 0, "identical: 4 bytes at 0x0FFFFC\n"},
-      {"compare --state $S $D/v12 --offset 0xFFFFA", 1, "differ at 0x0FFFFA: flash 0x00, file 0x56 (4 of 4 bytes differ)\n"},
-      {"compare --state $S $D/ten --offset 1", 1, "differ at 0x000001: flash 0x31, file 0x30 (10 of 10 bytes differ)\n"},
+      {"compare --state $S $D/v12 --offset 0xFFFFA", 1,
+       "differ at 0x0FFFFA: flash 0x00, file 0x56 (4 of 4 bytes differ)\n"},
+      {"compare --state $S $D/ten --offset 1", 1,
+       "differ at 0x000001: flash 0x31, file 0x30 (10 of 10 bytes differ)\n"},
       {"set --state $S --status 0x1C --config 0x02", 0, ""},
       {"load --state $S --offset 0xFFFFD $D/v12", 2, "range ends beyond the chip"},
       {"dump --state $S --offset 0x100001", 2, "0x100001 lies beyond the chip"},
@@ -146,38 +156,56 @@ TEST(FlashsimCommand, CreatesLoadsComparesSetsAndRefuses) {
   for (const auto& step : steps) {
     Lines args;
     for (const auto& word : split_words(step.args))
-      args.push_back(word == "$S" ? chip.state : word.compare(0, 2, "$D") ? word : chip.dir.path + word.substr(2));
+      args.push_back(word == "$S"               ? chip.state
+                     : word.compare(0, 2, "$D") ? word
+                                                : chip.dir.path + word.substr(2));
     ProcessResult run = flashsim(args);
     EXPECT_EQ(run.exitStatus, step.status) << step.args << "\n" << run.err;
     EXPECT_EQ(run.out, step.status == 2 ? "" : step.out) << step.args;
-    bool refusal = run.err.compare(0, 11 + args[0].size(), "flashsim " + args[0] + ": ") == 0 && run.err.find(step.out) != std::string::npos;
+    bool refusal = run.err.compare(0, 11 + args[0].size(), "flashsim " + args[0] + ": ") == 0 &&
+                   run.err.find(step.out) != std::string::npos;
     EXPECT_TRUE(step.status != 2 || refusal) << run.err;
   }
-  ProcessResult read = chip.run({beside_me("spidev_client"), "/dev/spi0", "open", "msg=tx:05,rx:1", "msg=tx:35,rx:1"});
+  ProcessResult read = chip.run(
+      {beside_me("spidev_client"), "/dev/spi0", "open", "msg=tx:05,rx:1", "msg=tx:35,rx:1"});
   EXPECT_EQ(read.out, "open ok\nmsg ok 2: 1C\nmsg ok 2: 02\n");
   ProcessResult listed = flashsim({"profiles"});
-  EXPECT_EQ(split_words(split(listed.out, '\n').at(1)), (Lines{"w25q128", "16384", "KiB", "JEDEC", "EF", "40", "18"}));
+  EXPECT_EQ(split_words(split(listed.out, '\n').at(1)),
+            (Lines{"w25q128", "16384", "KiB", "JEDEC", "EF", "40", "18"}));
 }
 
 TEST(FlashsimRun, BadOptionsAreRefusedBeforeAnythingRuns) {
   SimChip chip;
   ASSERT_TRUE(chip.create({}));
-  const Lines refused[] = {{"--fail-msg", "0"}, {"--fail-msgs", "5-2"}, {"--fail-every", "x"}, {"--errno", "ENOTANERROR"},
-                           {"--fail-opcode", "0x100"}, {"--fail-opcode", "0x05:0"}, {"--fail-setup", "WR_NOTHING"},
-                           {"--absent", "7f"}, {"--power-cut", "-1"}, {"--bufsiz", "0"}, {"--overhead-ns", "ten"},
-                           {"--frobnicate"}, {"--lib", chip.dir.file("missing.so")}, {"--trace", chip.dir.file("no/trace")}};
+  const Lines refused[] = {{"--fail-msg", "0"},
+                           {"--fail-msgs", "5-2"},
+                           {"--fail-every", "x"},
+                           {"--errno", "ENOTANERROR"},
+                           {"--fail-opcode", "0x100"},
+                           {"--fail-opcode", "0x05:0"},
+                           {"--fail-setup", "WR_NOTHING"},
+                           {"--absent", "7f"},
+                           {"--power-cut", "-1"},
+                           {"--bufsiz", "0"},
+                           {"--overhead-ns", "ten"},
+                           {"--frobnicate"},
+                           {"--lib", chip.dir.file("missing.so")},
+                           {"--trace", chip.dir.file("no/trace")}};
   for (const auto& options : refused) {
-    ProcessResult run = run_process(sim_run_argv(chip.state, options, {beside_me("spidev_client"), "/dev/spi0", "exit=3"}));
+    ProcessResult run = run_process(
+        sim_run_argv(chip.state, options, {beside_me("spidev_client"), "/dev/spi0", "exit=3"}));
     EXPECT_EQ(run.exitStatus, 2) << options[0];
     EXPECT_EQ(run.err.compare(0, 14, "flashsim run: "), 0) << run.err;
   }
-  ProcessResult noChip = run_process(sim_run_argv(chip.dir.file("empty"), {}, {beside_me("spidev_client"), "/dev/spi0"}));
+  ProcessResult noChip = run_process(
+      sim_run_argv(chip.dir.file("empty"), {}, {beside_me("spidev_client"), "/dev/spi0"}));
   EXPECT_EQ(noChip.exitStatus, 2);
   EXPECT_NE(noChip.err.find("flashsim create"), std::string::npos) << noChip.err;
   // Without a state the program gets a throwaway chip, gone with the run.
   TempDir scratch;
   Lines argv{"env", "-u", "FLASHSIM_STATE", "TMPDIR=" + scratch.path};
-  for (const auto& word : sim_run_argv("", {}, {beside_me("spidev_client"), "/dev/spi0", "open", "msg=tx:9F,rx:3"}))
+  for (const auto& word :
+       sim_run_argv("", {}, {beside_me("spidev_client"), "/dev/spi0", "open", "msg=tx:9F,rx:3"}))
     if (word != "--state" && !word.empty()) argv.push_back(word);
   ProcessResult throwaway = run_process(argv);
   EXPECT_EQ(throwaway.out, "open ok\nmsg ok 4: 01 20 18\n") << throwaway.err;
@@ -186,21 +214,31 @@ TEST(FlashsimRun, BadOptionsAreRefusedBeforeAnythingRuns) {
 
 // Debian's flashrom with its linux_spi programmer, a host program: native builds only.
 TEST(Flashrom, IdentifiesTheW25q128AndWritesAndVerifiesARegion) {
-  if (!sim_binaries().emulator.empty()) GTEST_SKIP() << "flashrom is a host program; this build runs in an emulator";
-  std::string flashrom = access("/usr/sbin/flashrom", X_OK) == 0 ? "/usr/sbin/flashrom" : "/usr/bin/flashrom";
-  if (access(flashrom.c_str(), X_OK) != 0) GTEST_SKIP() << "flashrom is not installed (Debian package flashrom)";
+  if (!sim_binaries().emulator.empty())
+    GTEST_SKIP() << "flashrom is a host program; this build runs in an emulator";
+  std::string flashrom =
+      access("/usr/sbin/flashrom", X_OK) == 0 ? "/usr/sbin/flashrom" : "/usr/bin/flashrom";
+  if (access(flashrom.c_str(), X_OK) != 0)
+    GTEST_SKIP() << "flashrom is not installed (Debian package flashrom)";
   SimChip chip;
   ASSERT_TRUE(chip.create({"--profile", "w25q128"}));
   std::string image = std::string(0x123400, '\xFF') + pattern_bytes(0x10000, 9);
   write_file(chip.dir.file("image"), image + std::string((16u << 20) - image.size(), '\xFF'));
   write_file(chip.dir.file("layout"), "00123400:001333ff part\n");
-  Lines base{flashrom, "-p", "linux_spi:dev=/dev/spi0,spispeed=16000", "-l", chip.dir.file("layout"), "-i", "part"};
+  Lines base{
+      flashrom, "-p",  "linux_spi:dev=/dev/spi0,spispeed=16000", "-l", chip.dir.file("layout"),
+      "-i",     "part"};
   ProcessResult written = chip.run(base + Lines{"-w", chip.dir.file("image")});
   ASSERT_EQ(written.exitStatus, 0) << written.out << written.err;
-  EXPECT_NE(written.out.find("Found Winbond flash chip \"W25Q128.V\" (16384 kB, SPI) on linux_spi."), std::string::npos) << written.out;
-  EXPECT_EQ(written.out.find("Multiple flash chip definitions match"), std::string::npos) << written.out;
+  EXPECT_NE(
+      written.out.find("Found Winbond flash chip \"W25Q128.V\" (16384 kB, SPI) on linux_spi."),
+      std::string::npos)
+      << written.out;
+  EXPECT_EQ(written.out.find("Multiple flash chip definitions match"), std::string::npos)
+      << written.out;
   EXPECT_NE(written.out.find("VERIFIED"), std::string::npos) << written.out;
-  EXPECT_TRUE(chip.bytes(0x123300, 0x10200) == std::string(0x100, '\xFF') + pattern_bytes(0x10000, 9) + std::string(0x100, '\xFF'));
+  EXPECT_TRUE(chip.bytes(0x123300, 0x10200) ==
+              std::string(0x100, '\xFF') + pattern_bytes(0x10000, 9) + std::string(0x100, '\xFF'));
 }
 
 }  // namespace
@@ -230,8 +268,8 @@ TEST(FlashsimRun, TheCommandEndsWithTheRunThatStartedIt) {
   } rows[] = {{"TERM", "143 ended\n"}, {"HUP", "129 ended\n"}, {"KILL", "137 ended\n"}};
   for (const auto& row : rows) {
     std::string pidFile = chip.dir.file(std::string("command-") + row.signal);
-    ProcessResult result = run_process(
-        {"sh", "-c", script, "sh", sim_binaries().flashsim, chip.state, sim_binaries().lib, pidFile, row.signal});
+    ProcessResult result = run_process({"sh", "-c", script, "sh", sim_binaries().flashsim,
+                                        chip.state, sim_binaries().lib, pidFile, row.signal});
     EXPECT_EQ(result.out, row.outcome) << row.signal << ": " << result.err;
   }
 }

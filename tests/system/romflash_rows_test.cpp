@@ -9,9 +9,9 @@ namespace {
 
 struct Row {
   const char* name;
-  const char* chip;    // `flashsim create` words, then ADDR=BYTES loads
-  const char* image;   // BYTES of the -f file ($IMG)
-  const char* args;    // romflash words; $OUT the -w file, $DIR the test directory, '' an empty word
+  const char* chip;   // `flashsim create` words, then ADDR=BYTES loads
+  const char* image;  // BYTES of the -f file ($IMG)
+  const char* args;   // romflash words; $OUT the -w file, $DIR the test directory, '' an empty word
   const char* faults;  // `flashsim run` words; env:NAME=VALUE goes to the environment
   int status;
   const char* out;
@@ -28,28 +28,38 @@ std::string bytes_of(const std::string& pieces) {
     if (piece[0] == '*') {
       size_t colon = piece.find(':'), at = piece.find('@');
       size_t skip = at == std::string::npos ? 0 : std::stoul(piece.substr(at + 1), nullptr, 0);
-      bytes += pattern_bytes(skip + std::stoul(piece.substr(1), nullptr, 0), std::stoul(piece.substr(colon + 1)))
+      bytes += pattern_bytes(skip + std::stoul(piece.substr(1), nullptr, 0),
+                             std::stoul(piece.substr(colon + 1)))
                    .substr(skip);
     } else if (piece[0] == '\'') {
       bytes += piece.substr(1, piece.size() - 2);
     } else if (piece[0] == 'h') {
-      for (size_t i = 1; i + 1 < piece.size(); i += 2) bytes += char(std::stoul(piece.substr(i, 2), nullptr, 16));
+      for (size_t i = 1; i + 1 < piece.size(); i += 2)
+        bytes += char(std::stoul(piece.substr(i, 2), nullptr, 16));
     } else {
-      bytes += std::string(std::stoul(piece.substr(3), nullptr, 0), char(std::stoul(piece.substr(0, 2), nullptr, 16)));
+      bytes += std::string(std::stoul(piece.substr(3), nullptr, 0),
+                           char(std::stoul(piece.substr(0, 2), nullptr, 16)));
     }
   }
   return bytes;
 }
 
 std::string usage(const std::string& name) {
-  return "Usage: " + name + " [option...]\nUsage Example        :\n  Write Flash Image  :" + name + " -d /dev/spi0 -s 16000 -o WRITE 0x000000 -f flash.img\n  Read Flash Image   :" + name +
-         " -d /dev/spi0 -s 16000 -o FREAD 0x000000 0x400000 -w read.img\nDisplay command usage:\n  -h                 :Output help message\nSPI device update option:\n"
-         "  -d [device]        :SPI Device\n  -s [speed]         :SPI Clock output ?(KHz)\n  -o [operation]     :READ_ID, RDID , WREN, RDSR, RDCR\n"
-         "                     :RDSR_WEL or RDSR_WIP [timeout(msec)]\n                     :SE or SE4K or SE8K or SE32K 0x?????\?(Start Address)\n"
-         "                     :PP or WRITE 0x?????\?(Start Address)\n                     :READ or FREAD or CHKSUM 0x?????\?(Start Address) 0x?????\?(Read Size)\n"
-         "                     :VER 0x?????\?(Start Address)\n                     :VSRWE, WEDI, BE, DP, RES\n"
+  return "Usage: " + name + " [option...]\nUsage Example        :\n  Write Flash Image  :" + name +
+         " -d /dev/spi0 -s 16000 -o WRITE 0x000000 -f flash.img\n  Read Flash Image   :" + name +
+         " -d /dev/spi0 -s 16000 -o FREAD 0x000000 0x400000 -w read.img\nDisplay command usage:\n  "
+         "-h                 :Output help message\nSPI device update option:\n"
+         "  -d [device]        :SPI Device\n  -s [speed]         :SPI Clock output ?(KHz)\n  -o "
+         "[operation]     :READ_ID, RDID , WREN, RDSR, RDCR\n"
+         "                     :RDSR_WEL or RDSR_WIP [timeout(msec)]\n                     :SE or "
+         "SE4K or SE8K or SE32K 0x?????\?(Start Address)\n"
+         "                     :PP or WRITE 0x?????\?(Start Address)\n                     :READ "
+         "or FREAD or CHKSUM 0x?????\?(Start Address) 0x?????\?(Read Size)\n"
+         "                     :VER 0x?????\?(Start Address)\n                     :VSRWE, WEDI, "
+         "BE, DP, RES\n"
          "                     :WRR1 or WRR2 0x??\?\?(Write Register Data(1byte or 2byte))\n"
-         "  -f [file]          :PP and WRITE Input ROM-IMAGE file\n  -w [file]          :READ and FREAD Output ROM-IMAGE file\n\n";
+         "  -f [file]          :PP and WRITE Input ROM-IMAGE file\n  -w [file]          :READ and "
+         "FREAD Output ROM-IMAGE file\n\n";
 }
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
@@ -63,7 +73,8 @@ class Romflash : public ::testing::TestWithParam<Row> {
   SimChip chip;
   std::string expand(std::string text, const std::string& image, const std::string& flash) {
     std::string percents;
-    for (int p = 0; p <= 100; ++p) percents += "\r  Page Write ... -> PROGRESS = " + std::to_string(p) + "%";
+    for (int p = 0; p <= 100; ++p)
+      percents += "\r  Page Write ... -> PROGRESS = " + std::to_string(p) + "%";
     char sums[32];
     std::snprintf(sums, sizeof sums, "FILE=0x%x / ROM=0x%x", byte_sum(image), byte_sum(flash));
     text = replaced(replaced(text, "$USAGE", usage("romflash")), "$PCT", percents);
@@ -76,7 +87,8 @@ class Romflash : public ::testing::TestWithParam<Row> {
 void expect_stderr(const std::string& err, const std::string& expected) {
   bool getopt = expected.compare(0, 8, "$GETOPT(") == 0;
   size_t lineEnd = getopt ? err.find('\n') + 1 : 0;
-  EXPECT_TRUE(!getopt || (err.substr(0, lineEnd).find(expected.substr(8, 3)) != std::string::npos && err.compare(0, 5, "ERROR")));
+  EXPECT_TRUE(!getopt || (err.substr(0, lineEnd).find(expected.substr(8, 3)) != std::string::npos &&
+                          err.compare(0, 5, "ERROR")));
   EXPECT_EQ(err.substr(lineEnd), expected.substr(getopt ? 12 : 0));
 }
 
@@ -84,20 +96,27 @@ TEST_P(Romflash, Row) {
   const Row& row = GetParam();
   Lines create, loads, args, options, env;
   for (const auto& word : split_words(row.chip))  // ADDR=BYTES loads, the rest creates
-    (std::isdigit(static_cast<unsigned char>(word[0])) && word.find('=') != std::string::npos ? loads : create).push_back(word);
+    (std::isdigit(static_cast<unsigned char>(word[0])) && word.find('=') != std::string::npos
+         ? loads
+         : create)
+        .push_back(word);
   ASSERT_TRUE(chip.create(create));
-  for (const auto& word : loads) chip.load(std::stoul(word, nullptr, 0), bytes_of(word.substr(word.find('=') + 1)));
+  for (const auto& word : loads)
+    chip.load(std::stoul(word, nullptr, 0), bytes_of(word.substr(word.find('=') + 1)));
   std::string image = *row.image ? bytes_of(row.image) : "";
   write_file(chip.dir.file("image"), image);
   write_file(chip.dir.file("out"), "stale");
   uint32_t start = 0;
   for (const auto& word : split_words(row.args)) {
-    std::string arg = word == "''" ? "" : replaced(expand(word, "", ""), "$IMG", chip.dir.file("image"));
-    if (!args.empty() && (args.back() == "PP" || args.back() == "WRITE")) start = std::stoul(arg, nullptr, 0);
+    std::string arg =
+        word == "''" ? "" : replaced(expand(word, "", ""), "$IMG", chip.dir.file("image"));
+    if (!args.empty() && (args.back() == "PP" || args.back() == "WRITE"))
+      start = std::stoul(arg, nullptr, 0);
     args.push_back(arg);
   }
   for (const auto& word : split_words(row.faults))
-    (word.compare(0, 4, "env:") == 0 ? env : options).push_back(word.substr(word.compare(0, 4, "env:") ? 0 : 4));
+    (word.compare(0, 4, "env:") == 0 ? env : options)
+        .push_back(word.substr(word.compare(0, 4, "env:") ? 0 : 4));
   ProcessResult run = chip.run(Lines{sim_binaries().romflash} + args, options, env);
   std::string flash = image.empty() ? "" : chip.bytes(start, image.size());
 
@@ -105,20 +124,23 @@ TEST_P(Romflash, Row) {
   EXPECT_EQ(run.out, expand(row.out, image, flash));
   expect_stderr(run.err, expand(row.err, image, flash));
   bool counted = row.wire[0] == '~';  // ~N: the number of entries only
-  EXPECT_EQ(counted ? "~" + std::to_string(split(chip.wire(false), ';').size()) : chip.wire(), row.wire);
+  EXPECT_EQ(counted ? "~" + std::to_string(split(chip.wire(false), ';').size()) : chip.wire(),
+            row.wire);
   for (const auto& check : split_words(row.after)) {
     size_t eq = check.find('=');
     std::string expected = bytes_of(check.substr(eq + 1));
     bool file = check.compare(0, eq, "FILE") == 0;
-    EXPECT_TRUE(expected == (file ? read_file(chip.dir.file("out")) : chip.bytes(std::stoul(check, nullptr, 0), expected.size()))) << check;
+    EXPECT_TRUE(expected == (file ? read_file(chip.dir.file("out"))
+                                  : chip.bytes(std::stoul(check, nullptr, 0), expected.size())))
+        << check;
   }
 }
 
 std::string row_name(const ::testing::TestParamInfo<Row>& info) { return info.param.name; }
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }  // test lists name the row
 
-#define ROWS(group, ...)                                      \
-  const Row group##Rows[] = {__VA_ARGS__};                     \
+#define ROWS(group, ...)                   \
+  const Row group##Rows[] = {__VA_ARGS__}; \
   INSTANTIATE_TEST_SUITE_P(group, Romflash, ::testing::ValuesIn(group##Rows), row_name)
 
 // clang-format off

@@ -66,7 +66,8 @@ TEST_F(Scenario, RdidDumpsTheBytesTheChipSent) {
   std::string dump = "MANUF_ID: 0x01\nDEVICE_ID: 0x2018\n";
   char offset[32];
   for (size_t i = 0; i < sent.size(); ++i)
-    dump += (i % 16 ? " " : (std::snprintf(offset, sizeof offset, "\n  0x%08zX: ", i), offset)) + sent[i];
+    dump += (i % 16 ? " " : (std::snprintf(offset, sizeof offset, "\n  0x%08zX: ", i), offset)) +
+            sent[i];
   EXPECT_EQ(run.out, dump + "\n");
 }
 
@@ -77,7 +78,8 @@ TEST(ProgramName, UsageNamesTheBaseOfTheFirst255Characters) {
   } cases[] = {{std::string(254, 'x') + "/" + std::string(45, 'y'), std::string(254, 'x')},
                {"a/" + std::string(298, 'b'), std::string(253, 'b')}};
   for (const auto& c : cases) {
-    Lines argv = sim_binaries().emulator + (sim_binaries().emulator.empty() ? Lines{} : Lines{"-0", c.invoked}) +
+    Lines argv = sim_binaries().emulator +
+                 (sim_binaries().emulator.empty() ? Lines{} : Lines{"-0", c.invoked}) +
                  Lines{sim_binaries().romflash, "-h"};
     ProcessResult run = run_process(argv, {}, argv.size() == 2 ? c.invoked : "");
     EXPECT_EQ(run.exitStatus, 0);

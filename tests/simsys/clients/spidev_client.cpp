@@ -83,7 +83,8 @@ void report(const std::string& step, int result) {
 template <typename T>
 void read_back(int fd, const char* name, unsigned long request, const char* format) {
   T value = 0;
-  if (ioctl(fd, request, &value) < 0) return (void)std::printf("%s fail %s\n", name, error_name(errno).c_str());
+  if (ioctl(fd, request, &value) < 0)
+    return (void)std::printf("%s fail %s\n", name, error_name(errno).c_str());
   std::printf("%s ", name);
   std::printf(format, static_cast<unsigned>(value));
 }
@@ -115,18 +116,23 @@ void message(int fd, const std::string& segmentsText) {
       if (mod == "cs") t.cs_change = 1;
       if (mod == "dual") t.tx_nbits = 2;
       if (mod.compare(0, 3, "hz=") == 0) t.speed_hz = static_cast<uint32_t>(number(mod.substr(3)));
-      if (mod.compare(0, 5, "bits=") == 0) t.bits_per_word = static_cast<uint8_t>(number(mod.substr(5)));
-      if (mod.compare(0, 6, "delay=") == 0) t.delay_usecs = static_cast<uint16_t>(number(mod.substr(6)));
+      if (mod.compare(0, 5, "bits=") == 0)
+        t.bits_per_word = static_cast<uint8_t>(number(mod.substr(5)));
+      if (mod.compare(0, 6, "delay=") == 0)
+        t.delay_usecs = static_cast<uint16_t>(number(mod.substr(6)));
     }
   }
-  const unsigned long requests[] = {SPI_IOC_MESSAGE(1), SPI_IOC_MESSAGE(2), SPI_IOC_MESSAGE(3), SPI_IOC_MESSAGE(4)};
-  int result = ioctl(fd, requests[std::min<size_t>(transfers.size(), 4) - 1], transfers.data());  // the count is in the request
+  const unsigned long requests[] = {SPI_IOC_MESSAGE(1), SPI_IOC_MESSAGE(2), SPI_IOC_MESSAGE(3),
+                                    SPI_IOC_MESSAGE(4)};
+  int result = ioctl(fd, requests[std::min<size_t>(transfers.size(), 4) - 1],
+                     transfers.data());  // the count is in the request
   if (result < 0) return (void)std::printf("msg fail %s\n", error_name(errno).c_str());
   std::string rx;
   for (size_t i = 0; i < transfers.size(); ++i) {
-    const uint8_t* bytes = transfers[i].rx_buf ? reinterpret_cast<const uint8_t*>(
-                                                     static_cast<uintptr_t>(transfers[i].rx_buf))
-                                               : nullptr;
+    const uint8_t* bytes =
+        transfers[i].rx_buf
+            ? reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(transfers[i].rx_buf))
+            : nullptr;
     for (uint32_t b = 0; bytes && b < transfers[i].len; ++b) {
       char pair[4];
       std::snprintf(pair, sizeof pair, " %02X", bytes[b]);
@@ -173,12 +179,17 @@ int main(int argc, char** argv) {
       fd = -1;
     } else if (name == "wrmode" || name == "wrlsb" || name == "wrbits") {
       uint8_t byte = static_cast<uint8_t>(number(value));
-      report(step, ioctl(fd, name == "wrmode" ? SPI_IOC_WR_MODE : name == "wrlsb" ? SPI_IOC_WR_LSB_FIRST : SPI_IOC_WR_BITS_PER_WORD, &byte));
+      report(step, ioctl(fd,
+                         name == "wrmode"  ? SPI_IOC_WR_MODE
+                         : name == "wrlsb" ? SPI_IOC_WR_LSB_FIRST
+                                           : SPI_IOC_WR_BITS_PER_WORD,
+                         &byte));
     } else if (name == "rdmode") {
       read_back<uint8_t>(fd, "rdmode", SPI_IOC_RD_MODE, "0x%02X\n");
     } else if (name == "wrmode32" || name == "wrspeed") {
       uint32_t word = static_cast<uint32_t>(number(value));
-      report(step, ioctl(fd, name == "wrspeed" ? SPI_IOC_WR_MAX_SPEED_HZ : SPI_IOC_WR_MODE32, &word));
+      report(step,
+             ioctl(fd, name == "wrspeed" ? SPI_IOC_WR_MAX_SPEED_HZ : SPI_IOC_WR_MODE32, &word));
     } else if (name == "rdbits") {
       read_back<uint8_t>(fd, "rdbits", SPI_IOC_RD_BITS_PER_WORD, "%u\n");
     } else if (name == "rdspeed") {
@@ -197,7 +208,8 @@ int main(int argc, char** argv) {
       std::printf("%s left %u\n", step.c_str(), sleep(static_cast<unsigned>(number(value))));
     } else if (name == "clocksleep" || name == "abssleep") {
       struct timespec want = span(number(value) + (name == "abssleep" ? monotonic_ns() : 0));
-      errno = clock_nanosleep(CLOCK_MONOTONIC, name == "abssleep" ? TIMER_ABSTIME : 0, &want, nullptr);
+      errno =
+          clock_nanosleep(CLOCK_MONOTONIC, name == "abssleep" ? TIMER_ABSTIME : 0, &want, nullptr);
       report(step, errno ? -1 : 0);
     } else if (name == "busywait") {
       uint64_t end = monotonic_ns() + number(value);
