@@ -7,6 +7,7 @@
 # and "kernel rows: P passed, F failed"; exits non-zero on any failure.
 set -euo pipefail
 rows_file=$(dirname "$0")/scenarios.txt
+update_script=$(cd "$(dirname "$0")/../.." && pwd)/update/romflash-update.sh
 trim() { local s=$1; s=${s#"${s%%[! ]*}"}; printf '%s' "${s%"${s##*[! ]}"}"; }
 sum16() { perl -0777 -ne 'BEGIN{($o,$n)=(oct($ARGV[1]||0),defined $ARGV[2]?oct($ARGV[2]):-1); splice @ARGV,1}
   $s+=$_ for unpack "C*", $n<0 ? substr($_,$o) : substr($_,$o,$n); printf "%04X", $s & 0xFFFF' "$@"; }
@@ -38,6 +39,9 @@ verify)
   "$FLASHSIM" create --state "$state" --profile sst25vf016b ${image:+--image "$dir/work/$image"} >/dev/null
   rm -rf "$work"; cp -r "$dir/work" "$work"
   rf() { "$FLASHSIM" run --state "$state" --bufsiz "$bufsiz" -- "$ROMFLASH" -d /dev/spi0 "$@"; }
+  mkdir -p "$dir/bin" && printf '#!/bin/sh\nexec "%s" run --state "%s" --bufsiz %s --device /dev/spidev0.0 -- "%s" "$@"\n' \
+    "$FLASHSIM" "$state" "$bufsiz" "$ROMFLASH" > "$dir/bin/romflash" && chmod +x "$dir/bin/romflash"
+  ru() { PATH="$dir/bin:$PATH" sh "$update_script" -d /dev/spidev0.0 "$@"; }
   row() { local s=0; (cd "$work" && eval "$2") > "$dir/sim/$1.out" 2>&1 || s=$?; echo $s > "$dir/sim/$1.status"; }
   eval "$("$0" rows "$boot")"
   "$FLASHSIM" dump --state "$state" -o "$dir/sim.bin"
