@@ -11,12 +11,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=${BUILD_DIR:-build-bench}
+build=$(realpath -m "${BUILD_DIR:-build-bench}")  # BUILD_DIR may be relative or absolute
 scripts/install-packages.sh cmake ninja-build g++ time
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" --target romflash flashsim flashsim_tool >/dev/null
-romflash=$PWD/$build/src/romflash
-flashsim=$PWD/$build/sim/flashsim
+romflash=$build/src/romflash
+flashsim=$build/sim/flashsim
 
 if [ "${1:-}" = "--realtime" ]; then
   shift

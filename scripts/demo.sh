@@ -7,15 +7,15 @@ cd "$(dirname "$0")/.."
 
 scripts/install-packages.sh cmake ninja-build g++
 
-build=${BUILD_DIR:-build-demo}
+build=$(realpath -m "${BUILD_DIR:-build-demo}")  # BUILD_DIR may be relative or absolute
 echo "== building in $build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" --target romflash flashsim flashsim_tool >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-romflash=$PWD/$build/src/romflash
-flashsim=$PWD/$build/sim/flashsim
+romflash=$build/src/romflash
+flashsim=$build/sim/flashsim
 head -c $((4 * 1024 * 1024)) /dev/urandom > "$work/flash.img"
 
 echo "== a fresh 16 MiB chip holding old firmware (every byte 0x00)"
