@@ -113,8 +113,9 @@ INSTANTIATE_TEST_SUITE_P(Spidev, Client, ::testing::ValuesIn(kSpidevRows), row_n
 // On 32-bit targets the rows that sleep, read the clock or send messages again,
 // through the client built with 64-bit time_t (the simulator's *_time64 hooks).
 TEST(Client64BitTime, TimeRowsThroughThe64BitHooks) {
-  if (access(beside_me("spidev_client_time64").c_str(), X_OK) != 0)
-    GTEST_SKIP() << "one time_t on this target";
+  // Built beside this test on every 32-bit target: missing there, it is a failure.
+  if (sizeof(void*) == 8) GTEST_SKIP() << "one time_t on this target";
+  ASSERT_EQ(access(beside_me("spidev_client_time64").c_str(), X_OK), 0) << "no 64-bit-time client";
   for (const ClientRow& row : kSpidevRows) {
     std::string name = row.name;
     if (name.find("Sleep") == std::string::npos && name.find("Busy") == std::string::npos &&
