@@ -10,11 +10,13 @@ class Scenario : public ::testing::Test {
  protected:
   SimChip chip;
   void SetUp() override { ASSERT_TRUE(chip.create({})); }
-  // romflash -d /dev/spi0 ARGS: status, standard output and the messages it sent.
-  void expect_run(const Lines& args, int status, const std::string& out, const std::string& wire) {
+  // romflash -d /dev/spi0 ARGS: status, standard output and error, the messages it sent.
+  void expect_run(const Lines& args, int status, const std::string& out, const std::string& wire,
+                  const std::string& err = "") {
     ProcessResult run = chip.romflash(Lines{"-d", "/dev/spi0"} + args);
     EXPECT_EQ(run.exitStatus, status) << args[1];
     EXPECT_EQ(run.out, out) << args[1];
+    EXPECT_EQ(run.err, err) << args[1];
     EXPECT_EQ(chip.wire(), "open; spi 0x03 8 500000; " + wire + "close") << args[1];
   }
 };
@@ -51,13 +53,15 @@ TEST_F(Scenario, SectorEraseThenWaitOnIt) {
 TEST_F(Scenario, ChipEraseOutlastsTheDefaultWipTimeout) {
   expect_run({"-o", "WREN"}, 0, "", "06; ");
   expect_run({"-o", "BE"}, 0, "", "60; ");
-  expect_run({"-o", "RDSR_WIP"}, 11, "", "(05 > 03; +1000us) x4000; ");
+  expect_run({"-o", "RDSR_WIP"}, 11, "", "(05 > 03; +1000us) x4000; ",
+             "\n  ERROR: Check RDSR TIME OUT:4000 msec)\n");
 }
 
 // Every extended byte the chip announces is dumped, 16 to a line.
 TEST_F(Scenario, RdidDumpsTheBytesTheChipSent) {
   ProcessResult run = chip.romflash({"-d", "/dev/spi0", "-o", "RDID"});
   ASSERT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(run.err, "");
   Lines replies = chip.trace_lines("  seg");
   ASSERT_EQ(replies.size(), 4u);
   Lines sent = split_words(replies[3]);  // seg LEN rx BYTES...
