@@ -30,8 +30,9 @@ int __real_nanosleep(const timespec* wanted, timespec* left);
 
 namespace {
 
-// Header bytes: operation, flags (1: -f given, 2: -w given), word 1 (3 bytes),
-// word 2 (2 bytes), image size (17 bits), image fill, step and blank-page mask.
+// Header bytes: operation, flags (1: -f given, 2: -w given, 4: the -w file takes
+// no writes), word 1 (3 bytes), word 2 (2 bytes), image size (17 bits), image
+// fill, step and blank-page mask.
 constexpr size_t HEADER_SIZE = 13;
 constexpr uint64_t MS = 1000000, S = 1000 * MS;
 
@@ -125,7 +126,7 @@ int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     imageSum = (imageSum + image[i]) & 0xFFFF;
   }
   FILE* imageFile = memory_file(image, "rb");
-  FILE* outputFile = memory_file({}, "wb");
+  FILE* outputFile = memory_file({}, h[1] & 4 ? "rb" : "wb");
 
   RunState = {};
   SpiSettings = INITIAL_SETTINGS;
