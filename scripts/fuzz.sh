@@ -52,13 +52,14 @@ for corpus in "${targets[@]}"; do
     "${dict[@]}" "$dir/corpus" >"$dir/log" 2>&1
   rc=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/log")
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$dir/log")
   figures=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$dir/log" | tail -n 1 |
     sed -E 's/.*cov: ([0-9]+).*corp: ([0-9]+)\/([^ ]+).*/cov \1, corpus \2 inputs (\3)/')
   found=$(find "$dir/findings" -type f | wc -l)
   # A target that stops without leaving an input behind has still found something.
   [ "$rc" -ne 0 ] && [ "$found" -eq 0 ] && found=1
   executions=$((executions + ${runs:-0})) findings=$((findings + found))
-  echo "$name: ${runs:-0} executions, ${figures:-no figures}, $found findings"
+  echo "$name: ${runs:-0} executions (${rate:-0}/s), ${figures:-no figures}, $found findings"
   if [ "$found" -ne 0 ]; then
     tail -n 40 "$dir/log"
     mkdir -p "build-fuzz/findings/$name"
