@@ -5,6 +5,7 @@
 #   ppc       the board binary (32-bit big-endian PowerPC), every suite under qemu-ppc
 # and then
 #   packaging the packager's build, manual pages, completions, Debian packages
+#   fuzz      every fuzz target from its committed corpus, 48 s in all (scripts/fuzz.sh)
 # and, when the native configuration ran, the kernel stage
 # (scripts/kernel-stage.sh): romflash through Linux's own spidev and SPI
 # controller driver on an emulated board, held against flashsim.
@@ -20,7 +21,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 
 readonly ALL_PRESETS=(native sanitize ppc)
-readonly PACKAGES=(cmake ninja-build g++ googletest g++-powerpc-linux-gnu qemu-user flashrom busybox)
+readonly PACKAGES=(cmake ninja-build g++ googletest g++-powerpc-linux-gnu qemu-user flashrom busybox procps)
 
 jobs=$(nproc 2>/dev/null || echo 2)
 build_jobs=${ROMFLASH_BUILD_JOBS:-$jobs}
@@ -28,12 +29,12 @@ test_jobs=${ROMFLASH_TEST_JOBS:-$jobs}
 
 presets=("$@")
 if [ ${#presets[@]} -eq 0 ]; then
-  presets=("${ALL_PRESETS[@]}" packaging)
+  presets=("${ALL_PRESETS[@]}" packaging fuzz)
 fi
 for preset in "${presets[@]}"; do
-  case " ${ALL_PRESETS[*]} packaging " in
+  case " ${ALL_PRESETS[*]} packaging fuzz " in
     *" $preset "*) ;;
-    *) echo "test-all: unknown configuration '$preset' (known: ${ALL_PRESETS[*]} packaging)" >&2; exit 2 ;;
+    *) echo "test-all: unknown configuration '$preset' (known: ${ALL_PRESETS[*]} packaging fuzz)" >&2; exit 2 ;;
   esac
 done
 
@@ -100,9 +101,38 @@ packaging_stage() {
 }
 # ---- end of stage: packaging ----------------------------------------------
 
+# ---- stage: fuzz -----------------------------------------------------------
+# scripts/fuzz.sh: the fuzz preset's targets (it installs clang and
+# libclang-rt-14-dev when missing), each from its committed corpus. Each target
+# counts as one test; a finding, a failed build or a run that stops before its
+# closing line counts as a failure.
+fuzz_stage() {
+  local start=$SECONDS log="$log_dir/fuzz.log" rc line targets found
+  section "fuzz"
+  scripts/fuzz.sh 2>&1 | tee "$log"
+  rc=${PIPESTATUS[0]}
+  line=$(grep -E '^fuzz: [0-9]+ targets, [0-9]+ executions, [0-9]+ findings$' "$log" | tail -n 1)
+  targets=$(sed -nE 's/^fuzz: ([0-9]+) targets.*/\1/p' <<<"$line")
+  found=$(sed -nE 's/.* ([0-9]+) findings$/\1/p' <<<"$line")
+  if [ -n "$line" ] && [ "$rc" -eq 0 ] && [ "$found" -eq 0 ]; then
+    outcome[fuzz]="ok: ${line#fuzz: }"
+    total_passed=$((total_passed + targets))
+  else
+    outcome[fuzz]="FAILED: ${line:-stopped before its closing line} (exit $rc)"
+    total_failed=$((total_failed + (${found:-0} > 0 ? ${found:-0} : 1)))
+    any_failed=1
+  fi
+  seconds[fuzz]=$((SECONDS - start))
+}
+# ---- end of stage: fuzz ----------------------------------------------------
+
 for preset in "${presets[@]}"; do
   if [ "$preset" = packaging ]; then
     packaging_stage
+    continue
+  fi
+  if [ "$preset" = fuzz ]; then
+    fuzz_stage
     continue
   fi
   start=$SECONDS
