@@ -262,4 +262,16 @@ int cmd_profiles(Args& args) {
   return EXIT_OK;
 }
 
+// Power off and on again: the array stays, everything volatile is lost.
+int cmd_power_cycle(Args& args) {
+  std::string state, error;
+  if (!scan_options(args, {{"--state", &state, nullptr, nullptr}}, nullptr, false, &error))
+    return fail(args.command, error);
+  ChipState* chip = attach(args.command, state);
+  if (!chip) return EXIT_ERROR;
+  chip_power_cut(chip);
+  chip_detach(chip);
+  return EXIT_OK;
+}
+
 }  // namespace tool
