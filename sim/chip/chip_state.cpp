@@ -342,11 +342,15 @@ std::string chip_describe(const ChipState* chip) {
   std::snprintf(buf, sizeof buf, "profile: %s (%s)\nsize: %" PRIu32 " bytes\n", p.name.c_str(),
                 p.model ? "simulator model" : p.part.c_str(), p.sizeBytes);
   out += buf;
-  std::snprintf(
-      buf, sizeof buf, "jedec: %02X %02X %02X, %u extended ID bytes\nrems: %02X %02X\nres: %02X\n",
-      p.jedecId[0], p.jedecId[1], p.jedecId[2], static_cast<unsigned>(p.extendedId.size()),
-      p.jedecId[0], p.remsDeviceId, p.electronicSignature);
+  std::snprintf(buf, sizeof buf, "jedec: %02X %02X %02X, %u extended ID bytes\n", p.jedecId[0],
+                p.jedecId[1], p.jedecId[2], static_cast<unsigned>(p.extendedId.size()));
   out += buf;
+  std::snprintf(buf, sizeof buf, "rems: %02X %02X\n", p.jedecId[0], p.remsDeviceId);
+  out += p.hasRems ? buf : "rems: none\n";
+  std::snprintf(buf, sizeof buf, "res: %02X\n", p.electronicSignature);
+  out += p.res == ResAnswer::SIGNATURE ? buf
+         : p.res == ResAnswer::AS_REMS ? "res: as rems\n"
+                                       : "res: none\n";
   std::snprintf(buf, sizeof buf, "status: 0x%02X (WIP %d, WEL %d, BP %d)\n", sr, sr & WIP ? 1 : 0,
                 sr & WEL ? 1 : 0, (sr >> 2) & 7);
   out += buf;
