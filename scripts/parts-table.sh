@@ -98,12 +98,6 @@ run_steps() {
   done
 }
 
-# The first bytes of every message in a trace: "OPCODE:LENGTH".
-opcodes_sent() {
-  awk '/^msg / { want = 1; next }
-       want && /^  seg / { want = 0; if ($3 == "tx") print $4 ":" $2 }' "$1" 2>/dev/null | sort -u
-}
-
 # Whether the part answers as it did when fresh: "awake", "asleep" (RES wakes it),
 # "deaf" (only a power cycle helps) or "dead".
 answer_state() {
@@ -165,32 +159,32 @@ marks_table() {
     END { for (i = 1; i <= n; i++) for (k in keys) { m = marks(order[i], k, 0); if (m != "") print profile[order[i]], k m } }' "$catalogue"
 }
 
-# The facts an operation rests on, by the opcodes it sent, that have no source
-# better than R or NF: "key (MARKS)" words for the note, or nothing.
-unverified() { # PROFILE TRACE [KEY...]: KEYs are facts the result shows besides
+# The facts an operation rests on, by the first byte of every message it sent
+# (and KEYs its result shows besides), that have no source better than R or NF:
+# "what (MARKS)" a line, or nothing.
+unverified() { # PROFILE TRACE [KEY...]
   fact_profile=$1 trace=$2
   shift 2
-  keys=$({ opcodes_sent "$trace" | awk -F: '
-    { o = $1; l = $2 }
-    o == "9F" { print "jedec"; print "ext" } o == "90" { print "rems" } o == "AB" { print "res" }
-    o == "35" { print "op35" } o == "50" { print "op50" } o == "B9" { print "opB9" }
-    o == "01" { print "wrr1"; if (l == 3) print "wrr2" }
-    o == "02" { print "program"; print "status"; print "lock" }
-    o ~ /^(20|40|52|D8|60|C7)$/ { print "erase" o; print "status"; print "lock" }'
-    for key in "$@"; do echo "$key"; done; } | sort -u)
-  for key in $keys; do
-    awk -v p="$fact_profile" -v k="$key" '$1 == p && $2 == k {
-        for (i = 3; i <= NF; i++) if ($i !~ /^(R|NF|SIM)$/) next
-        m = $3; for (i = 4; i <= NF; i++) m = m " " $i
-        what["jedec"] = "the JEDEC ID"; what["ext"] = "the bytes after the ID"
-        what["rems"] = "the answer to 90h"; what["res"] = "the answer to ABh"
-        what["status"] = "the status at power-up"; what["lock"] = "the protection at power-up"
-        what["config"] = "the second register at power-up"; what["program"] = "the program mode"
-        what["wrr1"] = "what the first WRR byte writes"; what["wrr2"] = "what the second WRR byte writes"
-        what["op35"] = "what 35h does"; what["op50"] = "what 50h does"; what["opB9"] = "what B9h does"
-        w = k in what ? what[k] : "what " substr(k, 6) "h erases"
-        print w " (" m ")" }' "$work/marks"
-  done
+  awk -v p="$fact_profile" -v shown="$*" '
+    FILENAME == ARGV[1] { if ($1 == p) { m = $3; for (i = 4; i <= NF; i++) m = m " " $i; marks[$2] = m }; next }
+    /^msg / { want = 1; next }
+    want && /^  seg / { want = 0; if ($3 != "tx") next; o = $4
+      if (o == "9F") { key["jedec"]; key["ext"] } else if (o == "90") key["rems"]; else if (o == "AB") key["res"]
+      else if (o == "35") key["op35"]; else if (o == "50") key["op50"]; else if (o == "B9") key["opB9"]
+      else if (o == "01") { key["wrr1"]; if ($2 == 3) key["wrr2"] }
+      else if (o == "02") { key["program"]; key["status"]; key["lock"] }
+      else if (o ~ /^(20|40|52|D8|60|C7)$/) { key["erase" o]; key["status"]; key["lock"] } }
+    END {
+      n = split(shown, extra, " "); for (i = 1; i <= n; i++) key[extra[i]]
+      what["jedec"] = "the JEDEC ID"; what["ext"] = "the bytes after the ID"
+      what["rems"] = "the answer to 90h"; what["res"] = "the answer to ABh"
+      what["status"] = "the status at power-up"; what["lock"] = "the protection at power-up"
+      what["config"] = "the second register at power-up"; what["program"] = "the program mode"
+      what["wrr1"] = "what the first WRR byte writes"; what["wrr2"] = "what the second WRR byte writes"
+      what["op35"] = "what 35h does"; what["op50"] = "what 50h does"; what["opB9"] = "what B9h does"
+      for (k in key) {
+        if (!(k in marks) || marks[k] ~ /(^| )(DS|DSf|DSs|K|FR|Q|UF|VC|CM)( |$)/) continue
+        print (k in what ? what[k] : "what " substr(k, 6) "h erases") " (" marks[k] ")" } }' "$work/marks" "$trace" | sort
 }
 
 # ---- one operation -------------------------------------------------------------
@@ -213,8 +207,10 @@ observe() {
   rm -f "$dir/trace"
   run_steps "$(steps_of "$op")" "$dir/op.out"
   cp "$dir/trace" "$dir/op.trace" 2>/dev/null || : > "$dir/op.trace"
-  text=$(tr '\r' '\n' < "$dir/op.out" | sed 's/  */ /g; s/^ //' | grep -v '^$' || true)
-  last=$(printf '%s\n' "$text" | tail -n 1)
+  # The output as lines (progress updates start with a carriage return), blanks squeezed.
+  text=$(awk 'BEGIN { RS = "[\r\n]" } { gsub(/  +/, " "); sub(/^ /, ""); if ($0 != "") print }' "$dir/op.out")
+  last=${text##*
+}
   case $op in
     BE) "$flashsim" run --state "$dir/chip" -- sleep 1000 || die "cannot let the chip erase" ;;  # longer than any chip erase
   esac
