@@ -103,6 +103,7 @@ const char USAGE[] =
     "  regs     --state DIR\n"
     "  set      --state DIR [--status 0xNN] [--config 0xNN]\n"
     "  summary  --state DIR\n"
+    "  power-cycle --state DIR\n"
     "  profiles\n"
     "  run      [--state DIR] [--device PATH] [--trace FILE] [--summary]\n"
     "           [--fail-msg N]... [--fail-msgs A-B]... [--fail-every K] [--errno NAME|NUMBER]\n"
@@ -117,9 +118,11 @@ struct SubCommand {
 };
 
 const SubCommand COMMANDS[] = {
-    {"create", tool::cmd_create},   {"load", tool::cmd_load},         {"dump", tool::cmd_dump},
-    {"compare", tool::cmd_compare}, {"regs", tool::cmd_regs},         {"set", tool::cmd_set},
-    {"summary", tool::cmd_summary}, {"profiles", tool::cmd_profiles}, {"run", tool::cmd_run},
+    {"create", tool::cmd_create},   {"load", tool::cmd_load},
+    {"dump", tool::cmd_dump},       {"compare", tool::cmd_compare},
+    {"regs", tool::cmd_regs},       {"set", tool::cmd_set},
+    {"summary", tool::cmd_summary}, {"profiles", tool::cmd_profiles},
+    {"run", tool::cmd_run},         {"power-cycle", tool::cmd_power_cycle},
 };
 
 }  // namespace

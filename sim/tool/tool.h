@@ -50,6 +50,7 @@ int cmd_regs(Args& args);
 int cmd_set(Args& args);
 int cmd_summary(Args& args);
 int cmd_profiles(Args& args);
+int cmd_power_cycle(Args& args);
 int cmd_run(Args& args);
 
 }  // namespace tool

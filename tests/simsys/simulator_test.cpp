@@ -172,7 +172,7 @@ TEST(FlashsimCommand, CreatesLoadsComparesSetsAndRefuses) {
   EXPECT_EQ(read.out, "open ok\nmsg ok 2: 1C\nmsg ok 2: 02\n");
   ProcessResult listed = flashsim({"profiles"});
   EXPECT_EQ(split_words(split(listed.out, '\n').at(1)),
-            (Lines{"w25q128", "16384", "KiB", "JEDEC", "EF", "40", "18"}));
+            (Lines{"w25q128", "16384", "KiB", "JEDEC", "EF", "40", "18", "(simulator", "model)"}));
 }
 
 TEST(FlashsimRun, BadOptionsAreRefusedBeforeAnythingRuns) {
