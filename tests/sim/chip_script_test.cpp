@@ -28,8 +28,8 @@ struct ChipRig {
     if (chip) chip_detach(chip);
   }
   // PROFILE [key=value]... [fill=0xNN]: the chip holds FF unless told otherwise.
-  bool create(const std::string& spec) {
-    Lines settings = split_words(spec);
+  bool create(const std::string& words) {
+    Lines settings = split_words(words);
     uint8_t fill = 0xFF;
     if (settings.back().compare(0, 5, "fill=") == 0)
       fill = uint8_t(std::stoul(settings.back().substr(5), nullptr, 16)), settings.pop_back();
