@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Run by CPack on each staged package tree before the .deb is made: Debian
 # wants manual pages gzipped (-9n, reproducible) and a copyright file in
 # /usr/share/doc/PACKAGE.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Manual pages and bash completions, installed beside the programs they
 # describe: romflash's with the default install (a board's root file system),
 # flashsim's only with the simulator component, like the simulator itself.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debian packages, made with `cpack -G DEB` in a build tree:
 #   romflash  the program, its manual page and bash completion, for the
 #             architecture the tree was built for (a cross build packages for

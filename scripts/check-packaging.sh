@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The project as a distribution meets it:
 #   - the board build the way Buildroot's cmake-package and Yocto's cmake class
 #     make it: PowerPC toolchain, Release, the configure options the recipes in

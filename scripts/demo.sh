@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The main job, end to end on the simulated chip: build romflash and the
 # simulator, program a 4 MiB ROM image with WRITE at 16 MHz, read it back with
 # FREAD and compare, then show what the device saw.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds and tests every configuration the project ships:
 #   native    host build, every suite
 #   sanitize  host build with ASan and UBSan, every suite

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # romflash-update: writes a ROM image into the SPI NOR flash with romflash, so
 # that the right chip is written, block protection cannot make the write
 # silently vanish, every byte outside the image keeps its value and the result

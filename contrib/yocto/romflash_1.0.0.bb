@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 SUMMARY = "Inspect and program SPI NOR flash through spidev"
 DESCRIPTION = "romflash identifies the board's SPI NOR flash, reads and waits \
 on its registers, erases, reads ranges into files, prints checksums and \

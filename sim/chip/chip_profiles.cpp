@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Built-in chip profiles, the "key=value" settings that adjust them, and the
 // identification tables (CFI-like extended ID, SFDP) derived from a profile.
 #include "chip_internal.h"

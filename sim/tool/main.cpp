@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // flashsim: sets up, inspects and runs programs on the simulated SPI NOR flash.
 #include <cstdio>
 #include <cstring>
