@@ -105,6 +105,7 @@ const char USAGE[] =
     "  set      --state DIR [--status 0xNN] [--config 0xNN]\n"
     "  summary  --state DIR\n"
     "  profiles\n"
+    "  --version\n"
     "  run      [--state DIR] [--device PATH] [--trace FILE] [--summary]\n"
     "           [--fail-msg N]... [--fail-msgs A-B]... [--fail-every K] [--errno NAME|NUMBER]\n"
     "           [--fail-opcode 0xNN[:COUNT]]... [--fail-setup NAME]... [--wel-stuck] "
@@ -133,6 +134,10 @@ int main(int argc, char** argv) {
   std::string name = argv[1];
   if (name == "-h" || name == "--help" || name == "help") {
     std::fputs(USAGE, stdout);
+    return tool::EXIT_OK;
+  }
+  if (name == "--version") {
+    std::printf("flashsim (romflash) %s\n", ROMFLASH_VERSION);
     return tool::EXIT_OK;
   }
   for (const SubCommand& command : COMMANDS) {
