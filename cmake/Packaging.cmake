@@ -34,6 +34,7 @@ it through an LD_PRELOAD library, with traces, fault injection and
 simulated device time, so flash updates can be tested in CI.")
 
 # Man pages compressed, and the copyright file, as Debian packages carry them.
+set(CPACK_ROMFLASH_LICENSE_FILE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/DebianDocs.cmake)
 
 if(CMAKE_CROSSCOMPILING)
