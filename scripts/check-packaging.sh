@@ -196,8 +196,12 @@ terms() {  # the licence's terms: what follows its copyright line
   sed '1,/^Copyright (c)/d' LICENSE | sed '/./,$!d'
 }
 dep5_terms() {  # the text of the standalone License paragraph of a DEP-5 file
-  awk '/^License: / { n++; next } n == 2 && /^ / { print; next } n == 2 { exit }' "$1" |
-    sed 's/^ //; s/^\.$//'
+  # Continuation lines: " ." for an empty line, else one blank and the text;
+  # anything else (a line of blanks too) ends the paragraph.
+  awk '/^License: / { n++; next }
+    n == 2 && /^ \.$/ { print ""; next }
+    n == 2 && /^ [^ ]/ { print substr($0, 2); next }
+    n == 2 { exit }' "$1"
 }
 dep5_of() {  # dep5_of DEB PACKAGE
   local copyright=$work/copyright-$2-$(dpkg-deb -f "$1" Architecture)
