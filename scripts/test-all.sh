@@ -172,7 +172,8 @@ rm -rf "$logs" && mkdir -p "$logs"
 echo "test-all: stages ${stages[*]}; every stage's output in build-logs/"
 start=$SECONDS
 if scripts/install-packages.sh "${PACKAGES[@]}" >"$logs/packages.log" 2>&1; then
-  row packages ok "$((SECONDS - start))" "${#PACKAGES[@]} Debian packages present"
+  installed=$(sed -n 's/^== installing //p' "$logs/packages.log")
+  row packages ok "$((SECONDS - start))" "${installed:+installed $installed; }${#PACKAGES[@]} Debian packages present"
 else
   row packages FAILED "$((SECONDS - start))" "could not install ${PACKAGES[*]}"
   show_log "$logs/packages.log"
