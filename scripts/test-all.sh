@@ -80,7 +80,8 @@ sync_tree() {
   while IFS= read -r path; do
     if ! cmp -s "$fresh/$path" "$dir/$path" ||
       [ "$(stat -c %a "$fresh/$path")" != "$(stat -c %a "$dir/$path")" ]; then
-      mkdir -p "$(dirname "$dir/$path")" && rm -f "$dir/$path" && cp "$fresh/$path" "$dir/$path"
+      mkdir -p "$(dirname "$dir/$path")" && rm -f "$dir/$path" && cp "$fresh/$path" "$dir/$path" &&
+        chmod --reference="$fresh/$path" "$dir/$path"
     fi
   done < <(cd "$fresh" && find . -type f -print)
   rm -rf "$fresh"
