@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The chip as seen from its pins: instructions decoded byte by byte while CS# is
 // low, writes and erases started when CS# rises, and the device clock that
 // finishes them. What an opcode does is decided by the profile's traits alone.

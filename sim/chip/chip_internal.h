@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Shared between the chip model's sources; not part of the public API.
 #include "chip_model.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A simulated SPI NOR flash chip, seen from its pins. The array, the registers,
 // any program/erase still running and the chip's own clock live in a state

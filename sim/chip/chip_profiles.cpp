@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built-in chip profiles (the parts catalogue, read once per process), the
 // "key=value" settings that adjust them, and the identification tables
 // (CFI-like extended ID, SFDP) derived from a profile.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The chip's persistent side: the state directory, creating and attaching a chip,
 // and the inspection calls used by the flashsim command.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sub-commands that set up and inspect a chip's state directory.
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // flashsim: sets up, inspects and runs programs on the simulated SPI NOR flash.
 #include <cstdio>
 #include <cstring>
@@ -105,6 +106,7 @@ const char USAGE[] =
     "  summary  --state DIR\n"
     "  power-cycle --state DIR\n"
     "  profiles\n"
+    "  --version\n"
     "  run      [--state DIR] [--device PATH] [--trace FILE] [--summary]\n"
     "           [--fail-msg N]... [--fail-msgs A-B]... [--fail-every K] [--errno NAME|NUMBER]\n"
     "           [--fail-opcode 0xNN[:COUNT]]... [--fail-setup NAME]... [--wel-stuck] "
@@ -135,6 +137,10 @@ int main(int argc, char** argv) {
   std::string name = argv[1];
   if (name == "-h" || name == "--help" || name == "help") {
     std::fputs(USAGE, stdout);
+    return tool::EXIT_OK;
+  }
+  if (name == "--version") {
+    std::printf("flashsim (romflash) %s\n", ROMFLASH_VERSION);
     return tool::EXIT_OK;
   }
   for (const SubCommand& command : COMMANDS) {

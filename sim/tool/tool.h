@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The flashsim command: sub-commands and the little argument scanner they share.
 #pragma once
 #include <cstdint>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Host side of the kernel stage: reads scenarios.txt, makes its images, writes
 # the rows one boot runs in the guest, then checks that boot's console log and
 # flash file against the rows and against the same rows run on flashsim.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The chip model driven as the bus drives it, by scripts of steps separated by ';':
 //   06                 a frame: CS# falls, the bytes go out, CS# rises (hex words,
 //   02 001000 AA*256   2 digits a byte, 6 an address; XX*N repeats a byte)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulator as a product: spidev_client (and flashrom) run through
 // `flashsim run`, one row per case: chip, run options and client steps (" | "
 // starts another process), then the client's lines, its exit status, lines its
