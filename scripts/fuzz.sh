@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the fuzz preset (clang: libFuzzer with ASan and UBSan) and runs every
 # fuzz target for a bounded time, each from its committed seed corpus
 # (tests/fuzz/corpus/NAME/) copied into a scratch directory, so the committed
 # corpus is only read. Prints one line of figures per target, then
 #   fuzz: N targets, E executions, F findings
 #
-#   scripts/fuzz.sh                  all targets in 48 s together (the test command's stage)
+#   scripts/fuzz.sh                  all targets in 30 s together (the test command's stage)
 #   scripts/fuzz.sh --minutes 10     10 minutes per target (the long run)
 #   scripts/fuzz.sh --seconds 30     30 seconds per target
 #   scripts/fuzz.sh --keep DIR       also keep each grown corpus and log in DIR/NAME/
@@ -16,7 +17,7 @@ set -uo pipefail
 
 cd "$(dirname "$0")/.."
 
-total_seconds=48 per_target="" keep=""
+total_seconds=30 per_target="" keep=""
 while [ $# -gt 0 ]; do
   case "$1 ${2:-}" in
     "--minutes "[0-9]*) per_target=$(($2 * 60)) ;;

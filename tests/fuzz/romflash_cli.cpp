@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // romflash's command line as functions: each input line is one argument word
 // (the first the invocation name), walked by the option parser. Linked with
 // --wrap=exit,--wrap=fopen,--wrap=fopen64: the exits of -h and of the rejections

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reply side of every operation. The input is a header (the operation, its
 // operand words, an image made from a few bytes) and then, message by message,
 // what the bus answers: a control byte below 0x20 fails the message with that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The test harness's own time limit: a program still running when it runs out
 // is killed with everything it started, and the case it belongs to fails.
 #include <gtest/gtest-spi.h>
