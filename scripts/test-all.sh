@@ -5,6 +5,7 @@
 #   sanitize   host build with ASan and UBSan, every suite
 #   ppc        the board binary (32-bit big-endian PowerPC), every suite under qemu-ppc
 #   packaging  the release as a packager meets it (scripts/check-packaging.sh)
+#   fuzz       every fuzz target from its committed corpus, 30 s in all (scripts/fuzz.sh)
 #   kernel     after native: romflash through Linux's own spidev and SPI controller
 #              driver on an emulated board, held against flashsim (scripts/kernel-stage.sh)
 #
@@ -20,8 +21,8 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 
 readonly CTEST_STAGES=(native sanitize ppc)
-readonly ALL_STAGES=("${CTEST_STAGES[@]}" packaging)
-readonly PACKAGES=(cmake ninja-build g++ googletest g++-powerpc-linux-gnu qemu-user flashrom busybox)
+readonly ALL_STAGES=("${CTEST_STAGES[@]}" packaging fuzz)
+readonly PACKAGES=(cmake ninja-build g++ googletest g++-powerpc-linux-gnu qemu-user flashrom busybox procps)
 
 jobs=$(nproc 2>/dev/null || echo 2)
 build_jobs=${ROMFLASH_BUILD_JOBS:-$jobs}
@@ -104,6 +105,10 @@ stage_packaging() {
   ROMFLASH_BUILD_JOBS=$build_jobs ROMFLASH_TARBALL=${tarball:-} \
     ROMFLASH_TARBALL_TESTS=${tarball_tests:-} scripts/check-packaging.sh
 }
+
+# scripts/fuzz.sh (it installs clang and libclang-rt-14-dev): its closing line
+# "fuzz: N targets, E executions, F findings" is the stage's counts; a finding fails it.
+stage_fuzz() { scripts/fuzz.sh; }
 
 # scripts/kernel-stage.sh prints "kernel rows: P passed, F failed" per boot. It
 # compares with the native build's flashsim, so it waits for that build.
