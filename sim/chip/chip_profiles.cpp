@@ -64,6 +64,8 @@ bool apply_settings(ChipProfile* p, const std::vector<std::string>& settings, st
       return fail(error, "setting '" + s + "' is not key=value");
     const std::string key = s.substr(0, eq);
     const std::string value = s.substr(eq + 1);
+    // The name is the catalogue row's, which profile.txt names to be read back.
+    if (key == "profile") return fail(error, "setting 'profile': the profile is chosen by name");
     std::string why;
     if (!set_profile_field(p, key, split_words(value), true, &why))
       return fail(error, why == "unknown field"
