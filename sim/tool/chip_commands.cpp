@@ -244,7 +244,7 @@ int cmd_summary(Args& args) {
     return fail(args.command, error);
   if (state.empty()) return fail(args.command, "--state DIR is required");
   flashsim::RunCounters run, total;
-  flashsim::read_summary(state, &run, &total);  // a chip nobody ran on has all zeros
+  if (!flashsim::read_summary(state, &run, &total, &error)) return fail(args.command, error);
   std::printf("last run:\n");
   print_counters(stdout, "  ", run);
   std::printf("totals:\n");
