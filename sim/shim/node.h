@@ -33,8 +33,9 @@ extern Node SpidevNode;
 int finish(int failure);
 std::string errno_text(int number);
 
-// Mode and word size as the state directory keeps them.
-void load_settings();
+// Mode and word size as the state directory keeps them; false with *error when the file
+// holds anything else.
+bool load_settings(std::string* error);
 int handle_setup(const flashsim::SetupRequest& req, void* arg);
 
 int handle_message(unsigned long request, void* arg);
