@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "parse_number.h"
 #include "shim.h"
 
 namespace shim {
