@@ -136,37 +136,34 @@ uint64_t until(clockid_t clock, uint64_t deadline) {
   return deadline > now ? deadline - now : 0;
 }
 
-// The common part of every sleep: trace, count and, in virtual mode, advance
-// device time; true when the caller should still sleep for real.
-bool sleep_really(uint64_t ns) {
+// Every sleep: traced and counted; in virtual mode device time moves and the
+// call returns at once, in realtime mode `sleep` really sleeps and the chip
+// catches up with the wall clock after it.
+template <typename Sleep>
+auto sleep_ns(uint64_t ns, Sleep sleep) -> decltype(sleep()) {
   shim::sleep_requested(ns);
-  return shim::config().realtime;
+  if (!shim::config().realtime) return 0;
+  auto result = sleep();
+  shim::realtime_sync();
+  return result;
 }
-
-void after_real_sleep() { shim::realtime_sync(); }
 
 // nanosleep for either timespec. An invalid request goes to the C library,
 // which reports it.
 template <typename Timespec>
 int sleep_for(int (*real)(const Timespec*, Timespec*), const Timespec* want, Timespec* left) {
-  if (!valid_time(want)) return real ? real(want, left) : shim::missing();
-  if (!sleep_really(span_ns(*want))) return 0;
-  int result = real ? real(want, left) : shim::missing();
-  after_real_sleep();
-  return result;
+  auto sleep = [&] { return real ? real(want, left) : shim::missing(); };
+  return valid_time(want) ? sleep_ns(span_ns(*want), sleep) : sleep();
 }
 
 // clock_nanosleep for either timespec; it returns the error rather than setting errno.
 template <typename Timespec>
 int sleep_on_clock(int (*real)(clockid_t, int, const Timespec*, Timespec*), clockid_t clock,
                    int flags, const Timespec* want, Timespec* left) {
-  if (!valid_time(want)) return real ? real(clock, flags, want, left) : ENOSYS;
+  auto sleep = [&] { return real ? real(clock, flags, want, left) : ENOSYS; };
+  if (!valid_time(want)) return sleep();
   uint64_t ns = span_ns(*want);
-  if (flags & TIMER_ABSTIME) ns = until(clock, ns);
-  if (!sleep_really(ns)) return 0;
-  int result = real ? real(clock, flags, want, left) : ENOSYS;
-  after_real_sleep();
-  return result;
+  return sleep_ns(flags & TIMER_ABSTIME ? until(clock, ns) : ns, sleep);
 }
 
 // clock_gettime for either timespec: device time on the monotonic clocks.
@@ -271,24 +268,31 @@ int flashsim_close(int fd) {
   return shim::real_close(fd);
 }
 
-int flashsim_ioctl(int fd, unsigned long request, ...) {
-  va_list args;
-  va_start(args, request);
-  void* arg = va_arg(args, void*);
-  va_end(args);
+// ioctl's third argument: a pointer, for every request the node answers.
+#define FLASHSIM_READ_ARG(last, arg)  \
+  va_list argList;                    \
+  va_start(argList, last);            \
+  void* arg = va_arg(argList, void*); \
+  va_end(argList);
+
+namespace {
+
+int device_or_pass(int (*real)(int, unsigned long, ...), int fd, unsigned long request, void* arg) {
   if (shim::is_device_fd(fd)) return shim::device_ioctl(fd, request, arg);
-  return shim::real_ioctl(fd, request, arg);
+  return real ? real(fd, request, arg) : shim::real_ioctl(fd, request, arg);
+}
+
+}  // namespace
+
+int flashsim_ioctl(int fd, unsigned long request, ...) {
+  FLASHSIM_READ_ARG(request, arg)
+  return device_or_pass(next().ioctl, fd, request, arg);
 }
 
 // What a 32-bit program built with 64-bit time_t calls instead of ioctl.
 int flashsim_ioctl_time64(int fd, unsigned long request, ...) {
-  va_list args;
-  va_start(args, request);
-  void* arg = va_arg(args, void*);
-  va_end(args);
-  if (shim::is_device_fd(fd)) return shim::device_ioctl(fd, request, arg);
-  auto real = next().ioctl_time64;
-  return real ? real(fd, request, arg) : shim::real_ioctl(fd, request, arg);
+  FLASHSIM_READ_ARG(request, arg)
+  return device_or_pass(next().ioctl_time64, fd, request, arg);
 }
 
 // ---------------------------------------------------------------- time
@@ -306,18 +310,12 @@ int flashsim_clock_nanosleep(clockid_t clock, int flags, const struct timespec* 
 // interposer, so they are answered here too.
 int flashsim_usleep(useconds_t usec) {
   auto real = next().usleep;
-  if (!sleep_really(static_cast<uint64_t>(usec) * 1000u)) return 0;
-  int result = real ? real(usec) : shim::missing();
-  after_real_sleep();
-  return result;
+  return sleep_ns(usec * uint64_t{1000}, [&] { return real ? real(usec) : shim::missing(); });
 }
 
 unsigned flashsim_sleep(unsigned seconds) {
   auto real = next().sleep;
-  if (!sleep_really(static_cast<uint64_t>(seconds) * 1000000000u)) return 0;
-  unsigned result = real ? real(seconds) : 0;
-  after_real_sleep();
-  return result;
+  return sleep_ns(seconds * uint64_t{1000000000}, [&] { return real ? real(seconds) : 0u; });
 }
 
 int flashsim_clock_gettime(clockid_t clock, struct timespec* now) {
