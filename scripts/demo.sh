@@ -7,10 +7,11 @@ cd "$(dirname "$0")/.."
 
 scripts/install-packages.sh cmake ninja-build g++
 
-build=$(realpath -m "${BUILD_DIR:-build-demo}")  # BUILD_DIR may be relative or absolute
+# The release preset's folder, or BUILD_DIR (relative or absolute) configured by that preset.
+build=$(realpath -m "${BUILD_DIR:-build-release}")
 echo "== building in $build"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" --target romflash flashsim flashsim_tool >/dev/null
+cmake --preset release -B "$build" >/dev/null
+cmake --build "$build" >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
