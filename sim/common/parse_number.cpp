@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "parse_number.h"
 
 #include <cctype>

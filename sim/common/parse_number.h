@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Numbers as the simulator's options, environment and chip settings write them.
 #pragma once
 #include <cstddef>

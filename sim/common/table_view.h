@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A constant table handed out as a range. The tables are plain arrays, built
 // before anything runs and never destroyed: libflashsim.so still reads them at
 // exit, after the C++ runtime has destroyed any std::vector it would hold.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // flashsim: sets up, inspects and runs programs on the simulated SPI NOR flash.
 #include <cstdio>
 #include <cstring>
@@ -101,7 +102,13 @@ bool keys_format(const std::string& command, const std::string& format, bool* ke
 
 namespace {
 
-// Every sub-command, its options as the usage text shows them, and what runs it.
+int print_version(tool::Args&) {
+  std::printf("flashsim (romflash) %s\n", ROMFLASH_VERSION);
+  return tool::EXIT_OK;
+}
+
+// Every sub-command, its options as the usage text shows them (a line break
+// continues under the options), and what runs it.
 struct SubCommand {
   const char* name;
   const char* options;
@@ -117,18 +124,26 @@ const SubCommand COMMANDS[] = {
     {"regs", "--state DIR", tool::cmd_regs},
     {"set", "--state DIR [--status 0xNN] [--config 0xNN]", tool::cmd_set},
     {"summary", "--state DIR [--format text|keys]", tool::cmd_summary},
+    {"power-cycle", "--state DIR", tool::cmd_power_cycle},
     {"profiles", "", tool::cmd_profiles},
+    {"--version", "", print_version},
     {"run",
      "[--state DIR] [--device PATH] [--trace FILE] [--summary [--format text|keys]]\n"
-     "           [--bufsiz N] [--realtime] [--overhead-ns N] [--lib PATH] [--emulator \"WORDS\"]\n"
-     "           [FAULT OPTIONS] -- COMMAND [ARGS...]",
+     "[--bufsiz N] [--realtime] [--overhead-ns N] [--lib PATH] [--emulator \"WORDS\"]\n"
+     "[FAULT OPTIONS] -- COMMAND [ARGS...]",
      tool::cmd_run},
 };
 
 void print_usage(FILE* out) {
   std::fputs("Usage: flashsim COMMAND [options]\n", out);
-  for (const SubCommand& command : COMMANDS)
-    std::fprintf(out, "  %-8s%s%s\n", command.name, *command.options ? " " : "", command.options);
+  const size_t column = 15;  // where the options start, on every line of them
+  for (const SubCommand& command : COMMANDS) {
+    std::string text = std::string("  ") + command.name;
+    if (*command.options) text.resize(column, ' ');
+    for (const char* c = command.options; *c; ++c)
+      text += *c == '\n' ? "\n" + std::string(column, ' ') : std::string(1, *c);
+    std::fprintf(out, "%s\n", text.c_str());
+  }
   std::fputs("FAULT OPTIONS of run (... where they may be repeated):\n", out);
   for (const flashsim::FaultOption& option : flashsim::fault_options()) {
     std::string words = std::string("--") + option.name;

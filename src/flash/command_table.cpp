@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The table of every command the program can send, and row selection.
 #include "flash/flash.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The flash command layer: the command table, framing, the transfer, status
 // polling, write enable and the retry rules.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The page phase shared by PP and WRITE: an image read through a 1 MiB
 // read-ahead buffer, summed as it arrives, sent in 256-byte pages with progress,
 // then verified against the flash by checksum.

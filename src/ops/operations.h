@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The operations a user selects with -o. Each works on the command, files and
 // timeout it is handed and returns 0 or STATUS_FAIL.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulator as a product: spidev_client (and flashrom) run through `flashsim
 // run`, and the flashsim command's own subcommands.
 #include <gtest/gtest.h>
@@ -181,7 +182,7 @@ TEST(FlashsimCommand, CreatesLoadsComparesSetsAndRefuses) {
                 .out.find("run.bytes_rx 2\nrun.bus_ns 20640\nrun.sleeps 0\n"),
             std::string::npos);
   EXPECT_EQ(split_words(split(flashsim({"profiles"}).out, '\n').at(1)),
-            (Lines{"w25q128", "16384", "KiB", "JEDEC", "EF", "40", "18"}));
+            (Lines{"w25q128", "16384", "KiB", "JEDEC", "EF", "40", "18", "(simulator", "model)"}));
 }
 
 // Every option `flashsim run` cannot use is refused before the command (here none) runs.

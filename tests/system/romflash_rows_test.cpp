@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // romflash on the simulated chip, one row per case: chip set-up, command line and
 // planned faults, then every outcome: exit status, standard output and error,
 // the whole trace in short form and, where given, chip and -w file contents.

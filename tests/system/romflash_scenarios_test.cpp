@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // romflash cases that need several runs on one chip, or a look at more than the
 // row runner shows: the chip keeps what one run did for the next.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What no run on the simulated chip can show: row 0 of the command table as a
 // selection, and a pause that a signal must not shorten (the simulator's sleeps
 // are virtual).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A tiny spidev client for the simulator's system tests: every argument is one
 // step, done in order. Each step is echoed, then what came of it on the same line,
 // so a step that never returns (the process was killed) stands alone on its line.
