@@ -39,6 +39,15 @@ ChipState* attach(const std::string& command, const std::string& state) {
   return chip;
 }
 
+// For a command whose one option is --state: the chip, or null after saying why.
+ChipState* attach_by_state_option(Args& args) {
+  std::string state, error;
+  if (scan_options(args, {{"--state", &state, nullptr, nullptr}}, nullptr, false, &error))
+    return attach(args.command, state);
+  fail(args.command, error);
+  return nullptr;
+}
+
 bool parse_range(const std::string& command, const std::string& offsetText,
                  const std::string& lengthText, uint32_t size, uint32_t* offset, uint32_t* length) {
   *offset = 0;
@@ -204,10 +213,7 @@ int cmd_compare(Args& args) {
 }
 
 int cmd_regs(Args& args) {
-  std::string state, error;
-  if (!scan_options(args, {{"--state", &state, nullptr, nullptr}}, nullptr, false, &error))
-    return fail(args.command, error);
-  ChipState* chip = attach(args.command, state);
+  ChipState* chip = attach_by_state_option(args);
   if (!chip) return EXIT_ERROR;
   std::string text = chip_describe(chip);
   chip_detach(chip);
@@ -272,10 +278,7 @@ int cmd_profiles(Args& args) {
 
 // Power off and on again: the array stays, everything volatile is lost.
 int cmd_power_cycle(Args& args) {
-  std::string state, error;
-  if (!scan_options(args, {{"--state", &state, nullptr, nullptr}}, nullptr, false, &error))
-    return fail(args.command, error);
-  ChipState* chip = attach(args.command, state);
+  ChipState* chip = attach_by_state_option(args);
   if (!chip) return EXIT_ERROR;
   chip_power_cut(chip);
   chip_detach(chip);
