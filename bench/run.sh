@@ -12,10 +12,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# The release preset's folder, or BUILD_DIR (relative or absolute) configured by that preset.
-build=$(realpath -m "${BUILD_DIR:-build-release}")
+# The demo preset's folder, or BUILD_DIR (relative or absolute) configured by that preset.
+build=$(realpath -m "${BUILD_DIR:-build-demo}")
 scripts/install-packages.sh cmake ninja-build g++ time
-cmake --preset release -B "$build" >/dev/null
+cmake --preset demo -B "$build" >/dev/null
 cmake --build "$build" >/dev/null
 romflash=$build/src/romflash
 flashsim=$build/sim/flashsim

@@ -8,10 +8,10 @@ cd "$(dirname "$0")/.."
 
 scripts/install-packages.sh cmake ninja-build g++
 
-# The release preset's folder, or BUILD_DIR (relative or absolute) configured by that preset.
-build=$(realpath -m "${BUILD_DIR:-build-release}")
+# The demo preset's folder, or BUILD_DIR (relative or absolute) configured by that preset.
+build=$(realpath -m "${BUILD_DIR:-build-demo}")
 echo "== building in $build"
-cmake --preset release -B "$build" >/dev/null
+cmake --preset demo -B "$build" >/dev/null
 cmake --build "$build" >/dev/null
 
 work=$(mktemp -d)
