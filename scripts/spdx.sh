@@ -22,7 +22,7 @@ comment_of() {  # comment_of PATH: the comment opener for PATH, "none", or nothi
       echo '#' ;;
     tests/*.txt | */tests/*.txt) echo '#' ;;  # test tables, read with # comments skipped
     completion/*) echo '#' ;;                  # bash completions, sourced
-    *.md | *.json | *.[1-9] | LICENSE | .gitignore | .clang-format | */external.desc) echo none ;;
+    *.md | *.json | *.[1-9] | *.svg | LICENSE | .gitignore | .clang-format | */external.desc) echo none ;;
     *) if head -c 2 "$1" 2>/dev/null | grep -q '^#!'; then echo '#'; fi ;;
   esac
 }
