@@ -5,7 +5,7 @@
 # cannot do without, each measured alone on the same chip, and against
 # flashrom (Debian) writing the same contents. Printed, never asserted.
 #
-#   bench/update.sh [--no-chart]
+#   bench/run.sh --update [--no-chart]    (builds, then hands over ROMFLASH and FLASHSIM)
 #
 # U0  a 4 MiB image at 0 over itself           goal <= 1.05 x FREAD 4 MiB
 # U1  over its previous version, one 64 KiB    goal <= 1.15 x (FREAD 4 MiB + WRITE 64 KiB
@@ -18,12 +18,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=$(realpath -m "${BUILD_DIR:-build-bench}")  # BUILD_DIR may be relative or absolute
-scripts/install-packages.sh cmake ninja-build g++ flashrom
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" --target romflash flashsim flashsim_tool >/dev/null
-romflash=$build/src/romflash
-flashsim=$build/sim/flashsim
+scripts/install-packages.sh flashrom
+romflash=${ROMFLASH:?} flashsim=${FLASHSIM:?}
 khz=16000
 chip_size=$((16 << 20))
 
