@@ -18,11 +18,12 @@ comment_of() {  # comment_of PATH: the comment opener for PATH, "none", or nothi
     */corpus/* | */corpora/* | corpus/* | corpora/*) echo none ;;  # fuzz seeds: raw inputs
     *.c | *.cc | *.cpp | *.h | *.hpp) echo '//' ;;
     *.map) echo '/*' ;;  # linker version scripts know only C comments
+    *.svg) echo none ;;  # charts the benchmarks draw
     *.sh | *.cmake | CMakeLists.txt | */CMakeLists.txt | *.mk | *.bb | *.bbappend | Config.in | */Config.in)
       echo '#' ;;
     tests/*.txt | */tests/*.txt) echo '#' ;;  # test tables, read with # comments skipped
     completion/*) echo '#' ;;                  # bash completions, sourced
-    *.md | *.json | *.[1-9] | *.svg | LICENSE | .gitignore | .clang-format | */external.desc) echo none ;;
+    *.md | *.json | *.[1-9] | LICENSE | .gitignore | .clang-format | */external.desc) echo none ;;
     *) if head -c 2 "$1" 2>/dev/null | grep -q '^#!'; then echo '#'; fi ;;
   esac
 }
