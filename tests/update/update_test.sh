@@ -102,7 +102,7 @@ global lock | dash | sst26vf016b old | | | 10 | SST26VF016B: every block is lock
 unknown part | ash | small old --set jedec=C22817 | | | 7 | length byte 4D), which the parts |
   old wire=9F
 geometry | ash | small old --set jedec=C22817 | | -g 0x100000:0x10000 | 0 | -g, 1 MiB | new
-256 KiB | ash | s25fl512s old | | -a 0x3F800 | 0 | S25FL512S, 64 MiB, 0xD8 erases 256 KiB |
+256 KiB | ash | s25fl128s old | | -a 0x3F800 | 0 | S25FL128S; taking what loses no data: 16 MiB, |
   new erased=000000,010000,020000,030000,040000,050000,060000,070000
 bad option | ash | small old | | -x | 2 | -x: unknown option | old
 '
