@@ -566,7 +566,7 @@ if [ -n "$journal" ]; then plan_dir=$journal.new; fi
   echo "device $device"
   echo "id $shown"
   echo "image $target ($size bytes of $image)"
-  echo "blocks $(set -- $runs; while [ $# -ge 2 ]; do printf '%s ' "$(range "$1" $(($1 + $2)))"; shift 2; done)"
+  echo "blocks$(set -- $runs; while [ $# -ge 2 ]; do printf ' %s' "$(range "$1" $(($1 + $2)))"; shift 2; done)"
   offset=0
   set -- $runs
   while [ $# -ge 2 ]; do
