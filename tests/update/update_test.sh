@@ -79,9 +79,9 @@ torn journal | ash | small old | torn | | 11 | _dev_spi0.journal is torn | old w
 wrong chip | ash | small old | | -j EF4018 | 3 | holds chip 01 20 14, expected EF 40 18; |
   old wire=9F
 absent (FF) | ash | small old | --absent ff | | 3 | no chip answers on /dev/spi0 (ID FF FF FF) |
-  old
+  old wire=9F
 absent (00) | dash | small old | --absent 00 | | 3 | no chip answers on /dev/spi0 (ID 00 00 00) |
-  old
+  old wire=9F
 protected | ash | small old --set status=0x9C | | | 4 | set (BP2..BP0 = 111 in status 0x9C) |
   old wire=05,9F
 unprotect | dash | small old --set status=0x9C | | -u | 0 | 0x9C, cleared, now 0x80 | new
@@ -93,7 +93,7 @@ past the chip | ash | small old | | -a 0xF0000 | 8 | 0x0F0000-0x102344 ends past
   old wire=9F
 past -c size | dash | small old | | -c 0x20000 | 8 | address 0x01FFFF (small (simulator model), -c |
   old wire=9F
-past 24 bits | ash | small old | | -a 0xFFF000 | 8 | ends past 0xFFFFFF, the last 3-byte | old
+past 24 bits | ash | small old | | -a 0xFFF000 | 8 | ends past 0xFFFFFF, the last 3-byte | old wire=
 wrap | ash | sst25vf016b old | | -a 0x1FFFFF | 8 | 0x1FFFFF-0x212343 ends past the part |
   old wire=9F
 byte program | ash | sst25vf016b old | | -u | 9 | WRITE would erase and then fail | old wire=9F
@@ -104,7 +104,7 @@ unknown part | ash | small old --set jedec=C22817 | | | 7 | length byte 4D), whi
 geometry | ash | small old --set jedec=C22817 | | -g 0x100000:0x10000 | 0 | -g, 1 MiB | new
 256 KiB | ash | s25fl128s old | | -a 0x3F800 | 0 | S25FL128S; taking what loses no data: 16 MiB, |
   new erased=000000,010000,020000,030000,040000,050000,060000,070000
-bad option | ash | small old | | -x | 2 | -x: unknown option | old
+bad option | ash | small old | | -x | 2 | -x: unknown option | old wire=
 '
 
 failed=0 count=0
@@ -116,7 +116,7 @@ check() {
 # wire PATTERN: what PATTERN's group matched in the messages on the wire, sorted, joined by
 # commas.
 wire() {
-  sed -n "s/^  seg [0-9]* tx $1.*/\\1/p" "$T_TRACE" | tr -d ' ' | sort -u | paste -sd, -
+  sed -n "s/^  seg [0-9]* tx $1.*/\\1/p" "$T_TRACE" 2>/dev/null | tr -d ' ' | sort -u | paste -sd, -
 }
 # chip PROFILE CONTENTS SETTINGS...: a fresh chip; before.bin holds its contents, after.bin
 # those with the image at $at.
