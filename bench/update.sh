@@ -42,7 +42,8 @@ device() {
   rm -rf "$work/chip"
   "$flashsim" create --state "$work/chip" --profile w25q128 --image "$contents"
   "$@" >"$work/out" 2>&1 || { echo "failed: $*" >&2; cat "$work/out" >&2; return 1; }
-  "$flashsim" summary --state "$work/chip" | sed -n '/^totals:/,$ s/^ *device time: *\([0-9.]*\) s/\1/p'
+  "$flashsim" summary --state "$work/chip" --format=keys |
+    awk '$1 == "total.device_ns" { printf "%.9f\n", $2 / 1e9 }'
 }
 rf() { "$flashsim" run --state "$work/chip" -- "$romflash" -d /dev/spi0 -s "$khz" "$@"; }
 update() {

@@ -27,7 +27,7 @@ cat >"$work/bin/romflash" <<'EOF'
 sim() { $T_EMU "$T_FLASHSIM" "$@"; }
 cut=''
 if [ -n "$T_CUT" ]; then
-  done=$(sim summary --state "$T_STATE" | sed -n '/^totals:/,$ s/^ *messages: //p')
+  done=$(sim summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p')
   echo "$done" >>"$T_STATE.starts"
   [ "$T_CUT" -gt "$done" ] || exit 1
   cut="--power-cut $((T_CUT - done))"
@@ -180,7 +180,7 @@ echo "$((count - failed)) of $count rows passed"
 name=sweep at=0x10800 T_RUN='' T_CORRUPT='' T_CUT=999999999 T_TRACE='' started=$(date +%s)
 chip small old
 update "busybox sh" ""
-total=$($T_EMU "$T_FLASHSIM" summary --state "$T_STATE" | sed -n '/^totals:/,$ s/^ *messages: //p')
+total=$($T_EMU "$T_FLASHSIM" summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p')
 cuts=0 dry_run=''
 for k in $({ awk -v n=$((50 / stride + 1)) -v m="$total" \
   'BEGIN { for (i = 0; i < n; i++) print 1 + int(i * (m - 1) / (n - 1)) }'
