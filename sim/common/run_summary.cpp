@@ -13,42 +13,42 @@
 #include <vector>
 
 #include "environment.h"
-#include "fault_plan.h"
+#include "parse_number.h"
 
 namespace flashsim {
 
-const CounterField* counter_fields(size_t* count) {
-  static const CounterField COUNTER_FIELDS[] = {
-      {"processes", &RunCounters::processes},
-      {"messages", &RunCounters::messages},
-      {"failed_messages", &RunCounters::failedMessages},
-      {"bytes_tx", &RunCounters::bytesTx},
-      {"bytes_rx", &RunCounters::bytesRx},
-      {"bus_ns", &RunCounters::busNs},
-      {"sleeps", &RunCounters::sleeps},
-      {"sleep_ns", &RunCounters::sleepNs},
-      {"device_ns", &RunCounters::deviceNs},
-  };
-  *count = sizeof COUNTER_FIELDS / sizeof COUNTER_FIELDS[0];
-  return COUNTER_FIELDS;
-}
+namespace {
+
+const CounterField COUNTER_FIELDS[] = {
+    {"processes", "processes", &RunCounters::processes, false},
+    {"messages", "messages", &RunCounters::messages, false},
+    {"failed_messages", "failed messages", &RunCounters::failedMessages, false},
+    {"bytes_tx", "bytes tx", &RunCounters::bytesTx, false},
+    {"bytes_rx", "bytes rx", &RunCounters::bytesRx, false},
+    {"bus_ns", "bus time", &RunCounters::busNs, true},
+    {"sleeps", "sleeps", &RunCounters::sleeps, false},
+    {"sleep_ns", "sleep time", &RunCounters::sleepNs, true},
+    {"device_ns", "device time", &RunCounters::deviceNs, true},
+};
+
+}  // namespace
+
+TableView<CounterField> counter_fields() { return view_of(COUNTER_FIELDS); }
 
 void add_counters(RunCounters* into, const RunCounters& more) {
-  size_t count = 0;
-  const CounterField* fields = counter_fields(&count);
-  for (size_t i = 0; i < count; ++i) into->*(fields[i].member) += more.*(fields[i].member);
+  for (const CounterField& field : counter_fields()) into->*(field.member) += more.*(field.member);
 }
 
-std::string summary_path(const std::string& stateDir) { return stateDir + "/" + SUMMARY_FILE_NAME; }
-
 namespace {
+
+std::string summary_path(const std::string& stateDir) { return stateDir + "/" + SUMMARY_FILE_NAME; }
 
 // "run.KEY=N" and "total.KEY=N", a line each, every counter once, N in decimal as the writer
 // writes it; anything else is a file damaged or cut short. An empty file has all zeros.
 bool parse_summary(const std::string& path, const std::string& text, RunCounters* run,
                    RunCounters* total, std::string* error) {
-  size_t count = 0;
-  const CounterField* fields = counter_fields(&count);
+  const TableView<CounterField> fields = counter_fields();
+  const size_t count = fields.size();
   auto key_of = [&](size_t i) {
     return (i < count ? "run." : "total.") + std::string(fields[i % count].key);
   };
@@ -79,15 +79,13 @@ bool parse_summary(const std::string& path, const std::string& text, RunCounters
 }
 
 std::string format_summary_file(const RunCounters& run, const RunCounters& total) {
-  size_t count = 0;
-  const CounterField* fields = counter_fields(&count);
   std::string text;
   char line[96];
   for (int part = 0; part < 2; ++part) {
     const RunCounters& source = part == 0 ? run : total;
-    for (size_t i = 0; i < count; ++i) {
+    for (const CounterField& field : counter_fields()) {
       std::snprintf(line, sizeof line, "%s.%s=%" PRIu64 "\n", part == 0 ? "run" : "total",
-                    fields[i].key, source.*(fields[i].member));
+                    field.key, source.*(field.member));
       text += line;
     }
   }
