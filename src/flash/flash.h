@@ -1,5 +1,4 @@
-// The flash command layer: the command table, framing, the transfer, status
-// polling, write enable and the retry rules.
+// Flash commands: their table, framing, the transfer, status polling, write enable and retries.
 //
 // Every instruction the program can send is one row of CommandTable; the rest
 // of the program asks for rows and never spells an opcode or a frame length.
@@ -13,7 +12,6 @@
 constexpr int STATUS_FAIL = 11;
 constexpr uint32_t NO_VALUE = 0xFFFFFFFFu;  // field not set
 
-constexpr uint32_t COMMAND_COUNT = 25;
 constexpr unsigned PAGE_SHIFT = 8;     // a page is 2^8 bytes
 constexpr unsigned SECTOR_SHIFT = 16;  // an erase sector is 2^16 bytes
 constexpr uint32_t FLASH_PAGE_SIZE = 1u << PAGE_SHIFT;
@@ -26,34 +24,41 @@ constexpr uint8_t STATUS_WEL_MASK = 0x02;  // write enable latch
 constexpr uint32_t WEL_TIMEOUT_MS = 300;
 constexpr uint32_t WIP_TIMEOUT_MS = 4000;
 
-// Row numbers of CommandTable; a row's id equals its index.
-enum CommandId : uint32_t {
-  NO_COMMAND = 0,
-  RDID = 1,
-  READ_ID = 2,
-  VSRWE = 3,
-  WREN = 4,
-  WRDI = 5,
-  RDSR = 6,
-  RDSR_WEL = 7,
-  RDSR_WIP = 8,
-  RDCR = 9,
-  BE = 10,
-  SE = 11,
-  SE4K = 12,
-  SE8K = 13,
-  SE32K = 14,
-  PP = 15,
-  WRR1 = 16,
-  WRR2 = 17,
-  READ = 18,
-  FREAD = 19,
-  VER = 20,
-  CHKSUM = 21,
-  DP = 22,
-  RES = 23,
-  WRITE = 24,
-};
+// The command table, one row per instruction the program can send:
+// ROW(id, name, opcode, address marker, dummy bytes, frame length, reply length).
+// The address marker is 1 on the rows whose command carries an address; selection
+// replaces it. The frame length counts the bytes sent before the dummy bytes.
+// Row k has id k: the ids are numbered in row order.
+#define FLASH_COMMAND_ROWS(ROW)               \
+  ROW(NO_COMMAND, "", 0x00, 0, 0, 0, 0)       \
+  ROW(RDID, "RDID", 0x9F, 0, 0, 1, 4)         \
+  ROW(READ_ID, "READ_ID", 0x90, 0, 3, 1, 2)   \
+  ROW(VSRWE, "VSRWE", 0x50, 0, 0, 1, 0)       \
+  ROW(WREN, "WREN", 0x06, 0, 0, 1, 0)         \
+  ROW(WRDI, "WRDI", 0x04, 0, 0, 1, 0)         \
+  ROW(RDSR, "RDSR", 0x05, 0, 0, 1, 1)         \
+  ROW(RDSR_WEL, "RDSR_WEL", 0x05, 0, 0, 1, 1) \
+  ROW(RDSR_WIP, "RDSR_WIP", 0x05, 0, 0, 1, 1) \
+  ROW(RDCR, "RDCR", 0x35, 0, 0, 1, 2)         \
+  ROW(BE, "BE", 0x60, 0, 0, 1, 0)             \
+  ROW(SE, "SE", 0xD8, 1, 0, 4, 0)             \
+  ROW(SE4K, "SE4K", 0x20, 1, 0, 4, 0)         \
+  ROW(SE8K, "SE8K", 0x40, 1, 0, 4, 0)         \
+  ROW(SE32K, "SE32K", 0x52, 1, 0, 4, 0)       \
+  ROW(PP, "PP", 0x02, 1, 0, 260, 0)           \
+  ROW(WRR1, "WRR1", 0x01, 0, 0, 2, 0)         \
+  ROW(WRR2, "WRR2", 0x01, 0, 0, 3, 0)         \
+  ROW(READ, "READ", 0x03, 1, 0, 4, 256)       \
+  ROW(FREAD, "FREAD", 0x0B, 1, 1, 4, 256)     \
+  ROW(VER, "VER", 0x0B, 1, 1, 4, 12)          \
+  ROW(CHKSUM, "CHKSUM", 0x0B, 1, 1, 4, 256)   \
+  ROW(DP, "DP", 0xB9, 0, 0, 1, 0)             \
+  ROW(RES, "RES", 0xAB, 0, 3, 1, 1)           \
+  ROW(WRITE, "WRITE", 0x02, 1, 0, 260, 0)
+
+#define COMMAND_ID_OF_ROW(id, ...) id,
+enum CommandId : uint32_t { FLASH_COMMAND_ROWS(COMMAND_ID_OF_ROW) };
+#undef COMMAND_ID_OF_ROW
 
 struct FlashCommand {
   CommandId id;
@@ -66,11 +71,14 @@ struct FlashCommand {
   uint32_t regData;   // sent as 2 bytes, high first, unless NO_VALUE
 };
 
-extern const FlashCommand CommandTable[COMMAND_COUNT];
+extern const FlashCommand CommandTable[];
 
 // Copies the row with this id into *out with address and regData unset;
 // returns the row index, or 0 (out untouched) when there is no such row.
 uint32_t select_command(FlashCommand* out, uint32_t id);
+// The same for the first row with this name (exact, case-sensitive); the empty
+// name of row 0 selects nothing.
+uint32_t select_command_named(FlashCommand* out, const char* name);
 
 // A cleared heap buffer, released on every return path; null when memory is short.
 inline std::unique_ptr<uint8_t[]> zeroed_buffer(size_t size) {
