@@ -3,10 +3,13 @@
 
 #include "flash/flash.h"
 
-#define TABLE_ROW(id, name, opcode, address, dummyBytes, txLength, rxLength) \
+// regData is 0 in every row.
+#define ROW(id, name, opcode, address, dummyBytes, txLength, rxLength) \
   {id, name, opcode, address, dummyBytes, txLength, rxLength, 0},
-const FlashCommand CommandTable[] = {FLASH_COMMAND_ROWS(TABLE_ROW)};
-#undef TABLE_ROW
+const FlashCommand CommandTable[] = {
+#include "flash/command_rows.h"
+};
+#undef ROW
 
 namespace {
 
