@@ -5,19 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#ifndef ROMFLASH_BIN_DEFAULT
-#define ROMFLASH_BIN_DEFAULT "romflash"
-#endif
-#ifndef FLASHSIM_BIN_DEFAULT
-#define FLASHSIM_BIN_DEFAULT "flashsim"
-#endif
-#ifndef FLASHSIM_LIB_DEFAULT
-#define FLASHSIM_LIB_DEFAULT ""
-#endif
-#ifndef FLASHSIM_EMULATOR_DEFAULT
-#define FLASHSIM_EMULATOR_DEFAULT ""
-#endif
-
 const SimBinaries& sim_binaries() {
   static const SimBinaries binaries = [] {
     // A sanitized program is loaded after the preloaded simulator library, which
@@ -40,7 +27,7 @@ Lines sim_run_argv(const std::string& state, const Lines& options, const Lines& 
   const SimBinaries& bin = sim_binaries();
   Lines argv = bin.emulator;
   argv.insert(argv.end(), {bin.flashsim, "run", "--state", state});
-  if (!bin.lib.empty()) argv.insert(argv.end(), {"--lib", bin.lib});
+  argv.insert(argv.end(), {"--lib", bin.lib});
   std::string words;
   for (const auto& word : bin.emulator) words += (words.empty() ? "" : " ") + word;
   if (!words.empty()) argv.insert(argv.end(), {"--emulator", words});

@@ -8,10 +8,6 @@
 
 #include "sim_run.h"
 
-#ifndef ROMFLASH_SWEEP_STRIDE
-#define ROMFLASH_SWEEP_STRIDE 1
-#endif
-
 namespace {
 
 constexpr uint32_t kChipSize = 0x100000;
