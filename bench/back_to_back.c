@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sends COUNT messages back to back, each one READ frame (4 command bytes, then
 // LEN data bytes), at HZ, and prints the seconds they took on the monotonic
 // clock. On the realtime simulator that should be their bus time and no more.

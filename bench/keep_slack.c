@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Preloaded into romflash by bench/realtime.sh for its comparison runs: a
 // request to set the timer slack is answered with success and not carried
 // out, so the process keeps the default slack and the figures show what

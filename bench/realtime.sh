@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Wall-clock figures of romflash on the simulator's realtime chip (sleeps really
 # sleep, the chip follows the wall clock), against the job's physical bound, the
 # same build with the default timer slack, and flashrom (Debian) doing the same

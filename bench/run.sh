@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Speed and memory figures of romflash on the simulated chip, printed, never
 # asserted. "device" is the simulated chip's clock: what the run would take on
 # silicon at that SPI clock with datasheet-typical program and erase times.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # CTest checks on the romflash binary itself (not on its behaviour); included
 # from tests/ so they exist only with BUILD_TESTING.
 set(_romflash_check_elf ${CMAKE_CURRENT_LIST_DIR}/check_elf.cmake)

@@ -1,10 +1,13 @@
-# Manual pages and bash completions, installed beside the programs they
-# describe: romflash's with the default install (a board's root file system),
-# flashsim's only with the simulator component, like the simulator itself.
+# SPDX-License-Identifier: MIT
+# Manual pages, bash completions and the licence, installed beside the
+# programs they describe: romflash's with the default install (a board's root
+# file system), flashsim's only with the simulator component, like the
+# simulator itself.
 set(ROMFLASH_COMPLETIONSDIR ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
 install(FILES ${PROJECT_SOURCE_DIR}/man/romflash.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/completion/romflash DESTINATION ${ROMFLASH_COMPLETIONSDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 if(TARGET flashsim AND TARGET flashsim_tool)
   install(FILES ${PROJECT_SOURCE_DIR}/man/flashsim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debian packages, made with `cpack -G DEB` in a build tree:
 #   romflash  the program, its manual page and bash completion, for the
 #             architecture the tree was built for (a cross build packages for
@@ -33,6 +34,7 @@ it through an LD_PRELOAD library, with traces, fault injection and
 simulated device time, so flash updates can be tested in CI.")
 
 # Man pages compressed, and the copyright file, as Debian packages carry them.
+set(CPACK_ROMFLASH_LICENSE_FILE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/DebianDocs.cmake)
 
 if(CMAKE_CROSSCOMPILING)

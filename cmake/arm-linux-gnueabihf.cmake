@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for 32-bit ARM (armhf) with Debian's arm-linux-gnueabihf toolchain
 # (package g++-arm-linux-gnueabihf). Used by the kernel stage, which runs the
 # binary on an emulated i.MX6 board: configure it with

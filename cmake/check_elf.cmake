@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Checks on the built romflash binary, run by CTest as `cmake -P`:
 #
 #   -DREADELF=<readelf of the target> -DBINARY=<file> -DCHECK=needed

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What every Debian cross toolchain file shares: the compilers named by
 # ROMFLASH_CROSS_TRIPLE, and the target's tree under /usr/TRIPLE searched for
 # libraries and headers while programs come from the host.

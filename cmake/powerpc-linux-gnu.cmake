@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for the board: 32-bit big-endian PowerPC with Debian's
 # powerpc-linux-gnu toolchain (package g++-powerpc-linux-gnu). Test programs
 # run through qemu-ppc (package qemu-user), pointed at the target's sysroot so

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages named on the command line that are not installed
 # yet; does nothing (not even an apt-get update) when all are there.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs romflash on Linux's own spidev and spi-imx drivers: boots Debian's armhf
 # kernel on QEMU's sabrelite board (i.MX6Q, an SST25VF016B flash model on
 # ECSPI1, backed by a file) once per "boot" of tests/kernel/scenarios.txt, and

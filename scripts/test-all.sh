@@ -1,182 +1,207 @@
 #!/usr/bin/env bash
-# Builds and tests every configuration the project ships:
-#   native    host build, every suite
-#   sanitize  host build with ASan and UBSan, every suite
-#   ppc       the board binary (32-bit big-endian PowerPC), every suite under qemu-ppc
-# and then
-#   packaging the packager's build, manual pages, completions, Debian packages
-# and, when the native configuration ran, the kernel stage
-# (scripts/kernel-stage.sh): romflash through Linux's own spidev and SPI
-# controller driver on an emulated board, held against flashsim.
+# SPDX-License-Identifier: MIT
+# The test command: builds and tests every configuration the project ships.
+#   native     the source tarball (scripts/dist.sh) unpacked and built on the host, every suite
+#   sanitize   host build with ASan and UBSan, every suite
+#   ppc        the board binary (32-bit big-endian PowerPC), every suite under qemu-ppc
+#   packaging  the release as a packager meets it (scripts/check-packaging.sh)
+#   fuzz       every fuzz target from its committed corpus, 30 s in all (scripts/fuzz.sh)
+#   kernel     after native: romflash through Linux's own spidev and SPI controller
+#              driver on an emulated board, held against flashsim (scripts/kernel-stage.sh)
 #
 #   scripts/test-all.sh              all of them
 #   scripts/test-all.sh ppc native   only those, in that order (native brings the kernel stage)
 #
-# Installs the Debian packages it needs when they are missing. Every
-# configuration is attempted even after one fails, so one run shows them all;
-# the exit status is non-zero when anything failed.
+# Each stage's whole output goes to build-logs/STAGE.log; the terminal gets one line per
+# stage (its counts and time), then a table of the stages and the fault sweeps' figures. A
+# stage that fails has its log printed, less the lines of passing tests and build steps.
+# Installs the Debian packages it needs when they are missing (log: build-logs/packages.log).
+# Every stage is attempted even after one fails; the exit status is 1 when anything failed.
 set -uo pipefail
-
 cd "$(dirname "$0")/.."
 
-readonly ALL_PRESETS=(native sanitize ppc)
-readonly PACKAGES=(cmake ninja-build g++ googletest g++-powerpc-linux-gnu qemu-user flashrom busybox)
+readonly CTEST_STAGES=(native sanitize ppc)
+readonly ALL_STAGES=("${CTEST_STAGES[@]}" packaging fuzz)
+readonly PACKAGES=(cmake ninja-build g++ googletest g++-powerpc-linux-gnu qemu-user flashrom busybox procps)
 
 jobs=$(nproc 2>/dev/null || echo 2)
 build_jobs=${ROMFLASH_BUILD_JOBS:-$jobs}
 test_jobs=${ROMFLASH_TEST_JOBS:-$jobs}
+logs=$PWD/build-logs
 
-presets=("$@")
-if [ ${#presets[@]} -eq 0 ]; then
-  presets=("${ALL_PRESETS[@]}" packaging)
-fi
-for preset in "${presets[@]}"; do
-  case " ${ALL_PRESETS[*]} packaging " in
-    *" $preset "*) ;;
-    *) echo "test-all: unknown configuration '$preset' (known: ${ALL_PRESETS[*]} packaging)" >&2; exit 2 ;;
+stages=("$@")
+[ ${#stages[@]} -gt 0 ] || stages=("${ALL_STAGES[@]}")
+for stage in "${stages[@]}"; do
+  case " ${ALL_STAGES[*]} " in
+    *" $stage "*) ;;
+    *) echo "test-all: unknown stage '$stage' (known: ${ALL_STAGES[*]})" >&2; exit 2 ;;
   esac
 done
+case " ${stages[*]} " in *" native "*) stages+=(kernel) ;; esac
 
-section() {
-  printf '\n==== %s ====\n' "$*"
-}
+# ---- stages: each prints what it likes (into its log), ends with the line
+# "STAGE: COUNTS", and returns 0 passed, 77 skipped, anything else failed.
 
-# Fills the PASSED/FAILED/SKIPPED counters of one configuration from CTest's log.
-count_results() {
-  local log=$1 line total failed
-  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
-  if [ -z "$line" ]; then
-    PASSED=0 FAILED=0 SKIPPED=0
-    return 1
-  fi
+# The configure, build and test of one CMake preset in the current directory;
+# the sweep figures go to build-logs/PRESET.sweeps.
+ctest_stage() {
+  local preset=$1 configured binary_dir out rc line total failed skipped
+  configured=$(cmake --preset "$preset" 2>&1)
+  rc=$?
+  echo "$configured"
+  [ "$rc" -eq 0 ] || { echo "$preset: configure failed"; return 1; }
+  binary_dir=$(sed -n 's/^-- Build files have been written to: //p' <<<"$configured")
+  cmake --build --preset "$preset" -j "$build_jobs" || { echo "$preset: build failed"; return 1; }
+  out=$(ctest --preset "$preset" -j "$test_jobs" --output-on-failure 2>&1)
+  rc=$?
+  echo "$out"
+  # CTest counts skipped tests among the passed ones and lists them apart.
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' <<<"$out" | tail -n 1)
+  [ -n "$line" ] || { echo "$preset: ctest ran no test (exit $rc)"; return 1; }
   failed=$(sed -E 's/.* ([0-9]+) tests? failed out of.*/\1/' <<<"$line")
   total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
-  # CTest counts skipped tests among the passed ones and lists them separately.
-  SKIPPED=$(grep -cE '^[[:space:]]*[0-9]+ - .*\(Skipped\)' "$log" || true)
-  PASSED=$((total - failed - SKIPPED))
-  FAILED=$failed
+  skipped=$(grep -cE '^[[:space:]]*[0-9]+ - .*\(Skipped\)' <<<"$out")
+  # A passing test's output is not shown; the sweeps' figures are in CTest's own log.
+  grep '^sweep ' "$binary_dir/Testing/Temporary/LastTest.log" | sort >"$logs/$preset.sweeps"
+  echo "$preset: $((total - failed - skipped)) passed, $failed failed, $skipped skipped"
+  [ "$rc" -eq 0 ] && [ "$failed" -eq 0 ]
 }
 
-if ! scripts/install-packages.sh "${PACKAGES[@]}"; then
-  echo "test-all: could not install ${PACKAGES[*]}" >&2
+# Makes DIR hold exactly the files of TARBALL (one top folder, stripped) and
+# keeps DIR/build: a file whose bytes did not change keeps its time stamp, so
+# the build there stays incremental.
+sync_tree() {
+  local tarball=$1 dir=$2 fresh path
+  fresh=$(mktemp -d)
+  tar -xzf "$tarball" -C "$fresh" --strip-components=1 || return 1
+  mkdir -p "$dir"
+  while IFS= read -r path; do
+    [ -e "$fresh/$path" ] || rm -f "$dir/$path"
+  done < <(cd "$dir" && find . -path ./build -prune -o \( -type f -o -type l \) -print)
+  while IFS= read -r path; do
+    if ! cmp -s "$fresh/$path" "$dir/$path" ||
+      [ "$(stat -c %a "$fresh/$path")" != "$(stat -c %a "$dir/$path")" ]; then
+      mkdir -p "$(dirname "$dir/$path")" && rm -f "$dir/$path" && cp "$fresh/$path" "$dir/$path" &&
+        chmod --reference="$fresh/$path" "$dir/$path"
+    fi
+  done < <(cd "$fresh" && find . -type f -print)
+  rm -rf "$fresh"
+}
+
+# The native build is the release's: the tarball, unpacked beside it, with no
+# git repository above it that anything could reach for.
+stage_native() {
+  tarball=$(scripts/dist.sh build-release) || return 1
+  native_tree=$PWD/build-release/$(basename "$tarball" .tar.gz)
+  echo "native: building $tarball in $native_tree"
+  sync_tree "$tarball" "$native_tree" || return 1
+  (cd "$native_tree" && GIT_CEILING_DIRECTORIES=$PWD/.. ctest_stage native)
+}
+stage_sanitize() { ctest_stage sanitize; }
+stage_ppc() { ctest_stage ppc; }
+
+# scripts/check-packaging.sh: the tarball the native stage tested and its outcome, if it ran.
+stage_packaging() {
+  ROMFLASH_BUILD_JOBS=$build_jobs ROMFLASH_TARBALL=${tarball:-} \
+    ROMFLASH_TARBALL_TESTS=${tarball_tests:-} scripts/check-packaging.sh
+}
+
+# scripts/fuzz.sh (it installs clang and libclang-rt-14-dev): its closing line
+# "fuzz: N targets, E executions, F findings" is the stage's counts; a finding fails it.
+stage_fuzz() { scripts/fuzz.sh; }
+
+# scripts/kernel-stage.sh prints "kernel rows: P passed, F failed" per boot. It
+# compares with the native build's flashsim, so it waits for that build.
+stage_kernel() {
+  local rc passed=0 failed=0 p f
+  case ${counts[native]:-} in
+    "configure failed" | "build failed") echo "kernel: no native build to compare with"; return 77 ;;
+  esac
+  ROMFLASH_BUILD_JOBS=$build_jobs scripts/kernel-stage.sh "$native_tree/build"
+  rc=$?
+  # (This stage's output is its log, on disk as it is written.)
+  while read -r p f; do
+    passed=$((passed + p)) failed=$((failed + f))
+  done < <(sed -nE 's/^kernel rows: ([0-9]+) passed, ([0-9]+) failed$/\1 \2/p' "$logs/kernel.log")
+  if [ "$rc" -eq 77 ]; then
+    echo "kernel: skipped, $(sed -n 's/^kernel stage: SKIPPED: //p' "$logs/kernel.log")"
+    return 77
+  fi
+  echo "kernel: $passed passed, $failed failed"
+  [ "$rc" -eq 0 ] && [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
+}
+
+# ---- the run ------------------------------------------------------------------
+
+declare -A result seconds counts
+any_failed=0 total_passed=0 total_failed=0 total_skipped=0
+
+row() {  # row NAME RESULT SECONDS COUNTS
+  printf '%-10s %-7s %5s s  %s\n' "$@"
+}
+
+# Prints a failed stage's log without what says nothing about the failure:
+# passing tests and checks, build steps, CMake's probes of the compiler.
+show_log() {
+  echo "---- $1, without passing tests and build steps:"
+  grep -vE '^ *Start +[0-9]+: |^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed +[0-9.]+ sec$|^\[[0-9]+/[0-9]+\] |^ok +' "$1" |
+    grep -vE '^-- (Detecting|Check for working|The (C|CXX) compiler|Performing Test|Found )'
+  echo "---- end of $1"
+}
+
+run_stage() {  # run_stage NAME
+  local name=$1 start=$SECONDS rc line n
+  "stage_$name" >"$logs/$name.log" 2>&1
+  rc=$?
+  seconds[$name]=$((SECONDS - start))
+  line=$(grep -E "^$name: " "$logs/$name.log" | tail -n 1)
+  counts[$name]=${line#"$name: "}
+  [ -n "$line" ] || counts[$name]="stopped before its counts (exit $rc)"
+  case $rc in
+    0) result[$name]=ok ;;
+    77) result[$name]=skipped total_skipped=$((total_skipped + 1)) ;;
+    *) result[$name]=FAILED any_failed=1 ;;
+  esac
+  n=$(grep -oE '[0-9]+ passed' <<<"$line" | cut -d' ' -f1)
+  total_passed=$((total_passed + ${n:-0}))
+  n=$(grep -oE '[0-9]+ failed' <<<"$line" | cut -d' ' -f1)
+  # A stage that failed before it counted anything counts as one failure.
+  [ "${result[$name]}" = FAILED ] && [ "${n:-0}" -eq 0 ] && n=1
+  total_failed=$((total_failed + ${n:-0}))
+  n=$(grep -oE '[0-9]+ skipped' <<<"$line" | cut -d' ' -f1)
+  total_skipped=$((total_skipped + ${n:-0}))
+  row "$name" "${result[$name]}" "${seconds[$name]}" "${counts[$name]}"
+  [ "${result[$name]}" != FAILED ] || show_log "$logs/$name.log"
+}
+
+rm -rf "$logs" && mkdir -p "$logs"
+echo "test-all: stages ${stages[*]}; every stage's output in build-logs/"
+start=$SECONDS
+if scripts/install-packages.sh "${PACKAGES[@]}" >"$logs/packages.log" 2>&1; then
+  installed=$(sed -n 's/^== installing //p' "$logs/packages.log")
+  row packages ok "$((SECONDS - start))" "${installed:+installed $installed; }${#PACKAGES[@]} Debian packages present"
+else
+  row packages FAILED "$((SECONDS - start))" "could not install ${PACKAGES[*]}"
+  show_log "$logs/packages.log"
   exit 1
 fi
 
-log_dir=$(mktemp -d "${TMPDIR:-/tmp}/romflash-test-all.XXXXXX")
-trap 'rm -rf "$log_dir"' EXIT
-
-declare -A outcome seconds
-total_passed=0 total_failed=0 total_skipped=0 any_failed=0
-script_start=$SECONDS
-
-# ---- stage: packaging ----------------------------------------------------
-# scripts/check-packaging.sh: the packager's PowerPC build and install tree,
-# manual pages, completions, Debian packages. Each of its checks counts as one
-# test in the totals; a run that stops before its closing line counts as one
-# failure.
-packaging_stage() {
-  local start=$SECONDS log="$log_dir/packaging.log" rc line
-  section "packaging"
-  ROMFLASH_BUILD_JOBS=$build_jobs scripts/check-packaging.sh 2>&1 | tee "$log"
-  rc=${PIPESTATUS[0]}
-  line=$(grep -E '^packaging: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1)
-  if [ -z "$line" ]; then
-    outcome[packaging]="stopped before its checks ended (exit $rc)"
-    total_failed=$((total_failed + 1))
-    any_failed=1
-  else
-    PASSED=$(sed -E 's/^packaging: ([0-9]+) passed.*/\1/' <<<"$line")
-    FAILED=$(sed -E 's/.* ([0-9]+) failed$/\1/' <<<"$line")
-    total_passed=$((total_passed + PASSED))
-    total_failed=$((total_failed + FAILED))
-    if [ "$rc" -ne 0 ] || [ "$FAILED" -ne 0 ]; then
-      outcome[packaging]="FAILED: $PASSED passed, $FAILED failed"
-      any_failed=1
-    else
-      outcome[packaging]="ok: $PASSED passed, 0 failed"
-    fi
-  fi
-  seconds[packaging]=$((SECONDS - start))
-}
-# ---- end of stage: packaging ----------------------------------------------
-
-for preset in "${presets[@]}"; do
-  if [ "$preset" = packaging ]; then
-    packaging_stage
-    continue
-  fi
-  start=$SECONDS
-  log="$log_dir/$preset.log"
-  section "$preset: configure"
-  if ! cmake --preset "$preset"; then
-    outcome[$preset]="configure failed"
-  else
-    section "$preset: build"
-    if ! cmake --build --preset "$preset" -j "$build_jobs"; then
-      outcome[$preset]="build failed"
-    else
-      section "$preset: test"
-      ctest --preset "$preset" -j "$test_jobs" --output-on-failure 2>&1 | tee "$log"
-      rc=${PIPESTATUS[0]}
-      if ! count_results "$log"; then
-        outcome[$preset]="ctest ran no test (exit $rc)"
-      elif [ "$rc" -ne 0 ] || [ "$FAILED" -ne 0 ]; then
-        outcome[$preset]="FAILED: $PASSED passed, $FAILED failed, $SKIPPED skipped"
-      else
-        outcome[$preset]="ok: $PASSED passed, $FAILED failed, $SKIPPED skipped"
-      fi
-      total_passed=$((total_passed + PASSED))
-      total_failed=$((total_failed + FAILED))
-      total_skipped=$((total_skipped + SKIPPED))
-    fi
-  fi
-  case ${outcome[$preset]} in
-    ok:*) ;;
-    FAILED:*) any_failed=1 ;;
-    *)
-      # A configuration that never got to its tests counts as one failure,
-      # so the closing line cannot read "0 failed" for a broken build.
-      any_failed=1
-      total_failed=$((total_failed + 1))
-      ;;
-  esac
-  seconds[$preset]=$((SECONDS - start))
+for stage in "${stages[@]}"; do
+  run_stage "$stage"
+  [ "$stage" != native ] || tarball_tests=$([ "${result[native]}" = ok ] && echo passed || echo failed)
 done
 
-# The kernel stage uses the native build's flashsim for its comparison.
-stages=("${presets[@]}")
-if [ -n "${outcome[native]:-}" ]; then
-  stages+=(kernel)
-  start=$SECONDS
-  log="$log_dir/kernel.log"
-  section "kernel: romflash on Linux's spidev under qemu-system-arm"
-  scripts/kernel-stage.sh build 2>&1 | tee "$log"
-  rc=${PIPESTATUS[0]}
-  PASSED=0 FAILED=0
-  while read -r p f; do
-    PASSED=$((PASSED + p)) FAILED=$((FAILED + f))
-  done < <(sed -nE 's/^kernel rows: ([0-9]+) passed, ([0-9]+) failed$/\1 \2/p' "$log")
-  if [ "$rc" -eq 77 ]; then
-    outcome[kernel]="skipped: $(sed -n 's/^kernel stage: SKIPPED: //p' "$log")"
-    total_skipped=$((total_skipped + 1))
-  elif [ "$rc" -ne 0 ] || [ "$FAILED" -ne 0 ] || [ "$PASSED" -eq 0 ]; then
-    outcome[kernel]="FAILED: $PASSED passed, $FAILED failed (exit $rc)"
-    any_failed=1
-    # A stage that broke before its checks still counts as one failure.
-    total_failed=$((total_failed + (FAILED > 0 ? FAILED : 1)))
-    total_passed=$((total_passed + PASSED))
-  else
-    outcome[kernel]="ok: $PASSED passed, 0 failed"
-    total_passed=$((total_passed + PASSED))
-  fi
-  seconds[kernel]=$((SECONDS - start))
-fi
-
-section "summary"
-for preset in "${stages[@]}"; do
-  printf '  %-9s %5ss  %s\n' "$preset" "${seconds[$preset]}" "${outcome[$preset]}"
-done
-printf '  %-9s %5ss\n' "all" "$((SECONDS - script_start))"
 echo
-echo "Total: $total_passed passed, $total_failed failed, $total_skipped skipped"
+echo "==== summary"
+printf '%-10s %-7s %7s  %s\n' stage result time counts
+for stage in "${stages[@]}"; do
+  row "$stage" "${result[$stage]}" "${seconds[$stage]}" "${counts[$stage]}"
+done
+row all "$([ "$any_failed" -eq 0 ] && echo ok || echo FAILED)" "$SECONDS" \
+  "$total_passed passed, $total_failed failed, $total_skipped skipped"
+for stage in "${CTEST_STAGES[@]}"; do
+  [ -s "$logs/$stage.sweeps" ] || continue
+  echo "fault sweeps, $stage:"
+  sed 's/^sweep /  /' "$logs/$stage.sweeps"
+done
 exit "$any_failed"

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # romflash-update: writes a ROM image into the SPI NOR flash with romflash, so
 # that the right chip is written, block protection cannot make the write
 # silently vanish, every byte outside the image keeps its value and the result
@@ -6,6 +7,7 @@
 # runs under BusyBox ash, dash and bash.
 set -u
 
+VERSION=1.0.0               # the release: project(romflash VERSION ...) in CMakeLists.txt
 SECTOR=65536                # romflash WRITE erases 64 KiB sectors
 ADDRESS_LIMIT=16777216      # 24-bit flash addresses
 
@@ -16,6 +18,7 @@ usage() {
   cat <<EOF
 Usage: romflash-update -d DEVICE -f IMAGE [-a ADDRESS] [-s KHZ] [-j JEDEC] [-c SIZE]
                        [-u] [-b BACKUP] [-n] [-q]
+       romflash-update -V
 Writes IMAGE into the SPI NOR flash from ADDRESS with romflash WRITE, keeping
 every byte of the covered 64 KiB sectors outside the image, then reads the
 sectors back and compares them byte for byte.
@@ -30,6 +33,7 @@ sectors back and compares them byte for byte.
   -n          dry run: identify, read and print the plan; erase and write nothing
   -q          quiet: errors only
   -h          this text
+  -V          the version of romflash-update
 Numbers are decimal or 0x hexadecimal. Exit status: 0 done, 1 internal failure,
 2 usage, 3 wrong or absent chip, 4 block protection set, 5 romflash failed,
 6 verification mismatch.
@@ -95,7 +99,7 @@ rf() {
 }
 
 device='' khz='' image='' start=0 jedec='' chip_size='' unprotect='' backup='' dry_run='' quiet=''
-while getopts ':d:s:f:a:j:c:ub:nqh' option; do
+while getopts ':d:s:f:a:j:c:ub:nqhV' option; do
   case $option in
     d) device=$OPTARG ;;
     s) khz=$(number -s "$OPTARG") || exit ;;
@@ -117,6 +121,7 @@ while getopts ':d:s:f:a:j:c:ub:nqh' option; do
     n) dry_run=1 ;;
     q) quiet=1 ;;
     h) usage; exit 0 ;;
+    V) echo "romflash-update (romflash) $VERSION"; exit 0 ;;
     :) usage_error "-$OPTARG needs an argument" ;;
     *) usage_error "-$OPTARG: unknown option" ;;
   esac

@@ -1,1 +1,2 @@
+# SPDX-License-Identifier: MIT
 include $(sort $(wildcard $(BR2_EXTERNAL_ROMFLASH_PATH)/romflash/*.mk))

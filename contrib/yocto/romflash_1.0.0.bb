@@ -1,9 +1,11 @@
+# SPDX-License-Identifier: MIT
 SUMMARY = "Inspect and program SPI NOR flash through spidev"
 DESCRIPTION = "romflash identifies the board's SPI NOR flash, reads and waits \
 on its registers, erases, reads ranges into files, prints checksums and \
 writes ROM images with verification, through the kernel's spidev device. \
 It needs nothing but the C library at run time."
-LICENSE = "CLOSED"
+LICENSE = "MIT"
+LIC_FILES_CHKSUM = "file://LICENSE;md5=5c82bc03606b07c0e8d6c78f5cdf281b"
 
 # Built from a checkout of this repository; in local.conf:
 #   INHERIT += "externalsrc"
@@ -18,6 +20,6 @@ EXTRA_OECMAKE = "-DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DROMFLASH_WERRO
 # never asked for here. Everything installed is claimed below.
 PACKAGES =+ "${PN}-bash-completion"
 FILES:${PN} = "${bindir}"
-FILES:${PN}-doc = "${mandir}"
+FILES:${PN}-doc = "${mandir} ${docdir}"
 FILES:${PN}-bash-completion = "${datadir}/bash-completion"
 RDEPENDS:${PN}-bash-completion = "bash-completion"

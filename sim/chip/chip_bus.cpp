@@ -1,131 +1,159 @@
+// SPDX-License-Identifier: MIT
 // The chip as seen from its pins: instructions decoded byte by byte while CS# is
 // low, writes and erases started when CS# rises, and the device clock that
-// finishes them.
-#include "chip_internal.h"
-
+// finishes them. What an opcode does is decided by the profile's traits alone.
 #include <sys/mman.h>
 #include <cstring>
+
+#include "chip_internal.h"
 
 namespace chipsim {
 namespace {
 
-enum : uint8_t {
-  OP_WRR = 0x01,
-  OP_PROGRAM = 0x02,
-  OP_READ = 0x03,
-  OP_WRDI = 0x04,
-  OP_RDSR = 0x05,
-  OP_WREN = 0x06,
-  OP_FAST_READ = 0x0B,
-  OP_ERASE_4K = 0x20,
-  OP_WRITE_CR = 0x31,
-  OP_RDCR = 0x35,
-  OP_ERASE_8K = 0x40,
-  OP_VSRWE = 0x50,
-  OP_ERASE_32K = 0x52,
-  OP_SFDP = 0x5A,
-  OP_CHIP_ERASE = 0x60,
-  OP_REMS = 0x90,
-  OP_RDID = 0x9F,
-  OP_RES = 0xAB,
-  OP_DEEP_POWER_DOWN = 0xB9,
-  OP_CHIP_ERASE_ALT = 0xC7,
-  OP_ERASE_64K = 0xD8,
+// What an opcode is on this part.
+enum Role : uint8_t {
+  NONE,  // not an instruction of the part: ignored, MISO reads FF
+  READ_STATUS,
+  READ_SECOND,  // the configuration register or status register 2
+  ENTER_QPI,    // from CS# rise on, deaf to single-wire commands until power-off
+  RDID,
+  REMS,
+  RES_SIGNATURE,
+  READ,
+  FAST_READ,
+  SFDP,
+  WREN,
+  WRDI,
+  ARM_WRITE,  // 0x50: the next WRR needs no WEL and takes no time
+  CLEAR_FLAGS,
+  WRR,
+  WRITE_SECOND,
+  PROGRAM,
+  ERASE,
+  DEEP_POWER_DOWN,
+  BANK_ACCESS,    // BRAC: the next WRR writes the bank register
+  GLOBAL_UNLOCK,  // 0x98 (ULBPR)
 };
 
-bool known_opcode(const ChipProfile& p, uint8_t op) {
+int erase_slot(uint8_t op) {
+  for (int i = 0; i < ERASE_OPCODE_COUNT; ++i)
+    if (ERASE_OPCODES[i] == op) return i;
+  return -1;
+}
+
+Role role_of(const ChipProfile& p, uint8_t op) {
+  const int slot = erase_slot(op);
+  if (slot >= 0) return p.erases[slot].kind == EraseKind::ABSENT ? NONE : ERASE;
   switch (op) {
-    case OP_WRR:
-    case OP_PROGRAM:
-    case OP_READ:
-    case OP_WRDI:
-    case OP_RDSR:
-    case OP_WREN:
-    case OP_FAST_READ:
-    case OP_ERASE_4K:
-    case OP_VSRWE:
-    case OP_SFDP:
-    case OP_CHIP_ERASE:
-    case OP_REMS:
-    case OP_RDID:
-    case OP_RES:
-    case OP_DEEP_POWER_DOWN:
-    case OP_CHIP_ERASE_ALT:
-    case OP_ERASE_64K:
-      return true;
-    case OP_RDCR:
-    case OP_WRITE_CR:
-      return p.hasConfigRegister;
-    case OP_ERASE_8K:
-      return p.has8kAnd32kErase;
-    case OP_ERASE_32K:
-      return has_32k_erase(p);
+    case 0x01:
+      return WRR;
+    case 0x02:
+      return PROGRAM;
+    case 0x03:
+      return READ;
+    case 0x04:
+      return WRDI;
+    case 0x05:
+      return READ_STATUS;
+    case 0x06:
+      return WREN;
+    case 0x0B:
+      return FAST_READ;
+    case 0x31:
+      return p.opcode31 == RegisterWrite::IGNORED ? NONE : WRITE_SECOND;
+    case 0x35:
+      switch (p.opcode35) {
+        case Opcode35::READ_CONFIG:
+        case Opcode35::READ_STATUS2:
+          return READ_SECOND;
+        case Opcode35::ENTER_QPI:
+        case Opcode35::ENTER_QUAD:
+          return ENTER_QPI;
+        default:
+          return NONE;
+      }
+    case 0x50:
+      return p.opcode50 == Opcode50::EWSR || p.opcode50 == Opcode50::VOLATILE_SR_ENABLE ? ARM_WRITE
+             : p.opcode50 == Opcode50::CLEAR_FLAG_STATUS ? CLEAR_FLAGS
+                                                         : NONE;
+    case 0x5A:
+      return SFDP;
+    case 0x90:
+      return p.hasRems ? REMS : NONE;
+    case 0x98:
+      return p.lock == PowerUpLock::GLOBAL ? GLOBAL_UNLOCK : NONE;
+    case 0x9F:
+      return RDID;
+    case 0xAB:
+      return p.res == ResAnswer::SIGNATURE ? RES_SIGNATURE
+             : p.res == ResAnswer::AS_REMS ? REMS
+                                           : NONE;
+    case 0xB9:
+      return p.opcodeB9 == OpcodeB9::DEEP_POWER_DOWN ? DEEP_POWER_DOWN
+             : p.opcodeB9 == OpcodeB9::BANK_ACCESS   ? BANK_ACCESS
+                                                     : NONE;
     default:
-      return false;
+      return NONE;
   }
 }
 
-bool carries_address(uint8_t op) {
-  switch (op) {
-    case OP_PROGRAM:
-    case OP_READ:
-    case OP_FAST_READ:
-    case OP_ERASE_4K:
-    case OP_ERASE_8K:
-    case OP_ERASE_32K:
-    case OP_ERASE_64K:
-    case OP_SFDP:
-    case OP_REMS:
-      return true;
+// Array instructions take 4 address bytes in 4-byte mode; ID and SFDP reads keep 3.
+uint8_t address_bytes(const ChipState* chip, Role role) {
+  switch (role) {
+    case READ:
+    case FAST_READ:
+    case PROGRAM:
+    case ERASE:
+      return chip->st.bank & BANK_ADDR4 ? 4 : 3;
+    case REMS:
+    case SFDP:
+      return 3;
     default:
-      return false;
+      return 0;
   }
 }
 
-uint32_t erase_length(uint8_t op) {
-  switch (op) {
-    case OP_ERASE_4K:
-      return 4 * 1024;
-    case OP_ERASE_8K:
-      return 8 * 1024;
-    case OP_ERASE_32K:
-      return 32 * 1024;
-    default:
-      return 64 * 1024;
-  }
+// 3-byte addresses reach the bank in the bank register; what lies beyond the
+// array wraps, as the part ignores address bits it does not have.
+uint32_t array_address(const ChipState* chip, uint32_t raw, uint8_t bytes) {
+  uint64_t a = raw;
+  if (bytes == 3) a |= uint64_t(chip->st.bank & ~BANK_ADDR4 & 0xFF) << 24;
+  return static_cast<uint32_t>(a % chip->profile.sizeBytes);
 }
 
-uint64_t erase_time(const ChipTimings& t, uint8_t op) {
-  switch (op) {
-    case OP_ERASE_4K:
-      return t.erase4kNs;
-    case OP_ERASE_8K:
-      return t.erase8kNs;
-    case OP_ERASE_32K:
-      return t.erase32kNs;
-    default:
-      return t.erase64kNs;
-  }
-}
-
-// While WIP is set the part answers only status reads; the second register
-// (0x35) is readable too, as on both the Spansion and the Winbond parts.
-// In deep power-down only RES wakes it.
-bool obeyed(const ChipState* chip, uint8_t op) {
-  if (chip->st.deepPowerDown) return op == OP_RES;
-  if (!known_opcode(chip->profile, op)) return false;
-  if (chip_busy(chip)) return op == OP_RDSR || op == OP_RDCR;
+// While WIP is set the part answers only status reads; the second register is
+// readable too. In deep power-down only RES wakes it; in QPI nothing single-wire
+// reaches it.
+bool obeyed(const ChipState* chip, uint8_t op, Role role) {
+  if (chip->st.flags & FLAG_DEEP_POWER_DOWN) return op == 0xAB && role != NONE;
+  if (chip->st.flags & FLAG_QPI) return false;
+  if (role == NONE) return false;
+  if (chip_busy(chip)) return role == READ_STATUS || role == READ_SECOND;
   return true;
 }
 
-// BP2..BP0 (status bits 4..2): 0 protects nothing, 1..6 the top 1/64 .. 1/2 of
-// the array, 7 all of it. Bits 5..7 are stored but do not move the region.
+// Everything is locked under the global lock. Otherwise BP2..BP0 (status bits
+// 4..2): 0 protects nothing, 1..6 the top 1/64 .. 1/2 of the array, 7 all of it.
+// Bits 5..7 are stored but do not move the region.
 bool is_protected(const ChipState* chip, uint32_t address, uint32_t length) {
+  if (chip->st.flags & FLAG_GLOBAL_LOCK) return true;
   unsigned bp = (chip->st.status >> 2) & 7;
   if (bp == 0) return false;
   uint32_t size = chip->profile.sizeBytes;
   uint32_t from = bp == 7 ? 0 : size - (size >> (7 - bp));
   return address + length > from;
+}
+
+void write_register_values(PersistentState* st, uint32_t mask, const uint8_t* data,
+                           bool nonVolatile) {
+  if (mask & WRITE_STATUS) {
+    st->status = static_cast<uint8_t>((st->status & (WIP | WEL)) | (data[0] & 0xFC));
+    if (nonVolatile) st->nvStatus = data[0] & 0xFC;
+  }
+  if (mask & WRITE_CONFIG) {
+    st->config = data[1];
+    if (nonVolatile) st->nvConfig = data[1];
+  }
 }
 
 // Applies the first `done` bytes of a program or erase; a register write either
@@ -136,9 +164,7 @@ void apply(ChipState* chip, const PendingOp& op, uint32_t done) {
   } else if (op.kind == PEND_ERASE) {
     std::memset(chip->array + op.address, 0xFF, done);
   } else if (op.kind == PEND_REGISTERS && done == op.length) {
-    if (op.address & WRITE_STATUS)
-      chip->st.status = static_cast<uint8_t>((chip->st.status & (WIP | WEL)) | (op.data[0] & 0xFC));
-    if (op.address & WRITE_CONFIG) chip->st.config = op.data[1];
+    write_register_values(&chip->st, op.address, op.data, true);
   }
 }
 
@@ -158,33 +184,46 @@ bool take_wel(ChipState* chip) { return (chip->st.status & WEL) != 0; }
 
 void drop_wel(ChipState* chip) { chip->st.status &= static_cast<uint8_t>(~WEL); }
 
-void write_registers(ChipState* chip, uint32_t mask, uint8_t status, uint8_t config) {
-  PendingOp& op = chip->st.pending;
-  op.data[0] = status;
-  op.data[1] = config;
-  if (chip->st.volatileWriteArmed) {
-    // The volatile path: no WEL needed, no write time, WEL left as it was.
-    chip->st.volatileWriteArmed = false;
-    op.kind = PEND_REGISTERS;
-    op.address = mask;
-    op.length = 1;
-    apply(chip, op, 1);
-    op.kind = PEND_NONE;
+void write_registers(ChipState* chip, uint32_t mask, uint8_t first, uint8_t second) {
+  const uint8_t data[2] = {first, second};
+  if (chip->st.flags & FLAG_WRITE_ARMED) {
+    // After 0x50: no WEL needed, no write time, WEL left as it was; after a
+    // volatile-write enable the values last until power-off.
+    chip->st.flags &= static_cast<uint8_t>(~FLAG_WRITE_ARMED);
+    write_register_values(&chip->st, mask, data,
+                          chip->profile.opcode50 != Opcode50::VOLATILE_SR_ENABLE);
     return;
   }
   if (!take_wel(chip)) return;
+  std::memcpy(chip->st.pending.data, data, 2);
   start_operation(chip, PEND_REGISTERS, mask, 1, chip->profile.timings.registerWriteNs);
 }
 
-void program_page(ChipState* chip, const Frame& f) {
+void write_register_frame(ChipState* chip, const Frame& f) {
+  const ChipProfile& p = chip->profile;
+  if (f.count != 2 && f.count != 3) return;
+  if (chip->st.flags & FLAG_BANK_ARMED) {
+    // BRAC then WRR: the byte goes to the bank register at once.
+    chip->st.flags &= static_cast<uint8_t>(~FLAG_BANK_ARMED);
+    const uint32_t banks = p.sizeBytes > BANK_BYTES ? p.sizeBytes / BANK_BYTES : 1;
+    chip->st.bank = f.regs[0] & static_cast<uint8_t>(BANK_ADDR4 | (banks - 1));
+    return;
+  }
+  uint32_t mask = p.wrr1 == RegisterWrite::STATUS ? WRITE_STATUS : 0;
+  if (f.count == 3 && p.wrr2 != RegisterWrite::IGNORED) mask |= WRITE_CONFIG;
+  write_registers(chip, mask, f.regs[0], f.regs[1]);
+}
+
+void program(ChipState* chip, const Frame& f) {
   if (!take_wel(chip)) return;
-  uint32_t base = f.address & ~(PAGE_BYTES - 1);
-  if (is_protected(chip, base, PAGE_BYTES)) {
+  const uint32_t length = chip->profile.pageBytes;
+  const uint32_t base = f.address & ~(length - 1);
+  if (is_protected(chip, base, length)) {
     drop_wel(chip);
     return;
   }
-  std::memcpy(chip->st.pending.data, f.page, PAGE_BYTES);
-  start_operation(chip, PEND_PROGRAM, base, PAGE_BYTES, chip->profile.timings.pageProgramNs);
+  std::memcpy(chip->st.pending.data, f.page, length);
+  start_operation(chip, PEND_PROGRAM, base, length, chip->profile.timings.programNs);
 }
 
 void erase(ChipState* chip, uint32_t base, uint32_t length, uint64_t durationNs) {
@@ -198,11 +237,39 @@ void erase(ChipState* chip, uint32_t base, uint32_t length, uint64_t durationNs)
   start_operation(chip, PEND_ERASE, base, length, durationNs);
 }
 
+uint64_t erase_ns(const ChipTimings& t, uint32_t blockBytes) {
+  for (int i = 0; i < ERASE_SIZE_COUNT; ++i)
+    if (ERASE_SIZES[i] == blockBytes) return t.eraseNs[i];
+  return 0;
+}
+
+// The block an erase opcode clears at `address`, by the part's rule.
+void erase_at(ChipState* chip, const EraseRule& rule, uint32_t address) {
+  const ChipProfile& p = chip->profile;
+  if (rule.kind == EraseKind::CHIP) return erase(chip, 0, p.sizeBytes, p.timings.chipEraseNs);
+  uint32_t base = 0, length = rule.blockBytes;
+  if (rule.kind == EraseKind::BLOCK) {
+    base = address & ~(length - 1);
+  } else {
+    for (uint32_t block : rule.mapBlocks) {
+      length = block;
+      if (address - base < block) break;
+      base += block;
+    }
+  }
+  erase(chip, base, length, erase_ns(p.timings, length));
+}
+
 uint8_t rdid_byte(const ChipProfile& p, uint64_t j) {
   if (j < 3) return p.jedecId[j];
   if (j == 3) return static_cast<uint8_t>(p.extendedId.size());
   if (j - 4 < p.extendedId.size()) return p.extendedId[j - 4];
   return 0xFF;
+}
+
+// Manufacturer and device in turn; address bit 0 starts with the device.
+uint8_t rems_byte(const ChipProfile& p, const Frame& f, uint64_t i) {
+  return (((i - 4) & 1) != 0) != ((f.address & 1) != 0) ? p.remsDeviceId : p.jedecId[0];
 }
 
 }  // namespace
@@ -231,50 +298,57 @@ uint8_t chip_shift(ChipState* chip, uint8_t mosi) {
   Frame& f = chip->frame;
   if (!f.selected) return 0xFF;  // CS# high: MISO floats
   const uint64_t i = f.count++;
+  const ChipProfile& p = chip->profile;
   if (i == 0) {
     f.opcode = mosi;
-    f.ignored = !obeyed(chip, mosi);
+    f.role = role_of(p, mosi);
+    f.ignored = !obeyed(chip, mosi, Role(f.role));
+    f.addressBytes = address_bytes(chip, Role(f.role));
     return 0xFF;
   }
   if (f.ignored) return 0xFF;
-  const ChipProfile& p = chip->profile;
-  if (carries_address(f.opcode) && i <= 3) {
+  const Role role = Role(f.role);
+  if (i <= f.addressBytes) {
     f.address = (f.address << 8) | mosi;
-    if (i == 3 && f.opcode != OP_SFDP)
-      f.address %= p.sizeBytes;  // high address bits are don't-care
-    if (i == 3 && f.opcode == OP_PROGRAM) std::memset(f.page, 0xFF, PAGE_BYTES);
+    if (i == f.addressBytes && role != SFDP && role != REMS)
+      f.address = array_address(chip, f.address, f.addressBytes);
+    if (i == f.addressBytes && role == PROGRAM) std::memset(f.page, 0xFF, MAX_PAGE_BYTES);
     return 0xFF;
   }
   uint8_t out = 0xFF;
-  switch (f.opcode) {
-    case OP_RDSR:
+  switch (role) {
+    case READ_STATUS:
       return chip_status_register(chip);  // re-read every byte: WIP may clear mid-read
-    case OP_RDCR:
+    case READ_SECOND:
       return chip->st.config;
-    case OP_RDID:
+    case RDID:
       return rdid_byte(p, i - 1);
-    case OP_REMS:
-      return (((i - 4) & 1) != 0) != ((f.address & 1) != 0) ? p.remsDeviceId : p.jedecId[0];
-    case OP_RES:
+    case REMS:
+      return rems_byte(p, f, i);
+    case RES_SIGNATURE:
       return i >= 4 ? p.electronicSignature : 0xFF;
-    case OP_READ:
-    case OP_FAST_READ:
-      if (f.opcode == OP_FAST_READ && i == 4) return 0xFF;  // dummy byte
+    case READ:
+    case FAST_READ:
+      if (role == FAST_READ && i == f.addressBytes + 1u) return 0xFF;  // dummy byte
       out = chip->array[f.address];
       f.address = (f.address + 1) % p.sizeBytes;
       return out;
-    case OP_SFDP:
+    case SFDP:
       if (i == 4) return 0xFF;
       if (p.hasSfdp && f.address < chip->sfdp.size()) out = chip->sfdp[f.address];
       f.address = (f.address + 1) & 0xFFFFFF;
       return out;
-    case OP_PROGRAM:
-      // The column wraps inside the page, so of a longer burst the last 256 bytes stay latched.
-      f.page[(f.address + f.dataCount) & (PAGE_BYTES - 1)] = mosi;
+    case PROGRAM:
+      // A page part latches the data at its column, wrapping inside the page, so of a
+      // longer burst the last page's worth stays; a byte-program part takes the first byte.
+      if (p.program == ProgramMode::PAGE)
+        f.page[(f.address + f.dataCount) & (p.pageBytes - 1)] = mosi;
+      else if (f.dataCount == 0)
+        f.page[0] = mosi;
       ++f.dataCount;
       return 0xFF;
-    case OP_WRR:
-    case OP_WRITE_CR:
+    case WRR:
+    case WRITE_SECOND:
       if (i <= 2) f.regs[i - 1] = mosi;
       return 0xFF;
     default:
@@ -289,45 +363,48 @@ void chip_deselect(ChipState* chip) {
   if (!act) return;
   const ChipProfile& p = chip->profile;
   const uint64_t n = f.count;  // every write-type instruction must end on its last byte
-  switch (f.opcode) {
-    case OP_WREN:
-      if (n == 1 && !chip->faults.welNeverSets) chip->st.status |= WEL;
+  PersistentState& st = chip->st;
+  switch (f.role) {
+    case WREN:
+      if (n == 1 && !chip->faults.welNeverSets) st.status |= WEL;
       break;
-    case OP_WRDI:
+    case WRDI:
       if (n == 1) drop_wel(chip);
       break;
-    case OP_VSRWE:
-      if (n == 1) chip->st.volatileWriteArmed = true;
+    case ARM_WRITE:
+      if (n == 1) st.flags |= FLAG_WRITE_ARMED;
       break;
-    case OP_DEEP_POWER_DOWN:
-      if (n == 1) chip->st.deepPowerDown = true;
+    case DEEP_POWER_DOWN:
+      if (n == 1) st.flags |= FLAG_DEEP_POWER_DOWN;
       break;
-    case OP_RES:
-      chip->st.deepPowerDown = false;
+    case BANK_ACCESS:
+      if (n == 1) st.flags |= FLAG_BANK_ARMED;
       break;
-    case OP_WRR:
-      if (n == 2 || n == 3)
-        write_registers(chip, WRITE_STATUS | (n == 3 && p.hasConfigRegister ? WRITE_CONFIG : 0),
-                        f.regs[0], f.regs[1]);
+    case ENTER_QPI:
+      st.flags |= FLAG_QPI;
       break;
-    case OP_WRITE_CR:
-      if (n == 2) write_registers(chip, WRITE_CONFIG, 0, f.regs[0]);
-      break;
-    case OP_PROGRAM:
-      if (n >= 5) program_page(chip, f);
-      break;
-    case OP_ERASE_4K:
-    case OP_ERASE_8K:
-    case OP_ERASE_32K:
-    case OP_ERASE_64K:
-      if (n == 4) {
-        uint32_t len = erase_length(f.opcode);
-        erase(chip, f.address & ~(len - 1), len, erase_time(p.timings, f.opcode));
+    case RES_SIGNATURE:
+    case REMS:
+      if (f.opcode == 0xAB) st.flags &= static_cast<uint8_t>(~FLAG_DEEP_POWER_DOWN);
+      return;
+    case GLOBAL_UNLOCK:
+      if (n == 1 && take_wel(chip)) {
+        st.flags &= static_cast<uint8_t>(~FLAG_GLOBAL_LOCK);
+        drop_wel(chip);
       }
       break;
-    case OP_CHIP_ERASE:
-    case OP_CHIP_ERASE_ALT:
-      if (n == 1) erase(chip, 0, p.sizeBytes, p.timings.chipEraseNs);
+    case WRR:
+      write_register_frame(chip, f);
+      break;
+    case WRITE_SECOND:
+      if (n == 2) write_registers(chip, WRITE_CONFIG, 0, f.regs[0]);
+      break;
+    case PROGRAM:
+      if (n >= 2u + f.addressBytes) program(chip, f);
+      break;
+    case ERASE:
+      if (n == 1u + (p.erases[erase_slot(f.opcode)].kind == EraseKind::CHIP ? 0 : f.addressBytes))
+        erase_at(chip, p.erases[erase_slot(f.opcode)], f.address);
       break;
     default:
       return;  // reads change nothing
@@ -355,10 +432,8 @@ void chip_power_cut(ChipState* chip) {
     apply(chip, op, done);
     op.kind = PEND_NONE;
   }
-  // Power-on state: latches and modes are volatile, the registers' stored bits are not.
-  drop_wel(chip);
-  chip->st.deepPowerDown = false;
-  chip->st.volatileWriteArmed = false;
+  // Power-on state: latches, modes and volatile register values are gone.
+  power_on(chip->profile, &chip->st);
   chip->stuckBusy = false;
   std::memset(&chip->frame, 0, sizeof chip->frame);
   save_state(chip);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Shared between the chip model's sources; not part of the public API.
 #include "chip_model.h"
@@ -11,25 +12,40 @@ namespace chipsim {
 
 constexpr uint8_t WIP = 0x01;
 constexpr uint8_t WEL = 0x02;
-constexpr uint32_t PAGE_BYTES = 256;
-constexpr uint32_t MAX_CHIP_BYTES = 16u * 1024 * 1024;  // 3-byte addressing reaches no further
+constexpr uint32_t MIB = 1024 * 1024;
+constexpr uint32_t BANK_BYTES = 16 * MIB;      // what 3-byte addresses reach
+constexpr uint32_t MAX_CHIP_BYTES = 64 * MIB;  // the largest part of the catalogue
+constexpr uint32_t MAX_PAGE_BYTES = 512;
 
 // state.bin: fixed size, every integer little-endian, so a state written by one
 // host is read identically by any other (x86-64 and 32-bit big-endian PowerPC).
-constexpr size_t STATE_FILE_BYTES = 512;
-constexpr uint32_t STATE_VERSION = 1;
-constexpr size_t OFF_MAGIC = 0;        // "RFCS"
-constexpr size_t OFF_VERSION = 4;      // u32
-constexpr size_t OFF_CLOCK = 8;        // u64 device time, ns
-constexpr size_t OFF_STATUS = 16;      // u8 status bits 7..1 (WIP is derived from the pending op)
-constexpr size_t OFF_CONFIG = 17;      // u8
-constexpr size_t OFF_FLAGS = 18;       // u8 bit0 deep power-down, bit1 volatile SR write armed
-constexpr size_t OFF_PEND_KIND = 20;   // u8 PendingKind
-constexpr size_t OFF_PEND_ADDR = 24;   // u32 page/block base, or register-write mask
-constexpr size_t OFF_PEND_LEN = 28;    // u32 bytes covered
+// Version 1 (512 bytes, a 256-byte latch, no fields at 19, 21, 22 or flag bits 2-4)
+// is still read and rewritten as version 2.
+constexpr size_t STATE_FILE_BYTES = 1024;
+constexpr size_t STATE_V1_FILE_BYTES = 512;
+constexpr uint32_t STATE_VERSION = 2;
+constexpr size_t OFF_MAGIC = 0;       // "RFCS"
+constexpr size_t OFF_VERSION = 4;     // u32
+constexpr size_t OFF_CLOCK = 8;       // u64 device time, ns
+constexpr size_t OFF_STATUS = 16;     // u8 status bits 7..1 (WIP is derived from the pending op)
+constexpr size_t OFF_CONFIG = 17;     // u8
+constexpr size_t OFF_FLAGS = 18;      // u8 FLAG_*
+constexpr size_t OFF_BANK = 19;       // u8 bank register: bit 7 4-byte addresses, bits 6..0 bank
+constexpr size_t OFF_PEND_KIND = 20;  // u8 PendingKind
+constexpr size_t OFF_NV_STATUS = 21;  // u8 status as last written for good (what power-up restores)
+constexpr size_t OFF_NV_CONFIG = 22;  // u8
+constexpr size_t OFF_PEND_ADDR = 24;  // u32 page/block base, or register-write mask
+constexpr size_t OFF_PEND_LEN = 28;   // u32 bytes covered
 constexpr size_t OFF_PEND_START = 32;  // u64 ns
 constexpr size_t OFF_PEND_DUR = 40;    // u64 ns
-constexpr size_t OFF_PEND_DATA = 48;   // 256 bytes: page latch, or status/config to write
+constexpr size_t OFF_PEND_DATA = 48;   // 512 bytes: page latch, or status/config to write
+
+constexpr uint8_t FLAG_DEEP_POWER_DOWN = 1;
+constexpr uint8_t FLAG_WRITE_ARMED = 2;   // 0x50 seen (EWSR, volatile write enable), WRR not yet
+constexpr uint8_t FLAG_QPI = 4;           // 0x35 entered QPI or quad: deaf to single-wire commands
+constexpr uint8_t FLAG_BANK_ARMED = 8;    // 0xB9 (BRAC) seen: the next WRR writes the bank register
+constexpr uint8_t FLAG_GLOBAL_LOCK = 16;  // every block locked until 0x98
+constexpr uint8_t BANK_ADDR4 = 0x80;
 
 enum PendingKind : uint8_t { PEND_NONE = 0, PEND_PROGRAM = 1, PEND_ERASE = 2, PEND_REGISTERS = 3 };
 
@@ -43,16 +59,18 @@ struct PendingOp {
   uint32_t length;
   uint64_t startNs;
   uint64_t durationNs;
-  uint8_t data[PAGE_BYTES];
+  uint8_t data[MAX_PAGE_BYTES];
 };
 
 // Everything a powered chip remembers besides its array.
 struct PersistentState {
   uint64_t clockNs;
-  uint8_t status;  // WEL and the non-volatile bits; never WIP
+  uint8_t status;  // WEL and the other bits; never WIP
   uint8_t config;
-  bool deepPowerDown;
-  bool volatileWriteArmed;
+  uint8_t nvStatus;  // the values a power cycle brings back (volatile writes leave them)
+  uint8_t nvConfig;
+  uint8_t flags;  // FLAG_*
+  uint8_t bank;   // bank register
   PendingOp pending;
 };
 
@@ -62,27 +80,61 @@ struct Frame {
   bool ignored;
   uint64_t count;  // bytes shifted so far
   uint8_t opcode;
-  uint32_t address;    // assembled address, then the running read pointer
-  uint32_t dataCount;  // page-program data bytes received
+  uint8_t role;          // what the opcode is on this part (chip_bus.cpp)
+  uint8_t addressBytes;  // how many bytes after the opcode are the address
+  uint32_t address;      // assembled address, then the running read pointer
+  uint32_t dataCount;    // page-program data bytes received
   uint8_t regs[2];
-  uint8_t page[PAGE_BYTES];
+  uint8_t page[MAX_PAGE_BYTES];
 };
 
+// State file and profile text: pure functions over bytes, so a damaged state
+// directory is refused with a reason.
 void encode_state(const PersistentState& st, uint8_t* out);  // STATE_FILE_BYTES
 bool decode_state(const uint8_t* in, size_t length, PersistentState* st, std::string* error);
-
-// Profiles and "key=value" settings (chip_profiles.cpp).
-bool apply_settings(ChipProfile* profile, uint8_t* status, uint8_t* config,
-                    const std::vector<std::string>& settings, std::string* error);
 std::string profile_to_text(const ChipProfile& profile);
 bool profile_from_text(const std::string& text, ChipProfile* profile, std::string* error);
+
+// The one place sim/chip reads numbers, sizes, times and byte lists (chip_values.cpp).
+// Numbers are decimal or 0x hex (base 0: a leading 0 is octal); sizes take K, KiB, M or
+// MiB; times take ns, us, ms or s and a decimal fraction ("0.7ms"); byte lists are hex
+// pairs: "EF 40 18", "EF,40,18", "0xEF 0x40 0x18" or "EF4018".
+bool parse_number(const std::string& text, uint64_t* out);
+bool parse_size(const std::string& text, uint64_t* out);
+bool parse_duration_ns(const std::string& text, uint64_t* out);
+bool parse_bytes(const std::string& text, std::vector<uint8_t>* out);
+std::vector<std::string> split_words(const std::string& text);
+std::string size_text(uint64_t bytes);  // "4K", "16M", "1000"
+
+// Profile fields by name, shared by the catalogue and the settings (profile_fields.cpp).
+// A field reads its value from words; false with *why set when they do not fit.
+bool set_profile_field(ChipProfile* profile, const std::string& key,
+                       const std::vector<std::string>& words, bool settingsOnly, std::string* why);
+bool is_catalogue_field(const std::string& key);
+std::vector<std::string> catalogue_fields();  // every field a catalogue row must state
+// Derives what follows from the other fields (the ID-CFI area) and checks the fields
+// against each other; false with *why set when they disagree.
+bool finish_profile(ChipProfile* profile, std::string* why);
+
+// The parts catalogue: the text built into the library, and its reader (a pure function).
+extern const char PARTS_CATALOGUE_TEXT[];
+const std::string& catalogue_error();  // why the built-in catalogue gave no profiles, if it did not
+bool parse_catalogue(const std::string& text, const std::string& origin,
+                     std::vector<ChipProfile>* parts, std::string* error);
+
+// Settings (chip_profiles.cpp) and the identification tables derived from a profile.
+bool apply_settings(ChipProfile* profile, const std::vector<std::string>& settings,
+                    std::string* error);
+std::vector<uint8_t> cfi_extended_id(const ChipProfile& profile);
 std::vector<uint8_t> sfdp_image(const ChipProfile& profile);
-bool has_32k_erase(const ChipProfile& profile);
 
 // Persistence (chip_state.cpp): the whole record, or just the clock on the hot path.
 void save_state(ChipState* chip);
 void save_clock(ChipState* chip);
 bool pending_running(const ChipState* chip);
+bool chip_busy(const ChipState* chip);
+uint8_t chip_status_register(const ChipState* chip);  // as RDSR reads it (WIP, WEL included)
+void power_on(const ChipProfile& profile, PersistentState* st);  // registers as powered up
 
 // Completes the pending operation once its time has run out (chip_bus.cpp).
 void settle(ChipState* chip);

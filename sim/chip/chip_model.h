@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A simulated SPI NOR flash chip, seen from its pins. The array, the registers,
 // any program/erase still running and the chip's own clock live in a state
@@ -6,35 +7,90 @@
 #include <string>
 #include <vector>
 
-struct ChipTimings {         // datasheet typical times, nanoseconds
-  uint64_t pageProgramNs;    // 0.7 ms
-  uint64_t erase4kNs;        // 45 ms
-  uint64_t erase8kNs;        // 60 ms
-  uint64_t erase32kNs;       // 120 ms
-  uint64_t erase64kNs;       // 150 ms
-  uint64_t chipEraseNs;      // 40 s per 16 MiB (profiles scale it with size)
-  uint64_t registerWriteNs;  // 5 ms
+// What one erase opcode does on a part.
+enum class EraseKind : uint8_t {
+  ABSENT,  // not an instruction of the part: ignored, MISO reads FF
+  BLOCK,   // the aligned block of blockBytes holding the address
+  CHIP,    // the whole array
+  MAP,     // the block holding the address, blocks of different sizes (mapBlocks)
 };
 
+struct EraseRule {
+  EraseKind kind;
+  uint32_t blockBytes;              // BLOCK
+  std::vector<uint32_t> mapBlocks;  // MAP: block lengths from address 0, covering the array
+};
+
+// The erase opcodes a part may have, in the order of ChipProfile::erases.
+constexpr uint8_t ERASE_OPCODES[] = {0x20, 0x40, 0x52, 0xD8, 0x60, 0xC7};
+constexpr int ERASE_OPCODE_COUNT = 6;
+
+// Block sizes an erase can have, in the order of ChipTimings::eraseNs.
+constexpr uint32_t ERASE_SIZES[] = {4096, 8192, 32768, 65536, 262144};
+constexpr int ERASE_SIZE_COUNT = 5;
+
+enum class ProgramMode : uint8_t { PAGE, BYTE };  // 0x02: a wrapping page, or its first byte only
+enum class PowerUpLock : uint8_t {
+  NONE,    // the status register keeps what was last written to it
+  BP,      // block-protect bits are volatile and come up as the profile's status
+  GLOBAL,  // every block locked at power-up; only 0x98 (after WREN) unlocks
+};
+enum class RegisterWrite : uint8_t { IGNORED, STATUS, CONFIG, STATUS2 };  // what a WRR byte reaches
+enum class Opcode35 : uint8_t { ABSENT, READ_CONFIG, READ_STATUS2, ENTER_QPI, ENTER_QUAD };
+enum class Opcode50 : uint8_t { ABSENT, EWSR, VOLATILE_SR_ENABLE, CLEAR_FLAG_STATUS };
+enum class OpcodeB9 : uint8_t { ABSENT, DEEP_POWER_DOWN, BANK_ACCESS };
+enum class ResAnswer : uint8_t { ABSENT, SIGNATURE, AS_REMS };  // AS_REMS: AB is 90's Read-ID
+enum class AddressBanks : uint8_t {
+  NONE,  // 3-byte addresses reach the whole part (at most 16 MiB)
+  BAR,   // bank address register: B9 (BRAC) + WRR, bit 7 = 4-byte addresses
+  EAR,   // extended address register, 4-byte mode by its own opcodes
+};
+
+struct ChipTimings {                   // datasheet typical times, nanoseconds
+  uint64_t programNs;                  // one 0x02: a page, or a byte on byte-program parts
+  uint64_t eraseNs[ERASE_SIZE_COUNT];  // by block size, 0 where the part has none
+  uint64_t chipEraseNs;
+  uint64_t registerWriteNs;
+};
+
+// One part: the traits the model decides every opcode by, as the kernel's
+// flash_info tables do. Built from a row of the parts catalogue (and settings).
 struct ChipProfile {
-  std::string name;
+  std::string name;  // profile name, lower case: "w25q128jv"
+  std::string part;  // as datasheets write it: "W25Q128JV"; a model's own name
+  bool model;        // one of the simulator's model chips, not a datasheet part
   uint32_t sizeBytes;
   uint8_t jedecId[3];               // RDID 0x9F: manufacturer, device byte 1, device byte 2
   std::vector<uint8_t> extendedId;  // RDID: after the 3 ID bytes comes a length byte n =
                                     // extendedId.size(), then the n bytes
-  uint8_t remsDeviceId;             // REMS 0x90 device byte
-  uint8_t electronicSignature;      // RES 0xAB
-  bool hasConfigRegister;           // RDCR 0x35 and the second WRR byte
-  bool has8kAnd32kErase;            // 0x40 and 0x52
-  bool has32kErase;                 // 0x52 without 0x40 (Winbond parts); implied by the above
-  bool hasSfdp;                     // 0x5A answers a table, or reads as absent (0xFF) when false
+  bool extendedIdIsCfi;             // extendedId is the ID-CFI area derived from the traits
+  bool hasRems;                     // REMS 0x90: manufacturer and remsDeviceId
+  uint8_t remsDeviceId;
+  ResAnswer res;
+  uint8_t electronicSignature;  // RES 0xAB with ResAnswer::SIGNATURE
+  bool hasSfdp;                 // 0x5A answers a table, or reads as absent (0xFF) when false
+  EraseRule erases[ERASE_OPCODE_COUNT];
+  ProgramMode program;
+  uint32_t pageBytes;
+  uint8_t status;  // at power-up (factory value of a non-volatile register)
+  bool hasConfig;  // a second register: configuration or status register 2
+  uint8_t config;  // its value at power-up
+  PowerUpLock lock;
+  RegisterWrite wrr1;      // the first WRR data byte
+  RegisterWrite wrr2;      // the second WRR data byte
+  RegisterWrite opcode31;  // 0x31 c
+  Opcode35 opcode35;
+  Opcode50 opcode50;
+  OpcodeB9 opcodeB9;
+  AddressBanks banks;
+  uint8_t startBank;  // the address state a boot loader left when the chip was created
+  bool startAddr4;
   ChipTimings timings;
 };
 
-// Built-in profiles: "default" (16 MiB, JEDEC 01 20 18 + 77 extended bytes),
-// "w25q128" (16 MiB, EF 40 18, SFDP) and "small" (1 MiB variant of default).
+// The built-in profiles, one per row of the parts catalogue, in its order.
 bool chip_profile_by_name(const std::string& name, ChipProfile* out);
-std::vector<std::string> chip_profile_names();
+std::vector<ChipProfile> chip_profiles();
 
 // Per-run misbehaviour, not persisted. welNeverSets: WREN is ignored. wipNeverClears: an
 // operation started in this run hangs (WIP and WEL stay set, nothing lands) until a later
@@ -48,13 +104,8 @@ struct ChipState;  // opaque: one attached, persistent chip
 
 // Create or reset the chip in stateDir (directory created if missing): every byte `fill`,
 // then, if imagePath is not empty, that file's bytes from address 0. `settings` are
-// "key=value" overrides applied to the profile and registers:
-//   status=0xNN  config=0xNN  size=N  jedec="EF 40 18"  ext="11 22 33" (may be empty: n = 0)
-//   rems=0xNN  res=0xNN  sfdp=0|1  erase8k32k=0|1  config_register=0|1
-//   page_program_ns=N  erase4k_ns=N  erase8k_ns=N  erase32k_ns=N
-//   erase64k_ns=N  chip_erase_ns=N  register_write_ns=N
-// Numbers accept decimal or 0x-prefixed hex; size also accepts K/M suffixes.
-// Returns false with *error set on failure.
+// "key=value" overrides of the profile (sim/README.md lists them), e.g. status=0x1C,
+// size=1M, bank=1. Returns false with *error set on failure.
 bool chip_create(const std::string& stateDir, const std::string& profileName, uint8_t fill,
                  const std::string& imagePath, const std::vector<std::string>& settings,
                  std::string* error);
@@ -72,26 +123,17 @@ void chip_deselect(ChipState* chip);                // CS# rises: writes/erases 
 uint64_t chip_now_ns(const ChipState* chip);
 void chip_advance_ns(ChipState* chip, uint64_t ns);  // busy operations complete as time passes
 
-// Power lost right now: a running program/erase leaves what silicon would (part of the page
-// programmed, part of the block erased), and everything is made durable. The caller kills
-// the process immediately afterwards, so no chip_detach follows.
+// Power lost right now, and back: a running program/erase leaves what silicon would (part
+// of the page programmed, part of the block erased), the volatile state is gone (latches,
+// modes, bank register, volatile register values, the power-up lock is back) and
+// everything is made durable. The array is kept.
 void chip_power_cut(ChipState* chip);
 
-// Makes the registers, pending operation and clock durable without detaching
-// (the array itself is always shared-mapped).
-void chip_sync(ChipState* chip);
-
 // Inspection and loading, for the flashsim command.
-const ChipProfile& chip_profile(const ChipState* chip);
 uint32_t chip_size(const ChipState* chip);
 const uint8_t* chip_contents(const ChipState* chip);
 void chip_load(ChipState* chip, uint32_t offset, const uint8_t* bytes,
-               uint32_t length);                      // raw overwrite
-uint8_t chip_status_register(const ChipState* chip);  // as RDSR would read it (WIP, WEL included)
-uint8_t chip_config_register(const ChipState* chip);
+               uint32_t length);                                   // raw overwrite
 void chip_set_registers(ChipState* chip, int status, int config);  // -1 leaves one unchanged
-bool chip_busy(const ChipState* chip);
-bool chip_in_deep_power_down(const ChipState* chip);
-bool chip_volatile_write_armed(const ChipState* chip);  // VSRWE seen, next WRR not yet
 std::string chip_describe(const ChipState* chip);  // multi-line text: profile, size, SR, CR, WEL,
-                                                   // WIP, DP, volatile-SR, clock, pending op
+                                                   // WIP, DP, QPI, bank, lock, clock, pending op

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The chip's persistent side: the state directory, creating and attaching a chip,
 // and the inspection calls used by the flashsim command.
 //
@@ -5,6 +6,7 @@
 //   contents.bin  the array, exactly sizeBytes, mapped MAP_SHARED so every program
 //                 or erase is in the page cache at once and survives a killed process
 //   profile.txt   the effective profile as key=value lines (the settings syntax)
+//                 under the catalogue profile it was made from
 //   state.bin     registers, flags, clock and the pending operation, little-endian,
 //                 also mapped MAP_SHARED and refreshed after every command
 #include "chip_internal.h"
@@ -106,23 +108,31 @@ void encode_state(const PersistentState& st, uint8_t* out) {
   put_le(out + OFF_CLOCK, st.clockNs, 8);
   out[OFF_STATUS] = st.status;
   out[OFF_CONFIG] = st.config;
-  out[OFF_FLAGS] =
-      static_cast<uint8_t>((st.deepPowerDown ? 1 : 0) | (st.volatileWriteArmed ? 2 : 0));
+  out[OFF_FLAGS] = st.flags;
+  out[OFF_BANK] = st.bank;
+  out[OFF_NV_STATUS] = st.nvStatus;
+  out[OFF_NV_CONFIG] = st.nvConfig;
   out[OFF_PEND_KIND] = st.pending.kind;
   put_le(out + OFF_PEND_ADDR, st.pending.address, 4);
   put_le(out + OFF_PEND_LEN, st.pending.length, 4);
   put_le(out + OFF_PEND_START, st.pending.startNs, 8);
   put_le(out + OFF_PEND_DUR, st.pending.durationNs, 8);
-  std::memcpy(out + OFF_PEND_DATA, st.pending.data, PAGE_BYTES);
+  std::memcpy(out + OFF_PEND_DATA, st.pending.data, MAX_PAGE_BYTES);
 }
 
 bool decode_state(const uint8_t* in, size_t length, PersistentState* st, std::string* error) {
-  if (length < STATE_FILE_BYTES || std::memcmp(in + OFF_MAGIC, MAGIC, 4) != 0) {
+  if (length < STATE_V1_FILE_BYTES || std::memcmp(in + OFF_MAGIC, MAGIC, 4) != 0) {
     if (error) *error = "state.bin is not a chip state";
     return false;
   }
-  if (get_le(in + OFF_VERSION, 4) != STATE_VERSION) {
+  const uint64_t version = get_le(in + OFF_VERSION, 4);
+  if (version != STATE_VERSION && version != 1) {
     if (error) *error = "state.bin has an unknown version";
+    return false;
+  }
+  const bool v1 = version == 1;
+  if (!v1 && length < STATE_FILE_BYTES) {
+    if (error) *error = "state.bin is too short for its version";
     return false;
   }
   if (in[OFF_PEND_KIND] > PEND_REGISTERS) {
@@ -132,14 +142,22 @@ bool decode_state(const uint8_t* in, size_t length, PersistentState* st, std::st
   st->clockNs = get_le(in + OFF_CLOCK, 8);
   st->status = in[OFF_STATUS] & static_cast<uint8_t>(~WIP);
   st->config = in[OFF_CONFIG];
-  st->deepPowerDown = (in[OFF_FLAGS] & 1) != 0;
-  st->volatileWriteArmed = (in[OFF_FLAGS] & 2) != 0;
+  // Version 1 had neither volatile register values nor these modes.
+  st->flags = v1 ? in[OFF_FLAGS] & (FLAG_DEEP_POWER_DOWN | FLAG_WRITE_ARMED) : in[OFF_FLAGS];
+  st->bank = v1 ? 0 : in[OFF_BANK];
+  st->nvStatus = v1 ? st->status & static_cast<uint8_t>(~WEL) : in[OFF_NV_STATUS];
+  st->nvConfig = v1 ? st->config : in[OFF_NV_CONFIG];
   st->pending.kind = in[OFF_PEND_KIND];
   st->pending.address = static_cast<uint32_t>(get_le(in + OFF_PEND_ADDR, 4));
   st->pending.length = static_cast<uint32_t>(get_le(in + OFF_PEND_LEN, 4));
   st->pending.startNs = get_le(in + OFF_PEND_START, 8);
   st->pending.durationNs = get_le(in + OFF_PEND_DUR, 8);
-  std::memcpy(st->pending.data, in + OFF_PEND_DATA, PAGE_BYTES);
+  std::memset(st->pending.data, 0xFF, MAX_PAGE_BYTES);
+  std::memcpy(st->pending.data, in + OFF_PEND_DATA, v1 ? 256 : MAX_PAGE_BYTES);
+  if (st->pending.length > (st->pending.kind == PEND_PROGRAM ? MAX_PAGE_BYTES : MAX_CHIP_BYTES)) {
+    if (error) *error = "state.bin holds a pending operation longer than any";
+    return false;
+  }
   return true;
 }
 
@@ -152,22 +170,73 @@ bool pending_running(const ChipState* chip) {
   return op.kind != PEND_NONE && chip->st.clockNs - op.startNs < op.durationNs;
 }
 
+void power_on(const ChipProfile& p, PersistentState* st) {
+  st->status = p.lock == PowerUpLock::BP ? p.status : st->nvStatus;
+  st->status &= static_cast<uint8_t>(~(WIP | WEL));
+  st->config = st->nvConfig;
+  st->flags = p.lock == PowerUpLock::GLOBAL ? FLAG_GLOBAL_LOCK : 0;
+  st->bank = 0;
+}
+
 }  // namespace chipsim
 
 using namespace chipsim;
+
+namespace {
+
+// The array: every byte `fill`, then the image. A file of zeros is left sparse, so
+// a large chip costs nothing to create.
+bool write_contents(const std::string& path, uint32_t size, uint8_t fill,
+                    const std::vector<uint8_t>& image, std::string* error) {
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0666);
+  if (fd < 0) return fail_errno(error, "cannot write " + path);
+  bool ok = ftruncate(fd, off_t(size)) == 0;
+  std::vector<uint8_t> chunk(std::min<uint32_t>(size, MIB), fill);
+  for (uint32_t at = 0; ok && at < size; at += uint32_t(chunk.size())) {
+    size_t n = std::min<size_t>(chunk.size(), size - at);
+    if (at < image.size())
+      std::memcpy(chunk.data(), image.data() + at, std::min<size_t>(n, image.size() - at));
+    if (at >= image.size() && fill == 0x00) break;
+    ok = pwrite(fd, chunk.data(), n, off_t(at)) == ssize_t(n);
+    std::memset(chunk.data(), fill, chunk.size());
+  }
+  ok = close(fd) == 0 && ok;
+  return ok ? true : fail_errno(error, "cannot write " + path);
+}
+
+// A version 1 state.bin (512 bytes) becomes version 2 in place.
+bool upgrade_state_file(const std::string& path, std::string* error) {
+  struct stat sb;
+  if (stat(path.c_str(), &sb) != 0 || sb.st_size != off_t(STATE_V1_FILE_BYTES)) return true;
+  std::vector<uint8_t> old;
+  PersistentState st;
+  if (!read_file(path, &old, error) || !decode_state(old.data(), old.size(), &st, error))
+    return false;
+  uint8_t bytes[STATE_FILE_BYTES];
+  encode_state(st, bytes);
+  return write_file(path, bytes, sizeof bytes, error);
+}
+
+}  // namespace
 
 bool chip_create(const std::string& stateDir, const std::string& profileName, uint8_t fill,
                  const std::string& imagePath, const std::vector<std::string>& settings,
                  std::string* error) {
   ChipProfile profile;
   if (!chip_profile_by_name(profileName, &profile)) {
-    if (error) *error = "unknown chip profile '" + profileName + "'";
+    if (error)
+      *error = "unknown chip profile '" + profileName + "'" +
+               (catalogue_error().empty() ? "" : " (" + catalogue_error() + ")");
     return false;
   }
+  if (!apply_settings(&profile, settings, error)) return false;
   PersistentState st;
   std::memset(&st, 0, sizeof st);
-  if (!apply_settings(&profile, &st.status, &st.config, settings, error)) return false;
-  if (!profile.hasConfigRegister) st.config = 0;
+  st.nvStatus = profile.status & static_cast<uint8_t>(~WEL);
+  st.nvConfig = profile.config;
+  power_on(profile, &st);
+  st.status = profile.status;  // a WEL given in the settings stays
+  st.bank = static_cast<uint8_t>(profile.startBank | (profile.startAddr4 ? BANK_ADDR4 : 0));
 
   std::vector<uint8_t> image;
   if (!imagePath.empty()) {
@@ -180,13 +249,10 @@ bool chip_create(const std::string& stateDir, const std::string& profileName, ui
     }
   }
   if (!make_dirs(stateDir, error)) return false;
-
-  std::vector<uint8_t> contents(profile.sizeBytes, fill);
-  std::copy(image.begin(), image.end(), contents.begin());
   std::string text = profile_to_text(profile);
   uint8_t stateBytes[STATE_FILE_BYTES];
   encode_state(st, stateBytes);
-  return write_file(path_in(stateDir, "contents.bin"), contents.data(), contents.size(), error) &&
+  return write_contents(path_in(stateDir, "contents.bin"), profile.sizeBytes, fill, image, error) &&
          write_file(path_in(stateDir, "profile.txt"), reinterpret_cast<const uint8_t*>(text.data()),
                     text.size(), error) &&
          write_file(path_in(stateDir, "state.bin"), stateBytes, sizeof stateBytes, error);
@@ -197,14 +263,21 @@ ChipState* chip_attach(const std::string& stateDir, const ChipFaults& faults, st
   if (!read_file(path_in(stateDir, "profile.txt"), &text, error)) return nullptr;
   ChipProfile profile;
   if (!profile_from_text(std::string(text.begin(), text.end()), &profile, error)) return nullptr;
-  uint8_t* state = map_file(path_in(stateDir, "state.bin"), STATE_FILE_BYTES, error);
+  const std::string statePath = path_in(stateDir, "state.bin");
+  if (!upgrade_state_file(statePath, error)) return nullptr;
+  uint8_t* state = map_file(statePath, STATE_FILE_BYTES, error);
   if (!state) return nullptr;
   PersistentState st;
-  if (!decode_state(state, STATE_FILE_BYTES, &st, error)) {
-    munmap(state, STATE_FILE_BYTES);
-    return nullptr;
+  bool ok = decode_state(state, STATE_FILE_BYTES, &st, error);
+  if (ok && st.pending.kind != PEND_NONE &&
+      (st.pending.length == 0 || st.pending.address >= profile.sizeBytes ||
+       st.pending.length > profile.sizeBytes - st.pending.address) &&
+      st.pending.kind != PEND_REGISTERS) {
+    if (error) *error = "state.bin holds an operation outside the chip";
+    ok = false;
   }
-  uint8_t* array = map_file(path_in(stateDir, "contents.bin"), profile.sizeBytes, error);
+  uint8_t* array =
+      ok ? map_file(path_in(stateDir, "contents.bin"), profile.sizeBytes, error) : nullptr;
   if (!array) {
     munmap(state, STATE_FILE_BYTES);
     return nullptr;
@@ -224,21 +297,16 @@ ChipState* chip_attach(const std::string& stateDir, const ChipFaults& faults, st
   return chip;
 }
 
-void chip_sync(ChipState* chip) {
+void chip_detach(ChipState* chip) {
+  if (!chip) return;
   save_state(chip);
   msync(chip->stateMap, STATE_FILE_BYTES, MS_ASYNC);
   msync(chip->array, chip->profile.sizeBytes, MS_ASYNC);
-}
-
-void chip_detach(ChipState* chip) {
-  if (!chip) return;
-  chip_sync(chip);
   munmap(chip->stateMap, STATE_FILE_BYTES);
   munmap(chip->array, chip->profile.sizeBytes);
   delete chip;
 }
 
-const ChipProfile& chip_profile(const ChipState* chip) { return chip->profile; }
 uint32_t chip_size(const ChipState* chip) { return chip->profile.sizeBytes; }
 const uint8_t* chip_contents(const ChipState* chip) { return chip->array; }
 
@@ -249,23 +317,20 @@ void chip_load(ChipState* chip, uint32_t offset, const uint8_t* bytes, uint32_t 
   std::memcpy(chip->array + offset, bytes, length);
 }
 
-bool chip_busy(const ChipState* chip) { return chip->stuckBusy || pending_running(chip); }
+bool chipsim::chip_busy(const ChipState* chip) { return chip->stuckBusy || pending_running(chip); }
 
-uint8_t chip_status_register(const ChipState* chip) {
+uint8_t chipsim::chip_status_register(const ChipState* chip) {
   return static_cast<uint8_t>(chip->st.status | (chip_busy(chip) ? WIP : 0));
 }
 
-uint8_t chip_config_register(const ChipState* chip) { return chip->st.config; }
-
 void chip_set_registers(ChipState* chip, int status, int config) {
-  if (status >= 0) chip->st.status = static_cast<uint8_t>(status) & static_cast<uint8_t>(~WIP);
-  if (config >= 0) chip->st.config = static_cast<uint8_t>(config);
+  if (status >= 0) {
+    chip->st.status = static_cast<uint8_t>(status) & static_cast<uint8_t>(~WIP);
+    chip->st.nvStatus = chip->st.status & static_cast<uint8_t>(~WEL);
+  }
+  if (config >= 0) chip->st.config = chip->st.nvConfig = static_cast<uint8_t>(config);
   save_state(chip);
 }
-
-bool chip_in_deep_power_down(const ChipState* chip) { return chip->st.deepPowerDown; }
-
-bool chip_volatile_write_armed(const ChipState* chip) { return chip->st.volatileWriteArmed; }
 
 uint64_t chip_now_ns(const ChipState* chip) { return chip->st.clockNs; }
 
@@ -275,31 +340,39 @@ std::string chip_describe(const ChipState* chip) {
   uint8_t sr = chip_status_register(chip);
   char buf[256];
   std::string out;
-  std::snprintf(buf, sizeof buf, "profile: %s\nsize: %" PRIu32 " bytes\n", p.name.c_str(),
-                p.sizeBytes);
+  std::snprintf(buf, sizeof buf, "profile: %s (%s)\nsize: %" PRIu32 " bytes\n", p.name.c_str(),
+                p.model ? "simulator model" : p.part.c_str(), p.sizeBytes);
   out += buf;
-  std::snprintf(
-      buf, sizeof buf, "jedec: %02X %02X %02X, %u extended ID bytes\nrems: %02X %02X\nres: %02X\n",
-      p.jedecId[0], p.jedecId[1], p.jedecId[2], static_cast<unsigned>(p.extendedId.size()),
-      p.jedecId[0], p.remsDeviceId, p.electronicSignature);
+  std::snprintf(buf, sizeof buf, "jedec: %02X %02X %02X, %u extended ID bytes\n", p.jedecId[0],
+                p.jedecId[1], p.jedecId[2], static_cast<unsigned>(p.extendedId.size()));
   out += buf;
+  std::snprintf(buf, sizeof buf, "rems: %02X %02X\n", p.jedecId[0], p.remsDeviceId);
+  out += p.hasRems ? buf : "rems: none\n";
+  std::snprintf(buf, sizeof buf, "res: %02X\n", p.electronicSignature);
+  out += p.res == ResAnswer::SIGNATURE ? buf
+         : p.res == ResAnswer::AS_REMS ? "res: as rems\n"
+                                       : "res: none\n";
   std::snprintf(buf, sizeof buf, "status: 0x%02X (WIP %d, WEL %d, BP %d)\n", sr, sr & WIP ? 1 : 0,
                 sr & WEL ? 1 : 0, (sr >> 2) & 7);
   out += buf;
-  if (p.hasConfigRegister)
+  if (p.hasConfig)
     std::snprintf(buf, sizeof buf, "config: 0x%02X\n", st.config);
   else
     std::snprintf(buf, sizeof buf, "config: none\n");
   out += buf;
-  std::snprintf(
-      buf, sizeof buf, "deep power-down: %s\nvolatile status write: %s\nclock: %" PRIu64 " ns\n",
-      st.deepPowerDown ? "yes" : "no", st.volatileWriteArmed ? "armed" : "off", st.clockNs);
+  std::snprintf(buf, sizeof buf,
+                "deep power-down: %s\nvolatile status write: %s\nquad (QPI): %s\n"
+                "bank register: 0x%02X%s\nglobal block lock: %s\nclock: %" PRIu64 " ns\n",
+                st.flags & FLAG_DEEP_POWER_DOWN ? "yes" : "no",
+                st.flags & FLAG_WRITE_ARMED ? "armed" : "off", st.flags & FLAG_QPI ? "yes" : "no",
+                st.bank, st.flags & FLAG_BANK_ARMED ? " (next WRR writes it)" : "",
+                st.flags & FLAG_GLOBAL_LOCK ? "on" : "off", st.clockNs);
   out += buf;
   const PendingOp& op = st.pending;
   if (op.kind == PEND_NONE) {
     out += "pending: none\n";
   } else {
-    const char* what = op.kind == PEND_PROGRAM ? "page program"
+    const char* what = op.kind == PEND_PROGRAM ? "program"
                        : op.kind == PEND_ERASE ? "erase"
                                                : "register write";
     uint64_t elapsed = st.clockNs - op.startNs;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What `flashsim run` hands to libflashsim.so through the environment, the
 // defaults both sides assume, and the files a state directory holds besides
 // the chip.

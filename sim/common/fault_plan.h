@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fault plan of one run: what `flashsim run` checks its options with and
 // what libflashsim.so applies, parsed by the same code on both sides.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "run_summary.h"
 
 #include <fcntl.h>

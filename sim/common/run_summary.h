@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Traffic counters kept in the state directory: the last `flashsim run` and
 // the totals since the chip was created. Every process adds what it did when
 // it lets go of the device (close, exit, power cut); several processes of one

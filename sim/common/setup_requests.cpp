@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "setup_requests.h"
 
 #include <linux/spi/spidev.h>

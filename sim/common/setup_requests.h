@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The spidev set-up requests the simulated node answers: one table for the
 // trace names, the faults that can be aimed at them and the values they carry.
 #pragma once

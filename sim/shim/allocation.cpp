@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's own allocation functions. Without them its std::string and
 // std::vector would reach whatever operator new/delete the host program
 // exports: a program that replaces only some of them (romflash supplies a

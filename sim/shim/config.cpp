@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Configuration from the environment, the lock and the counters kept for
 // `flashsim summary`.
 #include <fcntl.h>

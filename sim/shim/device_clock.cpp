@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Device time. By default the clock is virtual: sleeps return at once and
 // move the chip's clock by what was asked, bus traffic moves it by the time
 // the bits would take, so erases and programs "take" their datasheet time

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The functions libflashsim.so puts in front of the C library. Each is
 // declared under a private C++ name with an assembler label: the C headers may
 // redirect `open` to `open64` or wrap it for fortification, and the exported

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C library's own definitions of everything the library stands in for,
 // found behind it with dlsym(RTLD_NEXT, ...) so that a sanitizer's
 // interceptors still see the calls.

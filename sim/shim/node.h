@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated spidev node's own state and the requests it answers, shared
 // by its files: set-up requests (node_setup.cpp), messages
 // (node_messages.cpp) and the descriptors with open and close

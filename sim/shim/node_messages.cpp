@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The node's messages: the transfers of one SPI_IOC_MESSAGE clocked through
 // the chip, with faults, bus time, counters and the trace.
 #include <linux/spi/spidev.h>

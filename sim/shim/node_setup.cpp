@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The node's set-up requests: mode, bit order, word size and clock, and the
 // settings file that keeps mode and word size between processes.
 #include <fcntl.h>

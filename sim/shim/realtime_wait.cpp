@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Realtime mode: waiting out what is left of a message's bus time. A sleep
 // overshoots by the timer slack plus the wake-up latency (50 to 150 us here),
 // as long as a whole short message, so the last stretch is spun on the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Internals of libflashsim.so shared between its source files.
 #pragma once
 #include <sys/types.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated spidev node: what the kernel's spidev driver and one SPI
 // controller would do with the requests, in front of the chip model.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The trace file: opened once per process in append mode, and every event
 // (a message with its segments included) written with a single write(), so
 // the lines of several processes never interleave.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sub-commands that set up and inspect a chip's state directory.
 #include <unistd.h>
 
@@ -254,12 +255,23 @@ int cmd_summary(Args& args) {
 int cmd_profiles(Args& args) {
   std::string error;
   if (!scan_options(args, {}, nullptr, false, &error)) return fail(args.command, error);
-  for (const std::string& name : chip_profile_names()) {
-    ChipProfile profile;
-    if (!chip_profile_by_name(name, &profile)) continue;
-    std::printf("%-10s %8u KiB  JEDEC %02X %02X %02X\n", name.c_str(), profile.sizeBytes / 1024,
-                profile.jedecId[0], profile.jedecId[1], profile.jedecId[2]);
+  for (const ChipProfile& p : chip_profiles()) {
+    std::printf("%-13s %8u KiB  JEDEC %02X %02X %02X  %s\n", p.name.c_str(), p.sizeBytes / 1024,
+                p.jedecId[0], p.jedecId[1], p.jedecId[2],
+                p.model ? "(simulator model)" : p.part.c_str());
   }
+  return EXIT_OK;
+}
+
+// Power off and on again: the array stays, everything volatile is lost.
+int cmd_power_cycle(Args& args) {
+  std::string state, error;
+  if (!scan_options(args, {{"--state", &state, nullptr, nullptr}}, nullptr, false, &error))
+    return fail(args.command, error);
+  ChipState* chip = attach(args.command, state);
+  if (!chip) return EXIT_ERROR;
+  chip_power_cut(chip);
+  chip_detach(chip);
   return EXIT_OK;
 }
 

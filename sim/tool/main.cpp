@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // flashsim: sets up, inspects and runs programs on the simulated SPI NOR flash.
 #include <cstdio>
 #include <cstring>
@@ -103,7 +104,9 @@ const char USAGE[] =
     "  regs     --state DIR\n"
     "  set      --state DIR [--status 0xNN] [--config 0xNN]\n"
     "  summary  --state DIR\n"
+    "  power-cycle --state DIR\n"
     "  profiles\n"
+    "  --version\n"
     "  run      [--state DIR] [--device PATH] [--trace FILE] [--summary]\n"
     "           [--fail-msg N]... [--fail-msgs A-B]... [--fail-every K] [--errno NAME|NUMBER]\n"
     "           [--fail-opcode 0xNN[:COUNT]]... [--fail-setup NAME]... [--wel-stuck] "
@@ -117,9 +120,11 @@ struct SubCommand {
 };
 
 const SubCommand COMMANDS[] = {
-    {"create", tool::cmd_create},   {"load", tool::cmd_load},         {"dump", tool::cmd_dump},
-    {"compare", tool::cmd_compare}, {"regs", tool::cmd_regs},         {"set", tool::cmd_set},
-    {"summary", tool::cmd_summary}, {"profiles", tool::cmd_profiles}, {"run", tool::cmd_run},
+    {"create", tool::cmd_create},   {"load", tool::cmd_load},
+    {"dump", tool::cmd_dump},       {"compare", tool::cmd_compare},
+    {"regs", tool::cmd_regs},       {"set", tool::cmd_set},
+    {"summary", tool::cmd_summary}, {"profiles", tool::cmd_profiles},
+    {"run", tool::cmd_run},         {"power-cycle", tool::cmd_power_cycle},
 };
 
 }  // namespace
@@ -132,6 +137,10 @@ int main(int argc, char** argv) {
   std::string name = argv[1];
   if (name == "-h" || name == "--help" || name == "help") {
     std::fputs(USAGE, stdout);
+    return tool::EXIT_OK;
+  }
+  if (name == "--version") {
+    std::printf("flashsim (romflash) %s\n", ROMFLASH_VERSION);
     return tool::EXIT_OK;
   }
   for (const SubCommand& command : COMMANDS) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // flashsim run: a program started with libflashsim.so loaded and configured.
 #include <fcntl.h>
 #include <ftw.h>

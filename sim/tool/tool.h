@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The flashsim command: sub-commands and the little argument scanner they share.
 #pragma once
 #include <cstdint>
@@ -50,6 +51,7 @@ int cmd_regs(Args& args);
 int cmd_set(Args& args);
 int cmd_summary(Args& args);
 int cmd_profiles(Args& args);
+int cmd_power_cycle(Args& args);
 int cmd_run(Args& args);
 
 }  // namespace tool

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program never throws: every buffer comes from new (std::nothrow) and a
 // null result is a STATUS_FAIL. Supplying the allocation functions here keeps
 // the C++ runtime's exception and unwinding machinery (and its demangler) out

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line front end: options, usage, dispatch, end of run.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one operation of the run, chosen by the selected command.
 #include <cstdio>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <sys/prctl.h>
 
 #include "cli/cli.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command-line options: each acts when getopt meets it, in command-line order.
 #include <getopt.h>  // the GNU getopt, which permutes whatever feature macros are set
 #include <unistd.h>

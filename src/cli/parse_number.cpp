@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The number rule of every numeric word on the command line.
 #include <cerrno>
 #include <cstdint>

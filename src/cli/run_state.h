@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The state of the one run: what the command line selected and opened.
 #pragma once
 

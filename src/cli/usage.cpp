@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The usage text and the program name it shows.
 #include <libgen.h>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command table's rows: one per instruction the program can send.
 //
 // Read twice, with a ROW macro of each reader's own: into CommandId and into CommandTable.

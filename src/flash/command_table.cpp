@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command table built from its rows, and row selection by id or by name.
 #include <cstring>
 
@@ -6,14 +7,12 @@
 // regData is 0 in every row.
 #define ROW(id, name, opcode, address, dummyBytes, txLength, rxLength) \
   {id, name, opcode, address, dummyBytes, txLength, rxLength, 0},
-const FlashCommand CommandTable[] = {
+const FlashCommand CommandTable[COMMAND_COUNT] = {
 #include "flash/command_rows.h"
 };
 #undef ROW
 
 namespace {
-
-constexpr uint32_t COMMAND_COUNT = sizeof CommandTable / sizeof CommandTable[0];
 
 // The one step of every selection: a copy of the row whose address and register
 // value are for the caller to fill in.

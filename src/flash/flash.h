@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Flash commands: their table, framing, the transfer, status polling, write enable and retries.
 //
 // Every instruction the program can send is one row of CommandTable; the rest
@@ -28,6 +29,7 @@ constexpr uint32_t WIP_TIMEOUT_MS = 4000;
 #define ROW(id, ...) id,
 enum CommandId : uint32_t {
 #include "flash/command_rows.h"
+  COMMAND_COUNT  // no row: the number of rows
 };
 #undef ROW
 
@@ -42,7 +44,7 @@ struct FlashCommand {
   uint32_t regData;   // sent as 2 bytes, high first, unless NO_VALUE
 };
 
-extern const FlashCommand CommandTable[];
+extern const FlashCommand CommandTable[COMMAND_COUNT];
 
 // Copies the row with this id into *out with address and regData unset;
 // returns the row index, or 0 (out untouched) when there is no such row.

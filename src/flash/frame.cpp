@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bytes in front of a command's data: opcode, register value, address, dummies.
 #include <algorithm>
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The chunked read behind READ, FREAD and every checksum of a flash range.
 #include <algorithm>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replies get three immediate attempts before the operation gives up.
 #include <cstdint>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pauses the chip relies on.
 #include <time.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Waiting on the status register.
 #include <cstdio>
 #include <cstring>

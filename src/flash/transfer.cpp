@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A command as one spidev message: its frame built in the caller's buffer or
 // in one of its own.
 #include <memory>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The write enable before every program or erase, and the waits around it.
 #include "flash/flash.h"
 

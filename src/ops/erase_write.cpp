@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // WRITE: erase the 64 KiB sectors the image covers, program it, verify it.
 #include "ops/image_pages.h"
 

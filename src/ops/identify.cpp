@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // RDID, READ_ID and RES: who the chip says it is.
 #include <cstdio>
 

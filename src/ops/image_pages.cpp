@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ops/image_pages.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The page phase PP and WRITE share: pages from the image, progress, verification.
 //
 // The image is read through a 1 MiB read-ahead buffer, summed as it arrives, sent

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The operations table: one row per operation, read by the option parser for
 // the operands and by dispatch for the handler.
 #include "ops/operations.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Flash operations: what each -o operation does, and the table that names them.
 //
 // Each operation works on the command, files and timeout it is handed and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PP: program an image into already erased flash, page by page, and verify it.
 #include "ops/image_pages.h"
 

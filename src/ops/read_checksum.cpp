@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading the flash in 256-byte chunks: to a file, or into a 16-bit sum.
 #include <cerrno>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // RDSR and RDCR: the status and configuration registers.
 #include <cstdio>
 

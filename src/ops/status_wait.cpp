@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ops/operations.h"
 
 // RDSR_WEL waits for the write-enable latch to be set, RDSR_WIP for the end of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VER: the version text stored in the flash.
 #include <cstdio>
 #include <cstring>

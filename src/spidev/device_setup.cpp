@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opening, configuring and closing the spidev device.
 #include <fcntl.h>
 #include <linux/spi/spidev.h>

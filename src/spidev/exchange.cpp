@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's only conversation with the spidev driver after set-up.
 #include <linux/spi/spidev.h>
 #include <sys/ioctl.h>

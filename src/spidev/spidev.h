@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The spidev device: its settings and the only code that talks to the driver.
 #pragma once
 

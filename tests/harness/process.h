@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running a program as a separate process, in a temporary directory of its own.
 #pragma once
 #include <string>

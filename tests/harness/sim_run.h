@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Programs on the simulated chip: where the binaries are, one chip in a
 // temporary directory, `flashsim run` command lines, and the trace in short form.
 //

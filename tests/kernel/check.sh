@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Host side of the kernel stage: reads scenarios.txt, makes its images, writes
 # the rows one boot runs in the guest, then checks that boot's console log and
 # flash file against the rows and against the same rows run on flashsim.
@@ -36,7 +37,10 @@ verify)
     echo "FAIL boot $boot: spidev bufsiz is not $bufsiz"; failed=1; fi
   # The same rows on flashsim, with the chip and images the guest started from.
   state=$dir/chip work=$dir/sim/work
-  "$FLASHSIM" create --state "$state" --profile sst25vf016b ${image:+--image "$dir/work/$image"} >/dev/null
+  # QEMU's model starts with status 0 and programs whole pages, where the part has its
+  # BP bits set and programs one byte per 02h: the chip is made to start as QEMU's does.
+  "$FLASHSIM" create --state "$state" --profile sst25vf016b --set status=0x00 --set "program=page 256" \
+    ${image:+--image "$dir/work/$image"} >/dev/null
   rm -rf "$work"; cp -r "$dir/work" "$work"
   rf() { "$FLASHSIM" run --state "$state" --bufsiz "$bufsiz" -- "$ROMFLASH" -d /dev/spi0 "$@"; }
   mkdir -p "$dir/bin" && printf '#!/bin/sh\nexec "%s" run --state "%s" --bufsiz %s --device /dev/spidev0.0 -- "%s" "$@"\n' \

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sources the bash completions of romflash and flashsim and checks COMPREPLY
 # for a few command lines, once in a plain shell and once with the
 # bash-completion package's functions loaded (when it is installed).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulator as a product: spidev_client (and flashrom) run through
 // `flashsim run`, one row per case: chip, run options and client steps (" | "
 // starts another process), then the client's lines, its exit status, lines its
@@ -172,7 +173,7 @@ TEST(FlashsimCommand, CreatesLoadsComparesSetsAndRefuses) {
   EXPECT_EQ(read.out, "open ok\nmsg ok 2: 1C\nmsg ok 2: 02\n");
   ProcessResult listed = flashsim({"profiles"});
   EXPECT_EQ(split_words(split(listed.out, '\n').at(1)),
-            (Lines{"w25q128", "16384", "KiB", "JEDEC", "EF", "40", "18"}));
+            (Lines{"w25q128", "16384", "KiB", "JEDEC", "EF", "40", "18", "(simulator", "model)"}));
 }
 
 TEST(FlashsimRun, BadOptionsAreRefusedBeforeAnythingRuns) {

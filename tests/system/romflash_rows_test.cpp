@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // romflash on the simulated chip, one row per case, each checked on every outcome.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fault sweeps: one programming or read run with a fault at every message index in turn
 // (every Nth under the sanitizers and an emulator). Whatever fails, the result is status 0
 // with exactly the expected chip, or a clean refusal. Each sweep prints one line:

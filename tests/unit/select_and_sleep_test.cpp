@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What no run on the simulated chip can show: row 0 of the command table as a
 // selection, and a pause that a signal must not shorten (the simulator's sleeps
 // are virtual).
@@ -17,7 +18,7 @@ TEST(SelectCommand, UnknownIdsLeaveTheRecordAndRowZeroOverwritesIt) {
   ASSERT_EQ(select_command(&cmd, RDCR), static_cast<uint32_t>(RDCR));
   cmd.address = 0x1234;
   before = cmd;
-  EXPECT_EQ(select_command(&cmd, WRITE + 1) + select_command(&cmd, 0xFFFFFFFF), 0u);
+  EXPECT_EQ(select_command(&cmd, COMMAND_COUNT) + select_command(&cmd, 0xFFFFFFFF), 0u);
   EXPECT_EQ(std::memcmp(&cmd, &before, sizeof cmd), 0);
   // Row 0 has id 0: it is found (index 0, which callers read as "not found") and copied.
   EXPECT_EQ(select_command(&cmd, 0), 0u);

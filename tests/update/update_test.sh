@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # romflash-update on the simulated chip, one row per scenario, under BusyBox
 # ash, dash and bash.
 #   update_test.sh SCRIPT ROMFLASH FLASHSIM LIBFLASHSIM [EMULATOR WORDS]

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 ################################################################################
 #
 # romflash
@@ -9,6 +10,8 @@
 ROMFLASH_VERSION = 1.0.0
 ROMFLASH_SITE = $(BR2_EXTERNAL_ROMFLASH_PATH)/../..
 ROMFLASH_SITE_METHOD = local
+ROMFLASH_LICENSE = MIT
+ROMFLASH_LICENSE_FILES = LICENSE
 
 # The infrastructure already passes CMAKE_BUILD_TYPE=Release and
 # BUILD_TESTING=OFF; they are repeated so the project's own check of this

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A tiny spidev client for the simulator's system tests: every argument is one
 // step, done in order, and answered with one line on standard output.
 //
