@@ -171,9 +171,9 @@ echo "start: $(date -u '+%Y-%m-%d %H:%M UTC'), load average $(cut -d' ' -f1-3 /p
 # The simulator alone: 4096 back-to-back READs of 256 bytes, wall against bus time.
 rm -rf "$work/chip"
 "$flashsim" create --state "$work/chip" --profile default
-stand_in_wall=$("$flashsim" run --state "$work/chip" --realtime --summary -- \
+stand_in_wall=$("$flashsim" run --state "$work/chip" --realtime --summary --format=keys -- \
   "$work/back_to_back" /dev/spi0 "$hz" 4096 256 2>"$work/err")
-stand_in_bus=$(sed -n 's/^ *bus time: *\([0-9.]*\) s/\1/p' "$work/err")
+stand_in_bus=$(awk '$1 == "run.bus_ns" { printf "%.9f", $2 / 1e9 }' "$work/err")
 echo "simulator: 4096 messages of 4+256 bytes, wall $stand_in_wall s, bus $stand_in_bus s" \
   "(with ${FLASHSIM_OVERHEAD_NS:-10000} ns per message), ratio $(ratio "$stand_in_wall" "$stand_in_bus")"
 

@@ -12,10 +12,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=$(realpath -m "${BUILD_DIR:-build-bench}")  # BUILD_DIR may be relative or absolute
+# The demo preset's folder, or BUILD_DIR (relative or absolute) configured by that preset.
+build=$(realpath -m "${BUILD_DIR:-build-demo}")
 scripts/install-packages.sh cmake ninja-build g++ time
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" --target romflash flashsim flashsim_tool >/dev/null
+cmake --preset demo -B "$build" >/dev/null
+cmake --build "$build" >/dev/null
 romflash=$build/src/romflash
 flashsim=$build/sim/flashsim
 
@@ -38,13 +39,13 @@ bench() {
   rm -rf "$work/chip"
   "$flashsim" create --state "$work/chip" --profile "$profile" --fill "$fill"
   /usr/bin/time -f '%e %U %M' -o "$work/time" \
-    "$flashsim" run --state "$work/chip" --summary -- "$@" >/dev/null 2>"$work/err" || {
+    "$flashsim" run --state "$work/chip" --summary --format=keys -- "$@" >/dev/null 2>"$work/err" || {
     echo "$name: failed" >&2; cat "$work/err" >&2; return 1; }
   local device messages wall cpu rss
-  device=$(sed -n 's/^ *device time: *\([0-9.]*\) s/\1/p' "$work/err" | tail -n 1)
-  messages=$(sed -n 's/^ *messages: *\([0-9]*\)/\1/p' "$work/err" | tail -n 1)
+  device=$(awk '$1 == "run.device_ns" { printf "%.3f", $2 / 1e9 }' "$work/err")
+  messages=$(awk '$1 == "run.messages" { print $2 }' "$work/err")
   read -r wall cpu rss < "$work/time"
-  printf '%-44s %10.3f %8.2f %8.2f %11s %9s\n' "$name" "$device" "$wall" "$cpu" "$rss" "$messages"
+  printf '%-44s %10s %8.2f %8.2f %11s %9s\n' "$name" "$device" "$wall" "$cpu" "$rss" "$messages"
 }
 
 bench "romflash WRITE 4 MiB @16 MHz" default 0x00 -- \

@@ -8,10 +8,11 @@ cd "$(dirname "$0")/.."
 
 scripts/install-packages.sh cmake ninja-build g++
 
-build=$(realpath -m "${BUILD_DIR:-build-demo}")  # BUILD_DIR may be relative or absolute
+# The demo preset's folder, or BUILD_DIR (relative or absolute) configured by that preset.
+build=$(realpath -m "${BUILD_DIR:-build-demo}")
 echo "== building in $build"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" --target romflash flashsim flashsim_tool >/dev/null
+cmake --preset demo -B "$build" >/dev/null
+cmake --build "$build" >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

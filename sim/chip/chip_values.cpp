@@ -1,11 +1,11 @@
 // Numbers, sizes, times and byte lists as the catalogue and the settings write
 // them: the only place in the chip model that reads them from text.
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
 #include "chip_internal.h"
+#include "parse_number.h"
 
 namespace chipsim {
 namespace {
@@ -29,11 +29,10 @@ struct Unit {
 bool parse_scaled(const std::string& text, const Unit* units, size_t unitCount, bool fraction,
                   uint64_t* out) {
   std::string v = trim_quotes(text);
-  if (v.empty() || !std::isdigit(static_cast<unsigned char>(v[0]))) return false;
-  errno = 0;
-  char* end = nullptr;
-  unsigned long long whole = std::strtoull(v.c_str(), &end, 0);
-  if (errno != 0 || end == v.c_str()) return false;
+  uint64_t whole = 0;
+  size_t used = 0;
+  if (!flashsim::parse_number_prefix(v, &whole, &used)) return false;
+  const char* end = v.c_str() + used;
   std::string decimals;
   if (fraction && *end == '.') {
     for (++end; std::isdigit(static_cast<unsigned char>(*end)); ++end) decimals += *end;

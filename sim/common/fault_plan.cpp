@@ -1,147 +1,138 @@
 // SPDX-License-Identifier: MIT
 #include "fault_plan.h"
 
-#include <cstdlib>
 #include <cstring>
 
+#include "parse_number.h"
 #include "setup_requests.h"
 
 namespace flashsim {
 
 namespace {
 
-struct ErrnoName {
-  int number;
-  const char* name;
-};
+constexpr uint64_t MAX_ERRNO = 4095;
 
-const std::vector<ErrnoName>& errno_names() {
-  static const std::vector<ErrnoName> ERRNO_NAMES = {
-      {EPERM, "EPERM"},           {ENOENT, "ENOENT"},
-      {EINTR, "EINTR"},           {EIO, "EIO"},
-      {ENXIO, "ENXIO"},           {EBADF, "EBADF"},
-      {EAGAIN, "EAGAIN"},         {ENOMEM, "ENOMEM"},
-      {EACCES, "EACCES"},         {EFAULT, "EFAULT"},
-      {EBUSY, "EBUSY"},           {ENODEV, "ENODEV"},
-      {EINVAL, "EINVAL"},         {ENOTTY, "ENOTTY"},
-      {ENOSPC, "ENOSPC"},         {EPIPE, "EPIPE"},
-      {ERANGE, "ERANGE"},         {ENOSYS, "ENOSYS"},
-      {EPROTO, "EPROTO"},         {EMSGSIZE, "EMSGSIZE"},
-      {EOPNOTSUPP, "EOPNOTSUPP"}, {ECOMM, "ECOMM"},
-      {ETIMEDOUT, "ETIMEDOUT"},   {ESHUTDOWN, "ESHUTDOWN"},
-      {ECANCELED, "ECANCELED"},   {EREMOTEIO, "EREMOTEIO"},
-      {EOVERFLOW, "EOVERFLOW"},
-  };
-  return ERRNO_NAMES;
+// A message number or count: from 1.
+bool counting_number(const std::string& text, uint64_t* value) {
+  return parse_number(text, value) && *value != 0;
 }
 
 }  // namespace
 
-// The trace spells errors by name; numbers without a name stay numbers.
 std::string errno_name(int number) {
-  for (const auto& entry : errno_names())
-    if (entry.number == number) return entry.name;
-  return std::to_string(number);
+  const char* name = strerrorname_np(number);
+  return name ? name : std::to_string(number);
 }
 
-// Accepts a name from the table or a positive decimal number; 0 when neither.
 int errno_from_text(const std::string& text) {
-  for (const auto& entry : errno_names())
-    if (text == entry.name) return entry.number;
-  if (text.empty() || text.size() > 6) return 0;
-  for (char c : text)
-    if (c < '0' || c > '9') return 0;
-  return std::atoi(text.c_str());
+  for (int number = 1; number <= static_cast<int>(MAX_ERRNO); ++number) {
+    const char* name = strerrorname_np(number);
+    if (name && text == name) return number;
+  }
+  uint64_t number = 0;
+  return counting_number(text, &number) && number <= MAX_ERRNO ? static_cast<int>(number) : 0;
 }
 
-// Unsigned number in decimal or 0x-hex, the whole text or nothing.
-bool parse_number(const std::string& text, uint64_t* value) {
-  if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
-  errno = 0;
-  char* end = nullptr;
-  unsigned long long parsed = std::strtoull(text.c_str(), &end, 0);
-  if (errno != 0 || end == text.c_str() || *end != '\0') return false;
-  *value = parsed;
-  return true;
-}
+namespace {
+
+const FaultOption FAULT_OPTIONS[] = {
+    {"fail-msg", "N", true, "message N fails",
+     [](const std::string& text, FaultPlan* plan) -> std::string {
+       uint64_t number = 0;
+       if (!counting_number(text, &number)) return "expected a message number from 1";
+       plan->failMessages.push_back({number, number});
+       return {};
+     }},
+    {"fail-msgs", "A-B", true, "messages A to B fail",
+     [](const std::string& text, FaultPlan* plan) -> std::string {
+       size_t dash = text.find('-');
+       uint64_t first = 0, last = 0;
+       if (dash == std::string::npos || !counting_number(text.substr(0, dash), &first) ||
+           !parse_number(text.substr(dash + 1), &last) || last < first)
+         return "expected A-B with 1 <= A <= B";
+       plan->failMessages.push_back({first, last});
+       return {};
+     }},
+    {"fail-every", "K", false, "messages K, 2K, 3K, ... fail",
+     [](const std::string& text, FaultPlan* plan) -> std::string {
+       if (!counting_number(text, &plan->failEvery)) return "expected a count from 1";
+       return {};
+     }},
+    {"errno", "NAME|NUMBER", false, "errno of the failed messages and set-up requests (EIO)",
+     [](const std::string& text, FaultPlan* plan) -> std::string {
+       plan->errorNumber = errno_from_text(text);
+       if (!plan->errorNumber)
+         return "expected an errno name such as EIO or a number from 1 to 4095";
+       return {};
+     }},
+    {"fail-opcode", "0xNN[:COUNT]", true,
+     "the first COUNT (or all) messages opening with 0xNN fail",
+     [](const std::string& text, FaultPlan* plan) -> std::string {
+       size_t colon = text.find(':');
+       uint64_t opcode = 0, count = 0;
+       if (!parse_number(text.substr(0, colon), &opcode) || opcode > 0xFF)
+         return "expected an opcode 0x00..0xFF, optionally followed by :COUNT";
+       if (colon != std::string::npos && !counting_number(text.substr(colon + 1), &count))
+         return "the count after ':' must be a number from 1";
+       plan->failOpcodes.push_back({static_cast<uint8_t>(opcode), count});
+       return {};
+     }},
+    {"fail-setup", "NAME", true, "every set-up request of that trace name fails",
+     [](const std::string& text, FaultPlan* plan) -> std::string {
+       if (!setup_request_named(text)) return "expected one of " + setup_request_names();
+       plan->failSetup.push_back(text);
+       return {};
+     }},
+    {"wel-stuck", nullptr, false, "WREN never sets WEL",
+     [](const std::string&, FaultPlan* plan) -> std::string {
+       plan->welStuck = true;
+       return {};
+     }},
+    {"wip-stuck", nullptr, false, "an operation started in this run never ends",
+     [](const std::string&, FaultPlan* plan) -> std::string {
+       plan->wipStuck = true;
+       return {};
+     }},
+    {"absent", "ff|00", false, "no chip: MISO reads all FF or all 00",
+     [](const std::string& text, FaultPlan* plan) -> std::string {
+       uint64_t level = 0;
+       bool hex = parse_number(text.compare(0, 2, "0x") == 0 ? text : "0x" + text, &level);
+       if (!hex || (level != 0 && level != 0xFF)) return "expected ff or 00";
+       plan->absentLevel = static_cast<int>(level);
+       return {};
+     }},
+    {"power-cut", "N", false, "the power fails after message N and the program is killed",
+     [](const std::string& text, FaultPlan* plan) -> std::string {
+       if (!counting_number(text, &plan->powerCutAfter)) return "expected a message number from 1";
+       return {};
+     }},
+};
+
+}  // namespace
+
+TableView<FaultOption> fault_options() { return view_of(FAULT_OPTIONS); }
 
 bool apply_fault_word(const std::string& word, FaultPlan* plan, std::string* error) {
-  std::string key = word, value;
   size_t eq = word.find('=');
-  bool hasValue = eq != std::string::npos;
-  if (hasValue) {
-    key = word.substr(0, eq);
-    value = word.substr(eq + 1);
+  std::string key = word.substr(0, eq);
+  std::string value = eq == std::string::npos ? "" : word.substr(eq + 1);
+  for (const FaultOption& option : fault_options()) {
+    if (key != option.name || (eq != std::string::npos) != (option.argument != nullptr)) continue;
+    std::string refusal = option.apply(value, plan);
+    if (!refusal.empty())
+      *error = "--" + key + (option.argument ? " " + value : "") + ": " + refusal;
+    return refusal.empty();
   }
-  auto fail = [&](const std::string& why) {
-    *error = "--" + key + (hasValue ? " " + value : "") + ": " + why;
-    return false;
-  };
-  auto needsValue = [&]() { return hasValue && !value.empty(); };
-  uint64_t number = 0;
-  if (key == "fail-msg") {
-    if (!needsValue() || !parse_number(value, &number) || number == 0)
-      return fail("expected a message number from 1");
-    plan->failMessages.push_back({number, number});
-  } else if (key == "fail-msgs") {
-    size_t dash = value.find('-');
-    uint64_t first = 0, last = 0;
-    if (!needsValue() || dash == std::string::npos ||
-        !parse_number(value.substr(0, dash), &first) ||
-        !parse_number(value.substr(dash + 1), &last) || first == 0 || last < first)
-      return fail("expected A-B with 1 <= A <= B");
-    plan->failMessages.push_back({first, last});
-  } else if (key == "fail-every") {
-    if (!needsValue() || !parse_number(value, &number) || number == 0)
-      return fail("expected a count from 1");
-    plan->failEvery = number;
-  } else if (key == "errno") {
-    int parsed = needsValue() ? errno_from_text(value) : 0;
-    if (parsed <= 0) return fail("expected an errno name such as EIO or a positive number");
-    plan->errorNumber = parsed;
-  } else if (key == "fail-opcode") {
-    size_t colon = value.find(':');
-    uint64_t opcode = 0, count = 0;
-    if (!needsValue() || !parse_number(value.substr(0, colon), &opcode) || opcode > 0xFF)
-      return fail("expected an opcode 0x00..0xFF, optionally followed by :COUNT");
-    if (colon != std::string::npos &&
-        (!parse_number(value.substr(colon + 1), &count) || count == 0))
-      return fail("the count after ':' must be a number from 1");
-    plan->failOpcodes.push_back({static_cast<uint8_t>(opcode), count});
-  } else if (key == "fail-setup") {
-    if (!needsValue() || !setup_request_named(value))
-      return fail("expected one of " + setup_request_names());
-    plan->failSetup.push_back(value);
-  } else if (key == "wel-stuck" && !hasValue) {
-    plan->welStuck = true;
-  } else if (key == "wip-stuck" && !hasValue) {
-    plan->wipStuck = true;
-  } else if (key == "absent") {
-    if (value == "ff" || value == "FF" || value == "0xff" || value == "0xFF")
-      plan->absentLevel = 0xFF;
-    else if (value == "00" || value == "0x00" || value == "0")
-      plan->absentLevel = 0x00;
-    else
-      return fail("expected ff or 00");
-  } else if (key == "power-cut") {
-    if (!needsValue() || !parse_number(value, &number) || number == 0)
-      return fail("expected a message number from 1");
-    plan->powerCutAfter = number;
-  } else {
-    *error = "unknown fault '" + word + "'";
-    return false;
-  }
-  return true;
+  *error = "unknown fault '" + word + "'";
+  return false;
 }
 
 bool parse_fault_plan(const std::string& text, FaultPlan* plan, std::string* error) {
   size_t pos = 0;
-  while (pos < text.size()) {
-    size_t start = text.find_first_not_of(' ', pos);
-    if (start == std::string::npos) break;
-    size_t end = text.find(' ', start);
+  while ((pos = text.find_first_not_of(' ', pos)) != std::string::npos) {
+    size_t end = text.find(' ', pos);
     if (end == std::string::npos) end = text.size();
-    if (!apply_fault_word(text.substr(start, end - start), plan, error)) return false;
+    if (!apply_fault_word(text.substr(pos, end - pos), plan, error)) return false;
     pos = end;
   }
   return true;

@@ -15,36 +15,34 @@
 
 namespace flashsim {
 
-const CounterField* counter_fields(size_t* count) {
-  static const CounterField COUNTER_FIELDS[] = {
-      {"processes", &RunCounters::processes},
-      {"messages", &RunCounters::messages},
-      {"failed_messages", &RunCounters::failedMessages},
-      {"bytes_tx", &RunCounters::bytesTx},
-      {"bytes_rx", &RunCounters::bytesRx},
-      {"bus_ns", &RunCounters::busNs},
-      {"sleeps", &RunCounters::sleeps},
-      {"sleep_ns", &RunCounters::sleepNs},
-      {"device_ns", &RunCounters::deviceNs},
-  };
-  *count = sizeof COUNTER_FIELDS / sizeof COUNTER_FIELDS[0];
-  return COUNTER_FIELDS;
-}
+namespace {
+
+const CounterField COUNTER_FIELDS[] = {
+    {"processes", "processes", &RunCounters::processes, false},
+    {"messages", "messages", &RunCounters::messages, false},
+    {"failed_messages", "failed messages", &RunCounters::failedMessages, false},
+    {"bytes_tx", "bytes tx", &RunCounters::bytesTx, false},
+    {"bytes_rx", "bytes rx", &RunCounters::bytesRx, false},
+    {"bus_ns", "bus time", &RunCounters::busNs, true},
+    {"sleeps", "sleeps", &RunCounters::sleeps, false},
+    {"sleep_ns", "sleep time", &RunCounters::sleepNs, true},
+    {"device_ns", "device time", &RunCounters::deviceNs, true},
+};
+
+}  // namespace
+
+TableView<CounterField> counter_fields() { return view_of(COUNTER_FIELDS); }
 
 void add_counters(RunCounters* into, const RunCounters& more) {
-  size_t count = 0;
-  const CounterField* fields = counter_fields(&count);
-  for (size_t i = 0; i < count; ++i) into->*(fields[i].member) += more.*(fields[i].member);
+  for (const CounterField& field : counter_fields()) into->*(field.member) += more.*(field.member);
 }
-
-std::string summary_path(const std::string& stateDir) { return stateDir + "/" + SUMMARY_FILE_NAME; }
 
 namespace {
 
+std::string summary_path(const std::string& stateDir) { return stateDir + "/" + SUMMARY_FILE_NAME; }
+
 // "run.KEY=N" and "total.KEY=N" lines; unknown lines are ignored.
 void parse_summary(const std::string& text, RunCounters* run, RunCounters* total) {
-  size_t count = 0;
-  const CounterField* fields = counter_fields(&count);
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
@@ -63,22 +61,20 @@ void parse_summary(const std::string& text, RunCounters* run, RunCounters* total
       key = key.substr(6);
     }
     if (!target) continue;
-    for (size_t i = 0; i < count; ++i)
-      if (key == fields[i].key)
-        target->*(fields[i].member) = std::strtoull(line.c_str() + eq + 1, nullptr, 10);
+    for (const CounterField& field : counter_fields())
+      if (key == field.key)
+        target->*(field.member) = std::strtoull(line.c_str() + eq + 1, nullptr, 10);
   }
 }
 
 std::string format_summary_file(const RunCounters& run, const RunCounters& total) {
-  size_t count = 0;
-  const CounterField* fields = counter_fields(&count);
   std::string text;
   char line[96];
   for (int part = 0; part < 2; ++part) {
     const RunCounters& source = part == 0 ? run : total;
-    for (size_t i = 0; i < count; ++i) {
+    for (const CounterField& field : counter_fields()) {
       std::snprintf(line, sizeof line, "%s.%s=%" PRIu64 "\n", part == 0 ? "run" : "total",
-                    fields[i].key, source.*(fields[i].member));
+                    field.key, source.*(field.member));
       text += line;
     }
   }

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "table_view.h"
+
 namespace flashsim {
 
 struct RunCounters {
@@ -26,14 +28,17 @@ struct RunCounters {
   }
 };
 
+// One counter: its key in the summary file and in `--format=keys`, its label in
+// the display form, where nanoseconds are shown as seconds.
 struct CounterField {
   const char* key;
+  const char* label;
   uint64_t RunCounters::*member;
+  bool nanoseconds;
 };
+TableView<CounterField> counter_fields();
 
-const CounterField* counter_fields(size_t* count);
 void add_counters(RunCounters* into, const RunCounters& more);
-std::string summary_path(const std::string& stateDir);
 
 // Reads, lets `change` edit, writes back, all under flock. False when the
 // file cannot be opened (no state directory).

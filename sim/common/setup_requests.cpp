@@ -22,11 +22,6 @@ const SetupRequest SETUP_REQUESTS[] = {
 
 }  // namespace
 
-const SetupRequest* setup_requests(size_t* count) {
-  *count = sizeof SETUP_REQUESTS / sizeof SETUP_REQUESTS[0];
-  return SETUP_REQUESTS;
-}
-
 const SetupRequest* setup_request_named(const std::string& name) {
   for (const SetupRequest& entry : SETUP_REQUESTS)
     if (name == entry.name) return &entry;

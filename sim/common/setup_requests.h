@@ -19,7 +19,6 @@ struct SetupRequest {
   bool hex;      // traced as 0xNN rather than in decimal
 };
 
-const SetupRequest* setup_requests(size_t* count);
 // Null when no request has this name (or this code).
 const SetupRequest* setup_request_named(const std::string& name);
 const SetupRequest* setup_request_for(unsigned long request);

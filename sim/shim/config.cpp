@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "parse_number.h"
 #include "shim.h"
 
 namespace shim {

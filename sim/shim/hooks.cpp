@@ -51,11 +51,6 @@ const shim::NextSymbols& next() { return shim::next_symbols(); }
 
 bool takes_mode(int flags) { return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE; }
 
-int missing() {
-  errno = ENOSYS;
-  return -1;
-}
-
 // spidev's message size limit, as flashrom reads it; answered with the
 // configured bufsiz whether or not the host has the module.
 bool is_bufsiz_file(const char* path) {
@@ -100,9 +95,28 @@ uint64_t to_ns(int64_t seconds, long nanoseconds) {
   return static_cast<uint64_t>(seconds) * 1000000000u + static_cast<uint64_t>(nanoseconds);
 }
 
-bool valid_time(int64_t seconds, long nanoseconds) {
-  return seconds >= 0 && nanoseconds >= 0 && nanoseconds < 1000000000L;
+// Both kinds of timespec a program may hand in: its own and, on 32-bit targets,
+// glibc's 64-bit one.
+bool valid_time(const struct timespec* t) {
+  return t && t->tv_sec >= 0 && t->tv_nsec >= 0 && t->tv_nsec < 1000000000L;
 }
+uint64_t span_ns(const struct timespec& t) { return to_ns(t.tv_sec, t.tv_nsec); }
+void set_time(struct timespec* t, uint64_t ns) {
+  t->tv_sec = static_cast<time_t>(ns / 1000000000u);
+  t->tv_nsec = static_cast<long>(ns % 1000000000u);
+}
+#if __SIZEOF_LONG__ == 4
+using shim::Timespec64;
+bool valid_time(const Timespec64* t) {
+  return t && t->seconds >= 0 && t->nanoseconds >= 0 && t->nanoseconds < 1000000000L;
+}
+uint64_t span_ns(const Timespec64& t) { return to_ns(t.seconds, t.nanoseconds); }
+void set_time(Timespec64* t, uint64_t ns) {
+  t->seconds = static_cast<int64_t>(ns / 1000000000u);
+  t->padding = 0;
+  t->nanoseconds = static_cast<int32_t>(ns % 1000000000u);
+}
+#endif
 
 bool virtual_clock(clockid_t clock) {
   if (shim::config().realtime) return false;
@@ -123,14 +137,45 @@ uint64_t until(clockid_t clock, uint64_t deadline) {
   return deadline > now ? deadline - now : 0;
 }
 
-// The common part of every sleep: trace, count and, in virtual mode, advance
-// device time; true when the caller should still sleep for real.
-bool sleep_really(uint64_t ns) {
+// Every sleep: traced and counted; in virtual mode device time moves and the
+// call returns at once, in realtime mode `sleep` really sleeps and the chip
+// catches up with the wall clock after it.
+template <typename Sleep>
+auto sleep_ns(uint64_t ns, Sleep sleep) -> decltype(sleep()) {
   shim::sleep_requested(ns);
-  return shim::config().realtime;
+  if (!shim::config().realtime) return 0;
+  auto result = sleep();
+  shim::realtime_sync();
+  return result;
 }
 
-void after_real_sleep() { shim::realtime_sync(); }
+// nanosleep for either timespec. An invalid request goes to the C library,
+// which reports it.
+template <typename Timespec>
+int sleep_for(int (*real)(const Timespec*, Timespec*), const Timespec* want, Timespec* left) {
+  auto sleep = [&] { return real ? real(want, left) : shim::missing(); };
+  return valid_time(want) ? sleep_ns(span_ns(*want), sleep) : sleep();
+}
+
+// clock_nanosleep for either timespec; it returns the error rather than setting errno.
+template <typename Timespec>
+int sleep_on_clock(int (*real)(clockid_t, int, const Timespec*, Timespec*), clockid_t clock,
+                   int flags, const Timespec* want, Timespec* left) {
+  auto sleep = [&] { return real ? real(clock, flags, want, left) : ENOSYS; };
+  if (!valid_time(want)) return sleep();
+  uint64_t ns = span_ns(*want);
+  return sleep_ns(flags & TIMER_ABSTIME ? until(clock, ns) : ns, sleep);
+}
+
+// clock_gettime for either timespec: device time on the monotonic clocks.
+template <typename Timespec>
+int read_clock(int (*real)(clockid_t, Timespec*), clockid_t clock, Timespec* now) {
+  if (now && virtual_clock(clock)) {
+    set_time(now, shim::virtual_monotonic_ns());
+    return 0;
+  }
+  return real ? real(clock, now) : shim::missing();
+}
 
 }  // namespace
 
@@ -154,7 +199,7 @@ template <typename Real, typename... Rest>
 int claim_or_pass(Real real, int dirfd, const char* path, int flags, Rest... rest) {
   int claimed = claim_path(dirfd, path, flags);
   if (claimed != -2) return claimed;
-  if (!real) return missing();
+  if (!real) return shim::missing();
   if constexpr (std::is_same_v<Real, OpenFunction> || std::is_same_v<Real, Open2Function>) {
     return real(path, flags, rest...);
   } else {
@@ -224,88 +269,63 @@ int flashsim_close(int fd) {
   return shim::real_close(fd);
 }
 
-int flashsim_ioctl(int fd, unsigned long request, ...) {
-  va_list args;
-  va_start(args, request);
-  void* arg = va_arg(args, void*);
-  va_end(args);
+// ioctl's third argument: a pointer, for every request the node answers.
+#define FLASHSIM_READ_ARG(last, arg)  \
+  va_list argList;                    \
+  va_start(argList, last);            \
+  void* arg = va_arg(argList, void*); \
+  va_end(argList);
+
+namespace {
+
+int device_or_pass(int (*real)(int, unsigned long, ...), int fd, unsigned long request, void* arg) {
   if (shim::is_device_fd(fd)) return shim::device_ioctl(fd, request, arg);
-  return shim::real_ioctl(fd, request, arg);
+  return real ? real(fd, request, arg) : shim::real_ioctl(fd, request, arg);
+}
+
+}  // namespace
+
+int flashsim_ioctl(int fd, unsigned long request, ...) {
+  FLASHSIM_READ_ARG(request, arg)
+  return device_or_pass(next().ioctl, fd, request, arg);
 }
 
 // What a 32-bit program built with 64-bit time_t calls instead of ioctl.
 int flashsim_ioctl_time64(int fd, unsigned long request, ...) {
-  va_list args;
-  va_start(args, request);
-  void* arg = va_arg(args, void*);
-  va_end(args);
-  if (shim::is_device_fd(fd)) return shim::device_ioctl(fd, request, arg);
-  auto real = next().ioctl_time64;
-  return real ? real(fd, request, arg) : shim::real_ioctl(fd, request, arg);
+  FLASHSIM_READ_ARG(request, arg)
+  return device_or_pass(next().ioctl_time64, fd, request, arg);
 }
 
 // ---------------------------------------------------------------- time
 
 int flashsim_nanosleep(const struct timespec* want, struct timespec* left) {
-  auto real = next().nanosleep;
-  if (!want || !valid_time(want->tv_sec, want->tv_nsec)) {
-    if (real) return real(want, left);  // let the C library report it
-    errno = EINVAL;
-    return -1;
-  }
-  if (!sleep_really(to_ns(want->tv_sec, want->tv_nsec))) return 0;
-  int result = real ? real(want, left) : missing();
-  after_real_sleep();
-  return result;
+  return sleep_for(next().nanosleep, want, left);
 }
 
 int flashsim_clock_nanosleep(clockid_t clock, int flags, const struct timespec* want,
                              struct timespec* left) {
-  auto real = next().clock_nanosleep;
-  if (!want || !valid_time(want->tv_sec, want->tv_nsec))
-    return real ? real(clock, flags, want, left) : ENOSYS;
-  uint64_t ns = to_ns(want->tv_sec, want->tv_nsec);
-  if (flags & TIMER_ABSTIME) ns = until(clock, ns);
-  if (!sleep_really(ns)) return 0;
-  int result = real ? real(clock, flags, want, left) : ENOSYS;
-  after_real_sleep();
-  return result;
+  return sleep_on_clock(next().clock_nanosleep, clock, flags, want, left);
 }
 
 // glibc's usleep and sleep reach nanosleep inside the library, past any
 // interposer, so they are answered here too.
 int flashsim_usleep(useconds_t usec) {
   auto real = next().usleep;
-  if (!sleep_really(static_cast<uint64_t>(usec) * 1000u)) return 0;
-  int result = real ? real(usec) : missing();
-  after_real_sleep();
-  return result;
+  return sleep_ns(usec * uint64_t{1000}, [&] { return real ? real(usec) : shim::missing(); });
 }
 
 unsigned flashsim_sleep(unsigned seconds) {
   auto real = next().sleep;
-  if (!sleep_really(static_cast<uint64_t>(seconds) * 1000000000u)) return 0;
-  unsigned result = real ? real(seconds) : 0;
-  after_real_sleep();
-  return result;
+  return sleep_ns(seconds * uint64_t{1000000000}, [&] { return real ? real(seconds) : 0u; });
 }
 
 int flashsim_clock_gettime(clockid_t clock, struct timespec* now) {
-  if (now && virtual_clock(clock)) {
-    uint64_t ns = shim::virtual_monotonic_ns();
-    now->tv_sec = static_cast<time_t>(ns / 1000000000u);
-    now->tv_nsec = static_cast<long>(ns % 1000000000u);
-    return 0;
-  }
-  auto real = next().clock_gettime;
-  return real ? real(clock, now) : missing();
+  return read_clock(next().clock_gettime, clock, now);
 }
 
 // ---------------------------------------------------------------- 64-bit time on 32-bit targets
 
 #if __SIZEOF_LONG__ == 4
-using shim::Timespec64;
-
 extern "C" {
 int flashsim_nanosleep64(const Timespec64* want, Timespec64* left) FLASHSIM_EXPORT("__nanosleep64");
 int flashsim_clock_nanosleep64(clockid_t clock, int flags, const Timespec64* want, Timespec64* left)
@@ -314,38 +334,16 @@ int flashsim_clock_gettime64(clockid_t clock, Timespec64* now) FLASHSIM_EXPORT("
 }
 
 int flashsim_nanosleep64(const Timespec64* want, Timespec64* left) {
-  auto real = next().nanosleep64;
-  if (!want || !valid_time(want->seconds, want->nanoseconds))
-    return real ? real(want, left) : missing();
-  if (!sleep_really(to_ns(want->seconds, want->nanoseconds))) return 0;
-  int result = real ? real(want, left) : missing();
-  after_real_sleep();
-  return result;
+  return sleep_for(next().nanosleep64, want, left);
 }
 
 int flashsim_clock_nanosleep64(clockid_t clock, int flags, const Timespec64* want,
                                Timespec64* left) {
-  auto real = next().clock_nanosleep64;
-  if (!want || !valid_time(want->seconds, want->nanoseconds))
-    return real ? real(clock, flags, want, left) : ENOSYS;
-  uint64_t ns = to_ns(want->seconds, want->nanoseconds);
-  if (flags & TIMER_ABSTIME) ns = until(clock, ns);
-  if (!sleep_really(ns)) return 0;
-  int result = real ? real(clock, flags, want, left) : ENOSYS;
-  after_real_sleep();
-  return result;
+  return sleep_on_clock(next().clock_nanosleep64, clock, flags, want, left);
 }
 
 int flashsim_clock_gettime64(clockid_t clock, Timespec64* now) {
-  if (now && virtual_clock(clock)) {
-    uint64_t ns = shim::virtual_monotonic_ns();
-    now->seconds = static_cast<int64_t>(ns / 1000000000u);
-    now->padding = 0;
-    now->nanoseconds = static_cast<int32_t>(ns % 1000000000u);
-    return 0;
-  }
-  auto real = next().clock_gettime64;
-  return real ? real(clock, now) : missing();
+  return read_clock(next().clock_gettime64, clock, now);
 }
 #endif
 

@@ -45,12 +45,12 @@ NextSymbols look_up_all() {
   return next;
 }
 
+}  // namespace
+
 int missing() {
   errno = ENOSYS;
   return -1;
 }
-
-}  // namespace
 
 const NextSymbols& next_symbols() {
   static const NextSymbols symbols = look_up_all();

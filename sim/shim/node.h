@@ -31,7 +31,6 @@ extern Node SpidevNode;
 
 // A request's result: 0, or -1 with errno set to the failure.
 int finish(int failure);
-std::string errno_text(int number);
 
 // Mode and word size as the state directory keeps them.
 void load_settings();

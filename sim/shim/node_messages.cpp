@@ -146,8 +146,8 @@ void clock_segment(const Segment& s, const std::vector<uint8_t>& txBytes,
 std::string message_trace(size_t count, int failure, const std::vector<Segment>& segments,
                           const std::vector<std::vector<uint8_t>>& txBytes,
                           const std::vector<std::vector<uint8_t>>& rxBytes) {
-  std::string text =
-      "msg " + std::to_string(count) + (failure ? " fail " + errno_text(failure) : " ok") + "\n";
+  std::string text = "msg " + std::to_string(count) +
+                     (failure ? " fail " + flashsim::errno_name(failure) : " ok") + "\n";
   for (size_t i = 0; i < segments.size(); ++i) {
     const Segment& s = segments[i];
     text += "  seg " + std::to_string(s.len);

@@ -23,10 +23,6 @@ constexpr uint32_t SUPPORTED_MODE_BITS = SPI_CPHA | SPI_CPOL | SPI_CS_HIGH | SPI
 
 std::string settings_path() { return config().stateDir + "/" + flashsim::SETTINGS_FILE_NAME; }
 
-// Mode and word size belong to the spi_device and outlive every open, as the
-// kernel keeps them; the clock set with WR_MAX_SPEED_HZ lasts until the last
-// close, when spidev falls back to the device's maximum.
-
 void save_settings() {
   if (config().stateDir.empty()) return;
   char text[64];
@@ -43,7 +39,7 @@ void save_settings() {
 void trace_setup(const char* name, const std::string& value, int failure) {
   if (!tracing()) return;
   std::string line = std::string("ioctl ") + name + " " + value;
-  line += failure ? " fail " + errno_text(failure) + "\n" : " ok\n";
+  line += failure ? " fail " + flashsim::errno_name(failure) + "\n" : " ok\n";
   trace_write(line);
 }
 
@@ -110,8 +106,6 @@ int finish(int failure) {
   errno = failure;
   return -1;
 }
-
-std::string errno_text(int number) { return flashsim::errno_name(number); }
 
 // Mode and word size belong to the spi_device and outlive every open, as the
 // kernel keeps them; the clock set with WR_MAX_SPEED_HZ lasts until the last

@@ -80,6 +80,9 @@ struct NextSymbols {
 };
 const NextSymbols& next_symbols();
 
+// What a call of a function the C library lacks returns: -1, errno ENOSYS.
+int missing();
+
 // The library's own calls through them; ENOSYS when the C library has none.
 int real_open(const char* path, int flags, unsigned mode);
 int real_close(int fd);

@@ -100,7 +100,7 @@ int device_open(int flags) {
     int failure = fd < 0 ? errno : EMFILE;
     if (fd >= 0) real_close(fd);
     if (SpidevNode.openCount == 0) let_go_of_device();
-    trace_write(std::string("open ") + path + " fail " + errno_text(failure) + "\n");
+    trace_write(std::string("open ") + path + " fail " + flashsim::errno_name(failure) + "\n");
     return finish(failure);
   }
   SpidevNode.openCount += 1;

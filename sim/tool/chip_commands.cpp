@@ -9,7 +9,6 @@
 
 #include "chip_model.h"
 #include "environment.h"
-#include "fault_plan.h"
 #include "run_summary.h"
 #include "tool.h"
 
@@ -38,6 +37,15 @@ ChipState* attach(const std::string& command, const std::string& state) {
   ChipState* chip = chip_attach(state, ChipFaults{false, false}, &error);
   if (!chip) fail(command, "no chip in " + state + ": " + error);
   return chip;
+}
+
+// For a command whose one option is --state: the chip, or null after saying why.
+ChipState* attach_by_state_option(Args& args) {
+  std::string state, error;
+  if (scan_options(args, {{"--state", &state, nullptr, nullptr}}, nullptr, false, &error))
+    return attach(args.command, state);
+  fail(args.command, error);
+  return nullptr;
 }
 
 bool parse_range(const std::string& command, const std::string& offsetText,
@@ -73,19 +81,53 @@ std::string seconds(uint64_t ns) {
   return text;
 }
 
+// What `load` and `compare` work on: a file's bytes and the range of the chip they meet.
+struct FileInChip {
+  ChipState* chip = nullptr;
+  std::string bytes;
+  uint32_t offset = 0, length = 0;
+};
+
+// Scans --state, --offset and one FILE, reads the file and attaches the chip;
+// false after saying why, with nothing left attached.
+bool file_in_chip(Args& args, bool offsetRequired, FileInChip* job) {
+  std::string state, offsetText, error;
+  std::vector<std::string> files;
+  auto refuse = [&](const std::string& why) {
+    fail(args.command, why);
+    return false;
+  };
+  if (!scan_options(
+          args,
+          {{"--state", &state, nullptr, nullptr}, {"--offset", &offsetText, nullptr, nullptr}},
+          &files, false, &error))
+    return refuse(error);
+  if (files.size() != 1) return refuse("expected exactly one FILE");
+  if (offsetRequired && offsetText.empty()) return refuse("--offset N is required");
+  if (!read_whole_file(files[0], &job->bytes)) return refuse("cannot read " + files[0]);
+  job->chip = attach(args.command, state);
+  if (!job->chip) return false;
+  if (parse_range(args.command, offsetText, std::to_string(job->bytes.size()), chip_size(job->chip),
+                  &job->offset, &job->length))
+    return true;
+  chip_detach(job->chip);
+  return false;
+}
+
 }  // namespace
 
-// Shared with `flashsim run --summary`.
-void print_counters(FILE* out, const char* indent, const flashsim::RunCounters& c) {
-  std::fprintf(out, "%sprocesses: %" PRIu64 "\n", indent, c.processes);
-  std::fprintf(out, "%smessages: %" PRIu64 "\n", indent, c.messages);
-  std::fprintf(out, "%sfailed messages: %" PRIu64 "\n", indent, c.failedMessages);
-  std::fprintf(out, "%sbytes tx: %" PRIu64 "\n", indent, c.bytesTx);
-  std::fprintf(out, "%sbytes rx: %" PRIu64 "\n", indent, c.bytesRx);
-  std::fprintf(out, "%sbus time: %s\n", indent, seconds(c.busNs).c_str());
-  std::fprintf(out, "%ssleeps: %" PRIu64 "\n", indent, c.sleeps);
-  std::fprintf(out, "%ssleep time: %s\n", indent, seconds(c.sleepNs).c_str());
-  std::fprintf(out, "%sdevice time: %s\n", indent, seconds(c.deviceNs).c_str());
+void print_counters(FILE* out, const char* heading, const char* section,
+                    const flashsim::RunCounters& counters, bool keys) {
+  if (!keys) std::fprintf(out, "%s\n", heading);
+  for (const flashsim::CounterField& field : flashsim::counter_fields()) {
+    uint64_t value = counters.*(field.member);
+    if (keys)
+      std::fprintf(out, "%s.%s %" PRIu64 "\n", section, field.key, value);
+    else if (field.nanoseconds)
+      std::fprintf(out, "  %s: %s\n", field.label, seconds(value).c_str());
+    else
+      std::fprintf(out, "  %s: %" PRIu64 "\n", field.label, value);
+  }
 }
 
 int cmd_create(Args& args) {
@@ -110,25 +152,11 @@ int cmd_create(Args& args) {
 }
 
 int cmd_load(Args& args) {
-  std::string state, offsetText, error;
-  std::vector<std::string> files;
-  if (!scan_options(
-          args,
-          {{"--state", &state, nullptr, nullptr}, {"--offset", &offsetText, nullptr, nullptr}},
-          &files, false, &error))
-    return fail(args.command, error);
-  if (files.size() != 1) return fail(args.command, "expected exactly one FILE");
-  if (offsetText.empty()) return fail(args.command, "--offset N is required");
-  std::string bytes;
-  if (!read_whole_file(files[0], &bytes)) return fail(args.command, "cannot read " + files[0]);
-  ChipState* chip = attach(args.command, state);
-  if (!chip) return EXIT_ERROR;
-  uint32_t offset = 0, length = 0;
-  bool ok = parse_range(args.command, offsetText, std::to_string(bytes.size()), chip_size(chip),
-                        &offset, &length);
-  if (ok) chip_load(chip, offset, reinterpret_cast<const uint8_t*>(bytes.data()), length);
-  chip_detach(chip);
-  return ok ? EXIT_OK : EXIT_ERROR;
+  FileInChip job;
+  if (!file_in_chip(args, true, &job)) return EXIT_ERROR;
+  chip_load(job.chip, job.offset, reinterpret_cast<const uint8_t*>(job.bytes.data()), job.length);
+  chip_detach(job.chip);
+  return EXIT_OK;
 }
 
 int cmd_dump(Args& args) {
@@ -160,25 +188,11 @@ int cmd_dump(Args& args) {
 }
 
 int cmd_compare(Args& args) {
-  std::string state, offsetText, error;
-  std::vector<std::string> files;
-  if (!scan_options(
-          args,
-          {{"--state", &state, nullptr, nullptr}, {"--offset", &offsetText, nullptr, nullptr}},
-          &files, false, &error))
-    return fail(args.command, error);
-  if (files.size() != 1) return fail(args.command, "expected exactly one FILE");
-  std::string bytes;
-  if (!read_whole_file(files[0], &bytes)) return fail(args.command, "cannot read " + files[0]);
-  ChipState* chip = attach(args.command, state);
-  if (!chip) return EXIT_ERROR;
-  uint32_t offset = 0, length = 0;
-  if (!parse_range(args.command, offsetText, std::to_string(bytes.size()), chip_size(chip), &offset,
-                   &length)) {
-    chip_detach(chip);
-    return EXIT_ERROR;
-  }
-  const uint8_t* flash = chip_contents(chip) + offset;
+  FileInChip job;
+  if (!file_in_chip(args, false, &job)) return EXIT_ERROR;
+  const std::string& bytes = job.bytes;
+  uint32_t offset = job.offset, length = job.length;
+  const uint8_t* flash = chip_contents(job.chip) + offset;
   uint64_t differing = 0;
   uint32_t first = 0;
   for (uint32_t i = 0; i < length; ++i) {
@@ -194,15 +208,12 @@ int cmd_compare(Args& args) {
                 length);
     status = EXIT_DIFFER;
   }
-  chip_detach(chip);
+  chip_detach(job.chip);
   return status;
 }
 
 int cmd_regs(Args& args) {
-  std::string state, error;
-  if (!scan_options(args, {{"--state", &state, nullptr, nullptr}}, nullptr, false, &error))
-    return fail(args.command, error);
-  ChipState* chip = attach(args.command, state);
+  ChipState* chip = attach_by_state_option(args);
   if (!chip) return EXIT_ERROR;
   std::string text = chip_describe(chip);
   chip_detach(chip);
@@ -239,16 +250,18 @@ int cmd_set(Args& args) {
 }
 
 int cmd_summary(Args& args) {
-  std::string state, error;
-  if (!scan_options(args, {{"--state", &state, nullptr, nullptr}}, nullptr, false, &error))
+  std::string state, format, error;
+  bool keys = false;
+  if (!scan_options(
+          args, {{"--state", &state, nullptr, nullptr}, {"--format", &format, nullptr, nullptr}},
+          nullptr, false, &error))
     return fail(args.command, error);
   if (state.empty()) return fail(args.command, "--state DIR is required");
+  if (!keys_format(args.command, format, &keys)) return EXIT_ERROR;
   flashsim::RunCounters run, total;
   flashsim::read_summary(state, &run, &total);  // a chip nobody ran on has all zeros
-  std::printf("last run:\n");
-  print_counters(stdout, "  ", run);
-  std::printf("totals:\n");
-  print_counters(stdout, "  ", total);
+  print_counters(stdout, "last run:", "run", run, keys);
+  print_counters(stdout, "totals:", "total", total, keys);
   return EXIT_OK;
 }
 
@@ -265,10 +278,7 @@ int cmd_profiles(Args& args) {
 
 // Power off and on again: the array stays, everything volatile is lost.
 int cmd_power_cycle(Args& args) {
-  std::string state, error;
-  if (!scan_options(args, {{"--state", &state, nullptr, nullptr}}, nullptr, false, &error))
-    return fail(args.command, error);
-  ChipState* chip = attach(args.command, state);
+  ChipState* chip = attach_by_state_option(args);
   if (!chip) return EXIT_ERROR;
   chip_power_cut(chip);
   chip_detach(chip);

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "environment.h"
 #include "fault_plan.h"
+#include "parse_number.h"
 #include "tool.h"
 
 namespace tool {
@@ -91,56 +91,78 @@ bool parse_u32(const std::string& text, uint32_t* value) {
   return true;
 }
 
+bool keys_format(const std::string& command, const std::string& format, bool* keys) {
+  *keys = format == "keys";
+  if (format.empty() || format == "text" || *keys) return true;
+  fail(command, "--format: expected text or keys: " + format);
+  return false;
+}
+
 }  // namespace tool
 
 namespace {
 
-const char USAGE[] =
-    "Usage: flashsim COMMAND [options]\n"
-    "  create   --state DIR [--profile NAME] [--fill 0xNN] [--image FILE] [--set key=value]...\n"
-    "  load     --state DIR --offset N FILE\n"
-    "  dump     --state DIR [--offset N] [--length N] [-o FILE]\n"
-    "  compare  --state DIR FILE [--offset N]\n"
-    "  regs     --state DIR\n"
-    "  set      --state DIR [--status 0xNN] [--config 0xNN]\n"
-    "  summary  --state DIR\n"
-    "  power-cycle --state DIR\n"
-    "  profiles\n"
-    "  --version\n"
-    "  run      [--state DIR] [--device PATH] [--trace FILE] [--summary]\n"
-    "           [--fail-msg N]... [--fail-msgs A-B]... [--fail-every K] [--errno NAME|NUMBER]\n"
-    "           [--fail-opcode 0xNN[:COUNT]]... [--fail-setup NAME]... [--wel-stuck] "
-    "[--wip-stuck]\n"
-    "           [--absent ff|00] [--power-cut N] [--bufsiz N] [--realtime] [--overhead-ns N]\n"
-    "           [--lib PATH] [--emulator \"WORDS\"] -- COMMAND [ARGS...]\n";
+int print_version(tool::Args&) {
+  std::printf("flashsim (romflash) %s\n", ROMFLASH_VERSION);
+  return tool::EXIT_OK;
+}
 
+// Every sub-command, its options as the usage text shows them (a line break
+// continues under the options), and what runs it.
 struct SubCommand {
   const char* name;
+  const char* options;
   int (*run)(tool::Args&);
 };
 
 const SubCommand COMMANDS[] = {
-    {"create", tool::cmd_create},   {"load", tool::cmd_load},
-    {"dump", tool::cmd_dump},       {"compare", tool::cmd_compare},
-    {"regs", tool::cmd_regs},       {"set", tool::cmd_set},
-    {"summary", tool::cmd_summary}, {"profiles", tool::cmd_profiles},
-    {"run", tool::cmd_run},         {"power-cycle", tool::cmd_power_cycle},
+    {"create", "--state DIR [--profile NAME] [--fill 0xNN] [--image FILE] [--set key=value]...",
+     tool::cmd_create},
+    {"load", "--state DIR --offset N FILE", tool::cmd_load},
+    {"dump", "--state DIR [--offset N] [--length N] [-o FILE]", tool::cmd_dump},
+    {"compare", "--state DIR FILE [--offset N]", tool::cmd_compare},
+    {"regs", "--state DIR", tool::cmd_regs},
+    {"set", "--state DIR [--status 0xNN] [--config 0xNN]", tool::cmd_set},
+    {"summary", "--state DIR [--format text|keys]", tool::cmd_summary},
+    {"power-cycle", "--state DIR", tool::cmd_power_cycle},
+    {"profiles", "", tool::cmd_profiles},
+    {"--version", "", print_version},
+    {"run",
+     "[--state DIR] [--device PATH] [--trace FILE] [--summary [--format text|keys]]\n"
+     "[--bufsiz N] [--realtime] [--overhead-ns N] [--lib PATH] [--emulator \"WORDS\"]\n"
+     "[FAULT OPTIONS] -- COMMAND [ARGS...]",
+     tool::cmd_run},
 };
+
+void print_usage(FILE* out) {
+  std::fputs("Usage: flashsim COMMAND [options]\n", out);
+  const size_t column = 15;  // where the options start, on every line of them
+  for (const SubCommand& command : COMMANDS) {
+    std::string text = std::string("  ") + command.name;
+    if (*command.options) text.resize(column, ' ');
+    for (const char* c = command.options; *c; ++c)
+      text += *c == '\n' ? "\n" + std::string(column, ' ') : std::string(1, *c);
+    std::fprintf(out, "%s\n", text.c_str());
+  }
+  std::fputs("FAULT OPTIONS of run (... where they may be repeated):\n", out);
+  for (const flashsim::FaultOption& option : flashsim::fault_options()) {
+    std::string words = std::string("--") + option.name;
+    if (option.argument) words += std::string(" ") + option.argument;
+    if (option.repeatable) words += "...";
+    std::fprintf(out, "  %-30s %s\n", words.c_str(), option.help);
+  }
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fputs(USAGE, stderr);
+    print_usage(stderr);
     return tool::EXIT_ERROR;
   }
   std::string name = argv[1];
   if (name == "-h" || name == "--help" || name == "help") {
-    std::fputs(USAGE, stdout);
-    return tool::EXIT_OK;
-  }
-  if (name == "--version") {
-    std::printf("flashsim (romflash) %s\n", ROMFLASH_VERSION);
+    print_usage(stdout);
     return tool::EXIT_OK;
   }
   for (const SubCommand& command : COMMANDS) {
@@ -150,6 +172,7 @@ int main(int argc, char** argv) {
     args.command = name;
     return command.run(args);
   }
-  std::fprintf(stderr, "flashsim: unknown command '%s'\n%s", name.c_str(), USAGE);
+  std::fprintf(stderr, "flashsim: unknown command '%s'\n", name.c_str());
+  print_usage(stderr);
   return tool::EXIT_ERROR;
 }

@@ -12,18 +12,18 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "chip_model.h"
 #include "environment.h"
 #include "fault_plan.h"
+#include "parse_number.h"
 #include "run_summary.h"
 #include "tool.h"
 
 extern char** environ;
 
 namespace tool {
-
-void print_counters(FILE* out, const char* indent, const flashsim::RunCounters& c);
 
 namespace {
 
@@ -109,34 +109,53 @@ std::vector<char*> c_strings(std::vector<std::string>& words) {
   return pointers;
 }
 
+// The fault options as `flashsim run` takes them, and the words of
+// FLASHSIM_FAULTS they become: each use in the order given, so of an option
+// that cannot repeat the last one counts.
+struct FaultUses {
+  std::vector<std::vector<std::string>> values;
+  std::unique_ptr<bool[]> flags;
+  std::vector<std::string> names;  // "--fail-msg", ...
+
+  FaultUses() : values(flashsim::fault_options().size()), flags(new bool[values.size()]()) {
+    for (const auto& option : flashsim::fault_options())
+      names.push_back(std::string("--") + option.name);
+  }
+
+  void add_specs(std::vector<OptionSpec>* specs) {
+    for (size_t i = 0; i < names.size(); ++i) {
+      if (flashsim::fault_options()[i].argument)
+        specs->push_back({names[i].c_str(), nullptr, &values[i], nullptr});
+      else
+        specs->push_back({names[i].c_str(), nullptr, nullptr, &flags[i]});
+    }
+  }
+
+  std::vector<std::string> words() const {
+    std::vector<std::string> result;
+    for (size_t i = 0; i < names.size(); ++i) {
+      const char* name = flashsim::fault_options()[i].name;
+      if (flags[i]) result.push_back(name);
+      for (const auto& value : values[i]) result.push_back(std::string(name) + "=" + value);
+    }
+    return result;
+  }
+};
+
 }  // namespace
 
 int cmd_run(Args& args) {
-  std::string state, device, trace, errnoText, absent, powerCut, bufsiz, overhead, lib, emulator,
-      failEvery, error;
-  bool summary = false, welStuck = false, wipStuck = false, realtime = false;
-  std::vector<std::string> failMsg, failMsgs, failOpcode, failSetup;
+  std::string state, device, trace, format, bufsiz, overhead, lib, emulator, error;
+  bool summary = false, realtime = false;
   std::vector<OptionSpec> specs = {
-      {"--state", &state, nullptr, nullptr},
-      {"--device", &device, nullptr, nullptr},
-      {"--trace", &trace, nullptr, nullptr},
-      {"--summary", nullptr, nullptr, &summary},
-      {"--fail-msg", nullptr, &failMsg, nullptr},
-      {"--fail-msgs", nullptr, &failMsgs, nullptr},
-      {"--fail-every", &failEvery, nullptr, nullptr},
-      {"--errno", &errnoText, nullptr, nullptr},
-      {"--fail-opcode", nullptr, &failOpcode, nullptr},
-      {"--fail-setup", nullptr, &failSetup, nullptr},
-      {"--wel-stuck", nullptr, nullptr, &welStuck},
-      {"--wip-stuck", nullptr, nullptr, &wipStuck},
-      {"--absent", &absent, nullptr, nullptr},
-      {"--power-cut", &powerCut, nullptr, nullptr},
-      {"--bufsiz", &bufsiz, nullptr, nullptr},
-      {"--realtime", nullptr, nullptr, &realtime},
-      {"--overhead-ns", &overhead, nullptr, nullptr},
-      {"--lib", &lib, nullptr, nullptr},
-      {"--emulator", &emulator, nullptr, nullptr},
+      {"--state", &state, nullptr, nullptr},       {"--device", &device, nullptr, nullptr},
+      {"--trace", &trace, nullptr, nullptr},       {"--summary", nullptr, nullptr, &summary},
+      {"--format", &format, nullptr, nullptr},     {"--bufsiz", &bufsiz, nullptr, nullptr},
+      {"--realtime", nullptr, nullptr, &realtime}, {"--overhead-ns", &overhead, nullptr, nullptr},
+      {"--lib", &lib, nullptr, nullptr},           {"--emulator", &emulator, nullptr, nullptr},
   };
+  FaultUses faultUses;
+  faultUses.add_specs(&specs);
   std::vector<std::string> stray;
   if (!scan_options(args, specs, &stray, true, &error)) return fail(args.command, error);
   if (!stray.empty()) return fail(args.command, "put the command after --: " + stray[0]);
@@ -144,22 +163,14 @@ int cmd_run(Args& args) {
                                    args.words.end());
   if (command.empty())
     return fail(args.command, "no command to run (flashsim run [options] -- COMMAND ...)");
+  bool keys = false;
+  if (!keys_format(args.command, format, &keys)) return EXIT_ERROR;
+  if (!format.empty() && !summary) return fail(args.command, "--format goes with --summary");
 
   // The fault words, checked here with the parser the library will use.
-  std::vector<std::string> faultWords;
-  for (const auto& n : failMsg) faultWords.push_back("fail-msg=" + n);
-  for (const auto& range : failMsgs) faultWords.push_back("fail-msgs=" + range);
-  for (const auto& op : failOpcode) faultWords.push_back("fail-opcode=" + op);
-  for (const auto& name : failSetup) faultWords.push_back("fail-setup=" + name);
-  if (!failEvery.empty()) faultWords.push_back("fail-every=" + failEvery);
-  if (!errnoText.empty()) faultWords.push_back("errno=" + errnoText);
-  if (welStuck) faultWords.push_back("wel-stuck");
-  if (wipStuck) faultWords.push_back("wip-stuck");
-  if (!absent.empty()) faultWords.push_back("absent=" + absent);
-  if (!powerCut.empty()) faultWords.push_back("power-cut=" + powerCut);
   flashsim::FaultPlan plan;
   std::string faults;
-  for (const auto& word : faultWords) {
+  for (const auto& word : faultUses.words()) {
     if (!flashsim::apply_fault_word(word, &plan, &error)) return fail(args.command, error);
     faults += (faults.empty() ? "" : " ") + word;
   }
@@ -279,8 +290,7 @@ int cmd_run(Args& args) {
   if (summary) {
     flashsim::RunCounters run, total;
     flashsim::read_summary(state, &run, &total);
-    std::fprintf(stderr, "flashsim summary of this run:\n");
-    print_counters(stderr, "  ", run);
+    print_counters(stderr, "flashsim summary of this run:", "run", run, keys);
   }
   return exitStatus;
 }

@@ -2,8 +2,11 @@
 // The flashsim command: sub-commands and the little argument scanner they share.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "run_summary.h"
 
 namespace tool {
 
@@ -43,6 +46,14 @@ bool scan_options(Args& args, const std::vector<OptionSpec>& specs,
 int fail(const std::string& command, const std::string& message);  // prints, returns EXIT_ERROR
 bool parse_u32(const std::string& text, uint32_t* value);
 
+// The counters of one section of the summary file ("run" or "total"): under
+// `heading` as "  label: value" lines, or with `keys` as "section.key value".
+void print_counters(FILE* out, const char* heading, const char* section,
+                    const flashsim::RunCounters& counters, bool keys);
+// `--format text|keys`: false, after saying why, for anything else.
+bool keys_format(const std::string& command, const std::string& format, bool* keys);
+
+// Every sub-command: Args hold the words after its name.
 int cmd_create(Args& args);
 int cmd_load(Args& args);
 int cmd_dump(Args& args);
