@@ -9,6 +9,8 @@
 #   bench/run.sh --flashrom also flashrom (Debian) writing the same image, for comparison
 #   bench/run.sh --realtime [--runs N] [--peer-runs N] [--jobs LIST]
 #                           wall-clock figures on the realtime chip (bench/realtime.sh)
+#   bench/run.sh --update [--no-chart]
+#                           romflash-update against its bounds and flashrom (bench/update.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,6 +26,10 @@ if [ "${1:-}" = "--realtime" ]; then
   shift
   scripts/install-packages.sh gcc flashrom
   ROMFLASH=$romflash FLASHSIM=$flashsim exec bench/realtime.sh "$@"
+fi
+if [ "${1:-}" = "--update" ]; then
+  shift
+  ROMFLASH=$romflash FLASHSIM=$flashsim exec bench/update.sh "$@"
 fi
 
 work=$(mktemp -d)

@@ -133,9 +133,11 @@ board_files="usr/bin/romflash
 usr/share/bash-completion/completions/romflash
 usr/share/doc/romflash/LICENSE
 usr/share/man/man1/romflash.1"
-# The update wrapper, when the tree has it, belongs to the board too.
+# The update wrapper, when the tree has it, belongs to the board too, with the
+# parts catalogue it reads.
 if [ -e update/romflash-update.sh ]; then
   board_files+=$'\nusr/bin/romflash-update\nusr/share/man/man1/romflash-update.1'
+  board_files+=$'\nusr/share/romflash/catalogue.txt'
 fi
 sim_files="usr/bin/flashsim
 usr/libexec/flashsim/flashsim
@@ -158,6 +160,10 @@ for elf_check in ppc32be needed; do
     -DBINARY="$work/root/usr/bin/romflash" -DCHECK=$elf_check -P cmake/check_elf.cmake
 done
 check "the Yocto recipe ships every installed file" yocto_ships_all "$work/root"
+if [ -e update/romflash-update.sh ]; then
+  check "installed romflash-update reads the installed catalogue" \
+    grep -q "^INSTALLED_CATALOGUE='/usr/share/romflash/catalogue.txt'" "$work/root/usr/bin/romflash-update"
+fi
 
 # mandoc: nothing at level WARNING or above (-W warning); its STYLE notes are
 # advice on source layout, not faults of the page. groff: no warning at all.

@@ -19,7 +19,7 @@ EXTRA_OECMAKE = "-DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DROMFLASH_WERRO
 # The simulator is a development host's tool: its install component is
 # never asked for here. Everything installed is claimed below.
 PACKAGES =+ "${PN}-bash-completion"
-FILES:${PN} = "${bindir}"
+FILES:${PN} = "${bindir} ${datadir}/romflash"
 FILES:${PN}-doc = "${mandir} ${docdir}"
 FILES:${PN}-bash-completion = "${datadir}/bash-completion"
 RDEPENDS:${PN}-bash-completion = "bash-completion"

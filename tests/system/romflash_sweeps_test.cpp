@@ -14,15 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Every index natively; every 5th under the sanitizers and every 7th under an emulator, whose
-// runs are slower (ROMFLASH_SWEEP_STRIDE in the environment overrides it).
-int stride() {
-#ifdef __SANITIZE_ADDRESS__
-  return 5;
-#endif
-  return sim_binaries().emulator.empty() ? 1 : 7;
-}
-
 // A small chip whose program and erase end before the first status read.
 class Sweep : public ::testing::Test {
  public:
@@ -81,7 +72,8 @@ class Sweep : public ::testing::Test {
     ProcessResult clean = run({});
     EXPECT_TRUE(clean.exitStatus == 0 && result_is_expected()) << clean.err;
     int count = static_cast<int>(chip.trace_lines("msg ").size()), tried = 0, outcomes[3] = {};
-    step *= std::atoi(env_or("ROMFLASH_SWEEP_STRIDE", std::to_string(stride())).c_str());
+    step *=
+        std::atoi(env_or("ROMFLASH_SWEEP_STRIDE", std::to_string(ROMFLASH_SWEEP_STRIDE)).c_str());
     for (int n = 1; n <= count; n += step, ++tried) {
       std::string at = std::to_string(n) + (span ? "-" + std::to_string(n + span) : "");
       ProcessResult faulty = run({option, at});

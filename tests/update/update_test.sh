@@ -1,31 +1,44 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
-# romflash-update on the simulated chip, one row per scenario, under BusyBox
-# ash, dash and bash.
-#   update_test.sh SCRIPT ROMFLASH FLASHSIM LIBFLASHSIM [EMULATOR WORDS]
+# romflash-update on the simulated chip: one row per scenario, under BusyBox
+# ash, dash and bash, then a power-cut sweep over a whole update.
+#   update_test.sh SCRIPT ROMFLASH FLASHSIM LIBFLASHSIM STRIDE [EMULATOR WORDS]
+# STRIDE thins the sweep's cut points (1 natively).
 set -u
-[ $# -ge 4 ] || { echo "usage: $0 SCRIPT ROMFLASH FLASHSIM LIBFLASHSIM [EMULATOR]" >&2; exit 2; }
-script=$1
-export T_ROMFLASH="$2" T_FLASHSIM="$3" T_LIB="$4" T_EMU="${5:-}"
+[ $# -ge 5 ] || { echo "usage: $0 SCRIPT ROMFLASH FLASHSIM LIB STRIDE [EMULATOR]" >&2; exit 2; }
+script=$1 stride=$5
+export T_ROMFLASH="$2" T_FLASHSIM="$3" T_LIB="$4" T_EMU="${6:-}"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-verify_asan_link_order=0:detect_leaks=1}"
 command -v busybox >/dev/null || { echo "busybox not found (Debian package busybox)" >&2; exit 1; }
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
-export T_STATE="$work/chip" T_TRACE="$work/trace" T_RUN T_CORRUPT
+export T_STATE="$work/chip" T_TRACE="$work/trace" T_XY="$work/corrupt" T_RUN T_CORRUPT T_CUT
 
 # The romflash the script finds on PATH: the real binary on the simulated chip,
 # one flashsim run per call, all on one state directory. No simulator fault
 # leaves a wrong byte behind a WRITE that passes its own checksum, so with
 # T_CORRUPT set this wrapper overwrites two bytes there once WRITE is done.
+# With T_CUT set it cuts the chip's power after message T_CUT of the whole
+# update (counted since the chip was made), and nothing answers after that; it
+# notes how many messages went before each run in chip.starts.
 mkdir "$work/bin" && printf XY >"$work/corrupt"
 cat >"$work/bin/romflash" <<'EOF'
 #!/bin/sh
-set -- --state "$T_STATE" --trace "$T_TRACE" --lib "$T_LIB" $T_RUN -- "$T_ROMFLASH" "$@"
+sim() { $T_EMU "$T_FLASHSIM" "$@"; }
+cut=''
+if [ -n "$T_CUT" ]; then
+  done=$(sim summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p')
+  echo "$done" >>"$T_STATE.starts"
+  [ "$T_CUT" -gt "$done" ] || exit 1
+  cut="--power-cut $((T_CUT - done))"
+fi
+set -- --state "$T_STATE" ${T_TRACE:+--trace "$T_TRACE"} --lib "$T_LIB" $T_RUN $cut -- \
+  "$T_ROMFLASH" "$@"
 [ -z "$T_EMU" ] || set -- --emulator "$T_EMU" "$@"
-$T_EMU "$T_FLASHSIM" run "$@"
+sim run "$@"
 rc=$?
 case " $* " in
-  *" WRITE "*) [ -z "$T_CORRUPT" ] || $T_EMU "$T_FLASHSIM" load --state "$T_STATE" --offset "$T_CORRUPT" "${T_STATE%/*}/corrupt" ;;
+  *" WRITE "*) [ -z "$T_CORRUPT" ] || sim load --state "$T_STATE" --offset "$T_CORRUPT" "$T_XY" ;;
 esac
 exit $rc
 EOF
@@ -33,36 +46,65 @@ chmod +x "$work/bin/romflash"
 PATH="$work/bin:$PATH"
 flashsim() { $T_EMU "$T_FLASHSIM" "$@" >/dev/null; }
 
-# A 1 MiB chip full of text that differs in every sector, and an image of
-# 0x12345 bytes for 0x010800-0x022B44: its sectors 0x010000-0x02FFFF keep
-# 0x800 bytes before it and 0xD4BB after it.
+# 1 MiB of text that differs in every block, an image of 0x12345 bytes (at
+# 0x010800 it covers the 64 KiB blocks 0x010000-0x02FFFF, keeping 0x800 bytes
+# before it and 0xD4BB after it), the chip as that update leaves it (new) and
+# with the update's first block only (half).
 seq 1 200000 | head -c 1048576 >"$work/old.bin"
 seq 500000 700000 | head -c 74565 >"$work/image.bin"
-cp "$work/old.bin" "$work/new.bin"
-dd if="$work/image.bin" of="$work/new.bin" bs=1 seek=$((0x10800)) conv=notrunc 2>/dev/null
-tail -c +$((0x10000 + 1)) "$work/old.bin" | head -c $((0x20000)) >"$work/sectors.bin"
+lay() { head -c $(($2)) "$1" && cat "$work/image.bin" && tail -c +$(($2 + 74565 + 1)) "$1"; }
+lay "$work/old.bin" 0x10800 >"$work/new.bin"
+{ head -c $((0x20000)) "$work/new.bin" && tail -c +$((0x20001)) "$work/old.bin"; } >"$work/half.bin"
+tail -c +$((0x10000 + 1)) "$work/old.bin" | head -c $((0x20000)) >"$work/blocks.bin"
 
-# name | shell | chip settings | flashsim run options (corrupt: XY over
-# 0x02FFFE, in the kept bytes, after the WRITE) | romflash-update options |
-# exit | text in the output (empty: no output at all) | checks:
-#   new/old  the whole chip holds the image over the old data / the old data
-#   clean    romflash ran, with no erase, program or register write on the wire
-#   backup   the -b file holds the covered sectors as they were
+# name | shell (ash: BusyBox) | chip: profile, contents at 0 (old, new, half), settings |
+# flashsim run options (corrupt: XY over 0x02FFFE after each WRITE; torn: a journal whose
+# data does not match its plan's checksum) | options | exit | output text (none: empty) | checks:
+#   old/new    the chip holds what it held / that with the image at -a (0x10800)
+#   wire=OPS   the commands on the wire, by opcode: 9F RDID, 05 RDSR, 0B FREAD, ...
+#   erased=AT  the 0xD8 erases sent, by address
+#   backup     the -b file holds the covered blocks as they were
+# A line that starts with blanks continues the row above.
 rows='
-unaligned      | busybox sh |                   |             | -j "01 20 14" -b $work/backup.bin | 0 | verify: sectors 0x010000-0x02FFFF identical | new backup
-quiet          | bash       |                   |             | -j 0x01,0x20,0x14 -q | 0 |                                                       | new
-wrong chip     | busybox sh |                   |             | -j EF4018            | 3 | holds chip 01 20 14, expected EF 40 18; nothing was written to 0x010800-0x022B44 | old clean
-absent (FF)    | busybox sh |                   | --absent ff |                      | 3 | no chip answers on /dev/spi0 (ID FF FF FF)            | old clean
-absent (00)    | dash       |                   | --absent 00 |                      | 3 | no chip answers on /dev/spi0 (ID 00 00 00)            | old clean
-protected      | busybox sh | --set status=0x9C |             |                      | 4 | sectors 0x010000-0x02FFFF: block protection is set (BP2..BP0 = 111 in status 0x9C) | old clean
-unprotect      | dash       | --set status=0x9C |             | -u                   | 0 | BP2..BP0 = 111 in status 0x9C, cleared, now 0x80        | new
-dry run        | busybox sh | --set status=0x14 |             | -n -u                | 0 | erase    64 KiB sectors at 0x010000 0x020000          | old clean
-mismatch       | busybox sh |                   | corrupt     |                      | 6 | verify 0x010000-0x02FFFF: 2 bytes differ, the first at 0x02FFFE (flash 0x58, expected 0x39) |
-erase fails    | busybox sh |                   | --fail-opcode 0xD8 |               | 5 | WRITE of 0x010000-0x02FFFF failed (romflash exit 11)  |
-past the chip  | busybox sh |                   |             | -a 0xF0000           | 2 | sectors 0x0F0000-0x10FFFF for image 0x0F0000-0x102344 end past the chip'"'"'s last address 0x0FFFFF | old clean
-past -c size   | dash       |                   |             | -c 0x20000           | 2 | end past the chip'"'"'s last address 0x01FFFF               | old clean
-past 24 bits   | busybox sh |                   |             | -a 0xFFF000          | 2 | image 0xFFF000-0x1011344: ends past 0xFFFFFF          | old
-bad option     | busybox sh |                   |             | -x                   | 2 | -x: unknown option                                    | old
+unaligned | ash | small old | | -b $work/backup.bin | 0 | in place; 2 blocks rewritten, 0 unch |
+  new backup erased=010000,020000
+quiet | bash | small old | | -j 0x01,0x20,0x14 -q | 0 | | new
+unchanged | ash | small new | | | 0 | 0 blocks rewritten, 2 unchanged skipped, nothing erased |
+  new wire=05,0B,9F
+one changed | dash | small half | | | 0 | 1 blocks rewritten, 1 unchanged skipped |
+  new erased=020000
+no journal | ash | small old | | -J "" | 0 | 2048 bytes in 0x010000-0x0107FF and 54459 bytes |
+  new
+torn journal | ash | small old | torn | | 11 | _dev_spi0.journal is torn | old wire=05,9F
+wrong chip | ash | small old | | -j EF4018 | 3 | holds chip 01 20 14, expected EF 40 18; |
+  old wire=9F
+absent (FF) | ash | small old | --absent ff | | 3 | no chip answers on /dev/spi0 (ID FF FF FF) |
+  old wire=9F
+absent (00) | dash | small old | --absent 00 | | 3 | no chip answers on /dev/spi0 (ID 00 00 00) |
+  old wire=9F
+protected | ash | small old --set status=0x9C | | | 4 | set (BP2..BP0 = 111 in status 0x9C) |
+  old wire=05,9F
+unprotect | dash | small old --set status=0x9C | | -u | 0 | 0x9C, cleared, now 0x80 | new
+dry run | ash | small old --set status=0x14 | | -n -u | 0 | 0x02FFFF: 2 blocks to rewrite, 0 |
+  old wire=05,0B,9F
+mismatch | ash | small old | corrupt | | 6 | 2 bytes differ, the first at 0x02FFFE (flash 0x58 |
+erase fails | ash | small old | --fail-opcode 0xD8 | | 5 | 0x02FFFF failed (romflash exit 11) |
+past the chip | ash | small old | | -a 0xF0000 | 8 | 0x0F0000-0x102344 ends past the part |
+  old wire=9F
+past -c size | dash | small old | | -c 0x20000 | 8 | address 0x01FFFF (small (simulator model), -c |
+  old wire=9F
+past 24 bits | ash | small old | | -a 0xFFF000 | 8 | ends past 0xFFFFFF, the last 3-byte | old wire=
+wrap | ash | sst25vf016b old | | -a 0x1FFFFF | 8 | 0x1FFFFF-0x212343 ends past the part |
+  old wire=9F
+byte program | ash | sst25vf016b old | | -u | 9 | WRITE would erase and then fail | old wire=9F
+global lock | dash | sst26vf016b old | | | 10 | SST26VF016B: every block is locked at power-up |
+  old wire=9F
+unknown part | ash | small old --set jedec=C22817 | | | 7 | length byte 4D), which the parts |
+  old wire=9F
+geometry | ash | small old --set jedec=C22817 | | -g 0x100000:0x10000 | 0 | -g, 1 MiB | new
+256 KiB | ash | s25fl128s old | | -a 0x3F800 | 0 | S25FL128S; taking what loses no data: 16 MiB, |
+  new erased=000000,010000,020000,030000,040000,050000,060000,070000
+bad option | ash | small old | | -x | 2 | -x: unknown option | old wire=
 '
 
 failed=0 count=0
@@ -71,15 +113,42 @@ check() {
   sed 's/^/  | /' "$work/out"
   row_failed=1
 }
-trim() { printf '%s' "$1" | sed 's/^ *//; s/ *$//'; }
+# wire PATTERN: what PATTERN's group matched in the messages on the wire, sorted, joined by
+# commas.
+wire() {
+  sed -n "s/^  seg [0-9]* tx $1.*/\\1/p" "$T_TRACE" 2>/dev/null | tr -d ' ' | sort -u | paste -sd, -
+}
+# chip PROFILE CONTENTS SETTINGS...: a fresh chip; before.bin holds its contents, after.bin
+# those with the image at $at.
+chip() {
+  set -- "$@" --profile "$1" --image "$work/$2.bin"
+  shift 2
+  flashsim create --state "$T_STATE" "$@"
+  $T_EMU "$T_FLASHSIM" dump --state "$T_STATE" -o "$work/before.bin"
+  lay "$work/before.bin" "$at" >"$work/after.bin"
+  rm -rf "$T_TRACE" "$T_STATE.starts" "$work/backup.bin" "$work/journal"
+}
+update() {  # update SHELL OPTIONS
+  eval "$1 \"\$script\" -d /dev/spi0 -s 16000 -f \"\$work/image.bin\" -J \"\$work/journal\"" \
+    "-a $at $2" </dev/null >"$work/out" 2>&1
+}
+journal=$work/journal/_dev_spi0.journal
 while IFS='|' read -r name shell settings run options want text checks; do
   [ -n "$name" ] || continue
-  name=$(trim "$name") want=$(trim "$want") text=$(trim "$text") count=$((count + 1)) row_failed=0
-  T_RUN='' T_CORRUPT=''
-  case $run in *corrupt*) T_CORRUPT=0x2FFFE ;; *) T_RUN=$run ;; esac
-  flashsim create --state "$T_STATE" --profile small --image "$work/old.bin" $settings
-  rm -f "$T_TRACE" "$work/backup.bin"
-  eval "$shell \"\$script\" -d /dev/spi0 -s 16000 -f \"\$work/image.bin\" -a 0x10800 $options" </dev/null >"$work/out" 2>&1
+  count=$((count + 1)) row_failed=0 T_RUN='' T_CORRUPT='' T_CUT=''
+  [ "$shell" != ash ] || shell="busybox sh"
+  at=$(printf '%s' "$options" | sed -n 's/.*-a \(0x[0-9A-F]*\).*/\1/p')
+  at=${at:-0x10800}
+  chip $settings
+  case $run in
+    corrupt) T_CORRUPT=0x2FFFE ;;
+    torn)
+      mkdir -p "$journal" && echo other >"$journal/data"
+      printf 'romflash-update journal 1\nid 01 20 14\nmd5 %s\nend\n' \
+        "$(md5sum <"$work/old.bin" | cut -c1-32)" >"$journal/plan" ;;
+    *) T_RUN=$run ;;
+  esac
+  update "$shell" "$options"
   rc=$?
   [ "$rc" -eq "$want" ] || check "exit $rc, expected $want"
   if [ -n "$text" ]; then
@@ -89,16 +158,48 @@ while IFS='|' read -r name shell settings run options want text checks; do
   fi
   for item in $checks; do
     case $item in
-      new | old) flashsim compare --state "$T_STATE" "$work/$item.bin" || check "chip does not hold the $item data" ;;
-      clean)
-        grep -q '^  seg 1 tx 9F$' "$T_TRACE" || check "no RDID in the trace"
-        ! grep -E '^  seg [0-9]+ tx (06|50|01|02|20|40|52|D8|60|C7)( |$)' "$T_TRACE" || check "written to" ;;
-      backup) cmp -s "$work/sectors.bin" "$work/backup.bin" || check "backup differs from the old sectors" ;;
+      old) flashsim compare --state "$T_STATE" "$work/before.bin" || check "chip changed" ;;
+      new) flashsim compare --state "$T_STATE" "$work/after.bin" || check "image not in place" ;;
+      wire=*) [ "$(wire '\(..\)')" = "${item#*=}" ] || check "on the wire: $(wire '\(..\)')" ;;
+      erased=*) [ "$(wire 'D8 \(.*\)')" = "${item#*=}" ] || check "erased: $(wire 'D8 \(.*\)')" ;;
+      backup) cmp -s "$work/blocks.bin" "$work/backup.bin" || check "backup differs" ;;
     esac
   done
   failed=$((failed + row_failed))
 done <<EOF
-$rows
+$(printf '%s\n' "$rows" | awk '{ gsub(/ *\| */, "|"); sub(/ *$/, "") }
+  /^ / { row = row $0; next } { if (row != "") print row; row = $0 } END { print row }')
 EOF
 echo "$((count - failed)) of $count rows passed"
-[ "$failed" -eq 0 ] && [ "$count" -gt 0 ]
+
+# The power-cut sweep: the update of the first row, its power cut after message k for k
+# spread over the whole update (and natively after each romflash run's last message), the
+# chip power-cycled, the same update run again with the same journal: it must finish with
+# the image in place and every other byte as it was, and remove the journal. The first cut
+# that leaves a journal is shown to a dry run first.
+name=sweep at=0x10800 T_RUN='' T_CORRUPT='' T_CUT=999999999 T_TRACE='' started=$(date +%s)
+chip small old
+update "busybox sh" ""
+total=$($T_EMU "$T_FLASHSIM" summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p')
+cuts=0 dry_run=''
+for k in $({ awk -v n=$((50 / stride + 1)) -v m="$total" \
+  'BEGIN { for (i = 0; i < n; i++) print 1 + int(i * (m - 1) / (n - 1)) }'
+  [ "$stride" -ne 1 ] || sed '/^0$/d' "$T_STATE.starts"; } | sort -nu); do
+  chip small old
+  T_CUT=$k
+  update "busybox sh" ""
+  rc=$? T_CUT='' row_failed=0 cuts=$((cuts + 1))
+  if [ -z "$dry_run" ] && [ -d "$journal" ]; then
+    dry_run=$k
+    update dash -n && grep -q "journal  unfinished in" "$work/out" ||
+      check "cut after message $k: the dry run does not report the unfinished journal"
+  fi
+  flashsim power-cycle --state "$T_STATE"
+  update "busybox sh" "" && [ "$rc" -ne 0 ] && [ ! -e "$journal" ] &&
+    flashsim compare --state "$T_STATE" "$work/after.bin" ||
+    check "cut after message $k (exit $rc): the next run did not finish the update"
+  failed=$((failed + row_failed))
+done
+echo "sweep update power cut: $total messages, $cuts cut points, $((cuts + count - failed))" \
+  "of $((cuts + count)) rows and cuts passed, $(($(date +%s) - started)) s"
+[ "$failed" -eq 0 ] && [ -n "$dry_run" ]
