@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Numbers, sizes, times and byte lists as the catalogue and the settings write
 // them: the only place in the chip model that reads them from text.
 #include <cctype>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads the parts catalogue (parts/catalogue.txt, whose head describes the format)
 // into chip profiles: a pure function over the text, which names the file and line
 // of anything it cannot take and never fills a missing fact in by itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fields of a chip profile by name: how a catalogue row or a setting writes each
 // one, how the effective profile is written back (profile.txt), and the checks that
 // hold the fields together.
