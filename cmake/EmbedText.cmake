@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Writes a C++ source that defines the bytes of a text file as a NUL-terminated
 # array, so a data file is built into a library without a hand-kept copy.
 #   cmake -DIN=FILE -DOUT=SOURCE -DNAMESPACE=NS -DNAME=SYMBOL -P EmbedText.cmake

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Regenerates docs/parts.md, the compatibility table: what each of romflash's 24
 # operations does on every part of the parts catalogue, as observed by running
 # romflash on flashsim's profile of that part (one fresh chip per operation).

@@ -24,6 +24,7 @@ comment_of() {  # comment_of PATH: the comment opener for PATH, "none", or nothi
     tests/*.txt | */tests/*.txt) echo '#' ;;  # test tables, read with # comments skipped
     completion/*) echo '#' ;;                  # bash completions, sourced
     *.dict) echo '#' ;;                        # libFuzzer dictionaries
+    parts/*.txt) echo '#' ;;                   # the parts catalogue, read with # comments skipped
     *.md | *.json | *.[1-9] | LICENSE | .gitignore | .clang-format | */external.desc) echo none ;;
     *) if head -c 2 "$1" 2>/dev/null | grep -q '^#!'; then echo '#'; fi ;;
   esac

@@ -9,6 +9,7 @@
 
 #include "cli/cli.h"
 #include "cli/run_state.h"
+#include "ops/operations.h"
 #include "spidev/spidev.h"
 
 namespace {
@@ -39,40 +40,6 @@ uint8_t mode_from_letters(const char* letters) {
   return mode;
 }
 
-const FlashCommand* command_row_named(const char* name) {
-  for (uint32_t row = 0; row < COMMAND_COUNT; ++row) {
-    if (std::strcmp(CommandTable[row].name, name) == 0) return &CommandTable[row];
-  }
-  return nullptr;
-}
-
-enum OperandKind { NO_OPERAND, OPTIONAL_TIMEOUT, START_ADDRESS, REGISTER_VALUE, RANGE };
-
-OperandKind operand_kind(CommandId id) {
-  switch (id) {
-    case RDSR_WEL:
-    case RDSR_WIP:
-      return OPTIONAL_TIMEOUT;
-    case SE:
-    case SE4K:
-    case SE8K:
-    case SE32K:
-    case PP:
-    case WRITE:
-      return START_ADDRESS;
-    case WRR1:
-    case WRR2:
-      return REGISTER_VALUE;
-    case READ:
-    case FREAD:
-    case VER:
-    case CHKSUM:
-      return RANGE;
-    default:
-      return NO_OPERAND;
-  }
-}
-
 // A mandatory operand must be a number: a forgotten address followed by another
 // option would otherwise erase or program address 0.
 NumberWord mandatory_operand(const char* word, const char* name) {
@@ -84,17 +51,16 @@ NumberWord mandatory_operand(const char* word, const char* name) {
 
 // The operands are the words directly after the name: getopt has not permuted
 // anything at or after optind yet.
-void read_operands(char** argv, int argc, const char* name) {
+void read_operands(const Operation* operation, char** argv, int argc, const char* name) {
   FlashCommand& command = RunState.command;
   const char* word1 = optind < argc ? argv[optind] : nullptr;
   const char* word2 = optind + 1 < argc ? argv[optind + 1] : nullptr;
-  switch (operand_kind(command.id)) {
+  switch (operation->operands) {
     case NO_OPERAND:
       break;
-    case OPTIONAL_TIMEOUT:
-      RunState.timeoutMs = word1 != nullptr         ? parse_number(word1, 0).value
-                           : command.id == RDSR_WEL ? WEL_TIMEOUT_MS
-                                                    : WIP_TIMEOUT_MS;
+    case TIMEOUT:
+      RunState.timeoutMs =
+          word1 != nullptr ? parse_number(word1, 0).value : operation->defaultTimeoutMs;
       break;
     case START_ADDRESS:
       command.address = mandatory_operand(word1, name).value;
@@ -102,7 +68,7 @@ void read_operands(char** argv, int argc, const char* name) {
     case REGISTER_VALUE:
       command.regData = mandatory_operand(word1, name).value;
       break;
-    case RANGE: {
+    case ADDRESS_AND_SIZE: {
       NumberWord start = mandatory_operand(word1, name);
       if (start.rangeError) reject_command(name);
       command.address = start.value;
@@ -115,13 +81,14 @@ void read_operands(char** argv, int argc, const char* name) {
   }
 }
 
+// -o names an operation: its command row is selected and its operands read at once.
 void select_named_command(char** argv, int argc, const char* name) {
-  const FlashCommand* row = command_row_named(name);
-  if (row == nullptr || row->id == NO_COMMAND) reject_command(name);
-  RunState.command = *row;
-  RunState.command.address = NO_VALUE;
-  RunState.command.regData = NO_VALUE;
-  read_operands(argv, argc, name);
+  const Operation* operation = nullptr;
+  if (select_command_named(&RunState.command, name) != 0) {
+    operation = find_operation(RunState.command.id);
+  }
+  if (operation == nullptr) reject_command(name);
+  read_operands(operation, argv, argc, name);
 }
 
 FILE* open_named_file(const char* name, const char* mode) {

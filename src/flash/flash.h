@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The flash command layer: the command table, framing, the transfer, status
-// polling, write enable and the retry rules.
+// Flash commands: their table, framing, the transfer, status polling, write enable and retries.
 //
 // Every instruction the program can send is one row of CommandTable; the rest
 // of the program asks for rows and never spells an opcode or a frame length.
@@ -14,7 +13,6 @@
 constexpr int STATUS_FAIL = 11;
 constexpr uint32_t NO_VALUE = 0xFFFFFFFFu;  // field not set
 
-constexpr uint32_t COMMAND_COUNT = 25;
 constexpr unsigned PAGE_SHIFT = 8;     // a page is 2^8 bytes
 constexpr unsigned SECTOR_SHIFT = 16;  // an erase sector is 2^16 bytes
 constexpr uint32_t FLASH_PAGE_SIZE = 1u << PAGE_SHIFT;
@@ -27,34 +25,13 @@ constexpr uint8_t STATUS_WEL_MASK = 0x02;  // write enable latch
 constexpr uint32_t WEL_TIMEOUT_MS = 300;
 constexpr uint32_t WIP_TIMEOUT_MS = 4000;
 
-// Row numbers of CommandTable; a row's id equals its index.
+// Row numbers of CommandTable: a row's id equals its index.
+#define ROW(id, ...) id,
 enum CommandId : uint32_t {
-  NO_COMMAND = 0,
-  RDID = 1,
-  READ_ID = 2,
-  VSRWE = 3,
-  WREN = 4,
-  WRDI = 5,
-  RDSR = 6,
-  RDSR_WEL = 7,
-  RDSR_WIP = 8,
-  RDCR = 9,
-  BE = 10,
-  SE = 11,
-  SE4K = 12,
-  SE8K = 13,
-  SE32K = 14,
-  PP = 15,
-  WRR1 = 16,
-  WRR2 = 17,
-  READ = 18,
-  FREAD = 19,
-  VER = 20,
-  CHKSUM = 21,
-  DP = 22,
-  RES = 23,
-  WRITE = 24,
+#include "flash/command_rows.h"
+  COMMAND_COUNT  // no row: the number of rows
 };
+#undef ROW
 
 struct FlashCommand {
   CommandId id;
@@ -72,6 +49,9 @@ extern const FlashCommand CommandTable[COMMAND_COUNT];
 // Copies the row with this id into *out with address and regData unset;
 // returns the row index, or 0 (out untouched) when there is no such row.
 uint32_t select_command(FlashCommand* out, uint32_t id);
+// The same for the first row with this name (exact, case-sensitive); the empty
+// name of row 0 selects nothing.
+uint32_t select_command_named(FlashCommand* out, const char* name);
 
 // A cleared heap buffer, released on every return path; null when memory is short.
 inline std::unique_ptr<uint8_t[]> zeroed_buffer(size_t size) {

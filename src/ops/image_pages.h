@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The page phase shared by PP and WRITE: an image read through a 1 MiB
-// read-ahead buffer, summed as it arrives, sent in 256-byte pages with progress,
-// then verified against the flash by checksum.
+// The page phase PP and WRITE share: pages from the image, progress, verification.
+//
+// The image is read through a 1 MiB read-ahead buffer, summed as it arrives, sent
+// in 256-byte pages with progress, then verified against the flash by checksum.
 #pragma once
 
 #include <cstdint>

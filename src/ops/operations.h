@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The operations a user selects with -o. Each works on the command, files and
-// timeout it is handed and returns 0 or STATUS_FAIL.
+// Flash operations: what each -o operation does, and the table that names them.
+//
+// Each operation works on the command, files and timeout it is handed and
+// returns 0 or STATUS_FAIL.
 #pragma once
 
 #include <cstdint>
@@ -28,3 +30,32 @@ int print_range_checksum(const FlashCommand* cmd, FILE* outputFile);  // CHKSUM
 uint8_t not_blank(const uint8_t* buf, uint32_t len);
 int program_image(const FlashCommand* command, FILE* imageFile);          // PP
 int erase_and_write_image(const FlashCommand* command, FILE* imageFile);  // WRITE
+
+// The words that follow an operation's name on the command line.
+enum OperandKind : uint8_t {
+  NO_OPERAND,        // none: the words after the name are not read
+  TIMEOUT,           // an optional wait in ms, else the row's default
+  START_ADDRESS,     // a mandatory address
+  REGISTER_VALUE,    // a mandatory register value
+  ADDRESS_AND_SIZE,  // a mandatory address within 32 signed bits, then an optional size
+};
+
+// What an operation may take from the run besides its command.
+struct OperationInputs {
+  FILE* imageFile;
+  FILE* outputFile;
+  uint32_t timeoutMs;
+};
+
+// One row per operation a user can select.
+struct Operation {
+  CommandId id;
+  OperandKind operands;
+  uint32_t defaultTimeoutMs;  // a TIMEOUT without its word
+  // Needs -f: the line number the refusal names when it is missing (0: no -f needed).
+  int noImageLine;
+  int (*run)(const FlashCommand* cmd, const OperationInputs* inputs);
+};
+
+// The operation of this command, or null when there is none.
+const Operation* find_operation(uint32_t id);

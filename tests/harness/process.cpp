@@ -6,49 +6,44 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <time.h>
 
-#include <cstdlib>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
 namespace {
 
 std::vector<char*> c_strings(Lines& words) {
-  std::vector<char*> pointers{nullptr};
-  for (auto word = words.rbegin(); word != words.rend(); ++word)
-    pointers.insert(pointers.begin(), &(*word)[0]);
+  std::vector<char*> pointers;
+  for (auto& word : words) pointers.push_back(&word[0]);
+  pointers.push_back(nullptr);
   return pointers;
-}
-
-double seconds_now() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 // Waits for the child; on the time limit the whole group goes, grandchildren too.
 int wait_or_kill(pid_t pid, const std::string& what) {
+  using Clock = std::chrono::steady_clock;
   const double limit = std::atof(env_or("ROMFLASH_TEST_TIME_LIMIT", "60").c_str());
-  const double deadline = seconds_now() + limit;
-  long pauseNs = 100000;
+  const Clock::time_point deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                        std::chrono::duration<double>(limit));
+  std::chrono::microseconds pause(100);
   int status = 0;
   while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (seconds_now() > deadline) {
+    if (Clock::now() > deadline) {
       kill(-pid, SIGKILL);
       waitpid(pid, &status, 0);
       ADD_FAILURE() << what << " was still running after " << limit
                     << " s; its process group was killed";
       return -1;
     }
-    timespec pause{0, pauseNs};
-    nanosleep(&pause, nullptr);
-    pauseNs = std::min(pauseNs * 2, 5000000L);
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::microseconds(5000));
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
@@ -56,19 +51,17 @@ int wait_or_kill(pid_t pid, const std::string& what) {
 }  // namespace
 
 ProcessResult run_process(const Lines& argv, const Lines& extraEnv, const std::string& name) {
-  TempDir captures;
-  std::string outPath = captures.file("stdout"), errPath = captures.file("stderr");
+  TempDir captures;  // standard output in "1", standard error in "2"
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
+  for (int fd : {1, 2}) {
+    posix_spawn_file_actions_addopen(&actions, fd, captures.file(std::to_string(fd)).c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);  // a group of its own
 
   Lines args = argv, env;
   if (!name.empty()) args[0] = name;
@@ -83,26 +76,22 @@ ProcessResult run_process(const Lines& argv, const Lines& extraEnv, const std::s
   if (spawnError != 0)
     return {127, "", "cannot start " + argv[0] + ": " + std::strerror(spawnError)};
   int status = wait_or_kill(pid, argv[0]);
-  return {status, read_file(outPath), read_file(errPath)};
+  return {status, read_file(captures.file("1")), read_file(captures.file("2"))};
 }
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void write_file(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 Lines split(const std::string& text, char separator) {
   Lines pieces;
-  std::string piece;
   std::istringstream in(text);
-  while (std::getline(in, piece, separator)) pieces.push_back(piece);
+  for (std::string piece; std::getline(in, piece, separator);) pieces.push_back(piece);
   return pieces;
 }
 
@@ -111,15 +100,19 @@ Lines split_words(const std::string& text) {
   return Lines(std::istream_iterator<std::string>(in), std::istream_iterator<std::string>());
 }
 
+std::string joined(const Lines& words, const char* separator) {
+  std::string text;
+  for (size_t i = 0; i < words.size(); ++i) text += (i ? separator : "") + words[i];
+  return text;
+}
+
 std::string env_or(const char* name, const std::string& fallback) {
   const char* value = std::getenv(name);
   return value && *value ? value : fallback;
 }
 
-TempDir::TempDir() {
-  std::string pattern = env_or("TMPDIR", "/tmp") + "/romflash-test-XXXXXX";
-  if (mkdtemp(&pattern[0]) == nullptr) std::abort();
-  path = pattern;
+TempDir::TempDir() : path(env_or("TMPDIR", "/tmp") + "/romflash-test-XXXXXX") {
+  if (mkdtemp(&path[0]) == nullptr) std::abort();
 }
 
 TempDir::~TempDir() {

@@ -29,6 +29,7 @@ std::string read_file(const std::string& path);  // "" when missing
 void write_file(const std::string& path, const std::string& bytes);
 Lines split(const std::string& text, char separator);  // "" gives no piece
 Lines split_words(const std::string& text);
+std::string joined(const Lines& words, const char* separator);
 std::string env_or(const char* name, const std::string& fallback);
 
 // A fresh directory under $TMPDIR, removed with everything in it on scope exit.

@@ -3,21 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
-
-#ifndef ROMFLASH_BIN_DEFAULT
-#define ROMFLASH_BIN_DEFAULT "romflash"
-#endif
-#ifndef FLASHSIM_BIN_DEFAULT
-#define FLASHSIM_BIN_DEFAULT "flashsim"
-#endif
-#ifndef FLASHSIM_LIB_DEFAULT
-#define FLASHSIM_LIB_DEFAULT ""
-#endif
-#ifndef FLASHSIM_EMULATOR_DEFAULT
-#define FLASHSIM_EMULATOR_DEFAULT ""
-#endif
 
 const SimBinaries& sim_binaries() {
   static const SimBinaries binaries = [] {
@@ -39,61 +25,22 @@ ProcessResult flashsim(const Lines& args) {
 
 Lines sim_run_argv(const std::string& state, const Lines& options, const Lines& command) {
   const SimBinaries& bin = sim_binaries();
-  Lines argv = bin.emulator;
-  argv.insert(argv.end(), {bin.flashsim, "run", "--state", state});
-  if (!bin.lib.empty()) argv.insert(argv.end(), {"--lib", bin.lib});
-  std::string words;
-  for (const auto& word : bin.emulator) words += (words.empty() ? "" : " ") + word;
-  if (!words.empty()) argv.insert(argv.end(), {"--emulator", words});
+  Lines argv = bin.emulator + Lines{bin.flashsim, "run", "--state", state, "--lib", bin.lib};
+  if (!bin.emulator.empty()) argv = argv + Lines{"--emulator", joined(bin.emulator, " ")};
   return argv + options + Lines{"--"} + command;
-}
-
-bool SimChip::create(const Lines& options) {
-  ProcessResult created = flashsim(Lines{"create", "--state", state} + options);
-  EXPECT_EQ(created.exitStatus, 0) << created.err;
-  return created.exitStatus == 0;
-}
-
-void SimChip::load(uint32_t offset, const std::string& bytes) {
-  write_file(dir.file("load.bin"), bytes);
-  ProcessResult loaded = flashsim(
-      {"load", "--state", state, "--offset", std::to_string(offset), dir.file("load.bin")});
-  EXPECT_EQ(loaded.exitStatus, 0) << loaded.err;
-}
-
-std::string SimChip::bytes(uint32_t offset, uint32_t length) {
-  ProcessResult dumped = flashsim({"dump", "--state", state, "--offset", std::to_string(offset),
-                                   "--length", std::to_string(length), "-o", dir.file("dump.bin")});
-  EXPECT_EQ(dumped.exitStatus, 0) << dumped.err;
-  return read_file(dir.file("dump.bin"));
-}
-
-ProcessResult SimChip::run(const Lines& command, const Lines& options, const Lines& env) {
-  static int runs = 0;
-  trace = dir.file("trace-" + std::to_string(++runs));
-  return run_process(sim_run_argv(state, Lines{"--trace", trace} + options, command), env);
-}
-
-ProcessResult SimChip::romflash(const Lines& args, const Lines& options) {
-  return run(Lines{sim_binaries().romflash} + args, options);
-}
-
-std::string SimChip::wire(bool collapse) const { return wire_summary(read_file(trace), collapse); }
-
-Lines SimChip::trace_lines(const std::string& prefix) const {
-  Lines picked;
-  for (const auto& line : split(read_file(trace), '\n'))
-    if (line.compare(0, prefix.size(), prefix) == 0) picked.push_back(line);
-  return picked;
 }
 
 namespace {
 
+bool succeeded(const ProcessResult& run) {
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  return run.exitStatus == 0;
+}
+
+// Up to 8 bytes as they are, more by their count.
 std::string show_bytes(const Lines& bytes, size_t from) {
-  std::string text;
   if (bytes.size() - from > 8) return "[" + std::to_string(bytes.size() - from) + "]";
-  for (size_t i = from; i < bytes.size(); ++i) text += (text.empty() ? "" : " ") + bytes[i];
-  return text;
+  return joined(Lines(bytes.begin() + from, bytes.end()), " ");
 }
 
 std::string show_message(const std::string& head, const Lines& tx, const Lines& rx) {
@@ -143,16 +90,17 @@ Lines events(const std::string& trace) {
   }
   flush_message();
   // The usual set-up: mode, word size and clock written and read back.
+  static const Lines names{"WR_MODE",          "RD_MODE",         "WR_BITS_PER_WORD",
+                           "RD_BITS_PER_WORD", "WR_MAX_SPEED_HZ", "RD_MAX_SPEED_HZ"};
   for (size_t i = 0; i + 6 <= entries.size(); ++i) {
-    Lines w[6];
-    for (int k = 0; k < 6; ++k) w[k] = split_words(entries[i + k]);
-    static const char* names[6] = {"WR_MODE",          "RD_MODE",         "WR_BITS_PER_WORD",
-                                   "RD_BITS_PER_WORD", "WR_MAX_SPEED_HZ", "RD_MAX_SPEED_HZ"};
-    bool usual = true;
-    for (int k = 0; k < 6; ++k)
-      usual = usual && w[k].size() == 2 && w[k][0] == names[k] && w[k][1] == w[k & ~1][1];
-    if (!usual) continue;
-    entries[i] = "spi " + w[0][1] + " " + w[2][1] + " " + w[4][1];
+    Lines values;  // each read-back must show what was written
+    for (size_t k = 0; k < 6; ++k) {
+      Lines w = split_words(entries[i + k]);
+      if (w.size() != 2 || w[0] != names[k] || (k % 2 && w[1] != values.back())) break;
+      values.push_back(w[1]);
+    }
+    if (values.size() < 6) continue;
+    entries[i] = "spi " + values[0] + " " + values[2] + " " + values[4];
     entries.erase(entries.begin() + i + 1, entries.begin() + i + 6);
   }
   return entries;
@@ -170,8 +118,7 @@ Lines collapse_runs(const Lines& entries, size_t width) {
       out.push_back(entries[i++]);
       continue;
     }
-    std::string group = entries[i];
-    for (size_t k = 1; k < width; ++k) group += "; " + entries[i + k];
+    std::string group = joined(Lines(entries.begin() + i, entries.begin() + i + width), "; ");
     out.push_back((width > 1 ? "(" + group + ")" : group) + " x" + std::to_string(repeats));
     i += repeats * width;
   }
@@ -180,12 +127,45 @@ Lines collapse_runs(const Lines& entries, size_t width) {
 
 }  // namespace
 
+bool SimChip::create(const Lines& options) {
+  return succeeded(flashsim(Lines{"create", "--state", state} + options));
+}
+
+void SimChip::load(uint32_t offset, const std::string& bytes) {
+  write_file(dir.file("load.bin"), bytes);
+  succeeded(flashsim(
+      {"load", "--state", state, "--offset", std::to_string(offset), dir.file("load.bin")}));
+}
+
+std::string SimChip::bytes(uint32_t offset, uint32_t length) {
+  succeeded(flashsim({"dump", "--state", state, "--offset", std::to_string(offset), "--length",
+                      std::to_string(length), "-o", dir.file("dump.bin")}));
+  return read_file(dir.file("dump.bin"));
+}
+
+ProcessResult SimChip::run(const Lines& command, const Lines& options, const Lines& env) {
+  static int runs = 0;
+  trace = dir.file("trace-" + std::to_string(++runs));
+  return run_process(sim_run_argv(state, Lines{"--trace", trace} + options, command), env);
+}
+
+ProcessResult SimChip::romflash(const Lines& args, const Lines& options) {
+  return run(Lines{sim_binaries().romflash} + args, options);
+}
+
+std::string SimChip::wire(bool collapse) const { return wire_summary(read_file(trace), collapse); }
+
+Lines SimChip::trace_lines(const std::string& prefix) const {
+  Lines picked;
+  for (const auto& line : split(read_file(trace), '\n'))
+    if (line.compare(0, prefix.size(), prefix) == 0) picked.push_back(line);
+  return picked;
+}
+
 std::string wire_summary(const std::string& trace, bool collapse) {
   Lines entries = events(trace);
   if (collapse) entries = collapse_runs(collapse_runs(collapse_runs(entries, 1), 2), 2);
-  std::string text;
-  for (const auto& entry : entries) text += (text.empty() ? "" : "; ") + entry;
-  return text;
+  return joined(entries, "; ");
 }
 
 std::string pattern_bytes(size_t count, unsigned seed) {
