@@ -10,6 +10,7 @@
 #   scripts/fuzz.sh --minutes 10     10 minutes per target (the long run)
 #   scripts/fuzz.sh --seconds 30     30 seconds per target
 #   scripts/fuzz.sh --keep DIR       also keep each grown corpus and log in DIR/NAME/
+#   scripts/fuzz.sh ... NAME...      only these targets
 #
 # A finding (crash, leak, failed check, time-out) is kept in build-fuzz/findings/NAME/.
 # Exit status: 0 when nothing was found, 1 on a finding, 2 when the build failed.
@@ -17,13 +18,15 @@ set -uo pipefail
 
 cd "$(dirname "$0")/.."
 
-total_seconds=30 per_target="" keep=""
+total_seconds=30 per_target="" keep="" targets=()
 while [ $# -gt 0 ]; do
   case "$1 ${2:-}" in
     "--minutes "[0-9]*) per_target=$(($2 * 60)) ;;
     "--seconds "[0-9]*) per_target=$2 ;;
     "--keep "?*) keep=$2 ;;
-    *) echo "usage: scripts/fuzz.sh [--minutes M | --seconds S] [--keep DIR]" >&2; exit 2 ;;
+    -*) echo "usage: scripts/fuzz.sh [--minutes M | --seconds S] [--keep DIR] [NAME...]" >&2; exit 2 ;;
+    *) [ -d "tests/fuzz/corpus/$1" ] || { echo "fuzz: no target $1" >&2; exit 2; }
+       targets+=("tests/fuzz/corpus/$1/"); shift; continue ;;
   esac
   shift 2
 done
@@ -36,7 +39,7 @@ fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/romflash-fuzz.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-targets=(tests/fuzz/corpus/*/)
+[ ${#targets[@]} -gt 0 ] || targets=(tests/fuzz/corpus/*/)
 per_target=${per_target:-$((total_seconds / ${#targets[@]}))}
 executions=0 findings=0
 

@@ -385,8 +385,9 @@ void chip_deselect(ChipState* chip) {
       break;
     case RES_SIGNATURE:
     case REMS:
-      if (f.opcode == 0xAB) st.flags &= static_cast<uint8_t>(~FLAG_DEEP_POWER_DOWN);
-      return;
+      if (f.opcode != 0xAB) return;  // only RES leaves deep power-down
+      st.flags &= static_cast<uint8_t>(~FLAG_DEEP_POWER_DOWN);
+      break;
     case GLOBAL_UNLOCK:
       if (n == 1 && take_wel(chip)) {
         st.flags &= static_cast<uint8_t>(~FLAG_GLOBAL_LOCK);

@@ -123,8 +123,9 @@ bool parse_catalogue(const std::string& text, const std::string& origin,
                      std::vector<ChipProfile>* parts, std::string* error);
 
 // Settings (chip_profiles.cpp) and the identification tables derived from a profile.
+// *failed: the index of the setting refused, settings.size() when they disagree together.
 bool apply_settings(ChipProfile* profile, const std::vector<std::string>& settings,
-                    std::string* error);
+                    std::string* error, size_t* failed = nullptr);
 std::vector<uint8_t> cfi_extended_id(const ChipProfile& profile);
 std::vector<uint8_t> sfdp_image(const ChipProfile& profile);
 

@@ -2,8 +2,6 @@
 // The built-in chip profiles (the parts catalogue, read once per process), the
 // "key=value" settings that adjust them, and the identification tables
 // (CFI-like extended ID, SFDP) derived from a profile.
-#include <sstream>
-
 #include "chip_internal.h"
 
 namespace chipsim {
@@ -55,15 +53,19 @@ bool block_erase(const ChipProfile& p, int index, uint32_t bytes) {
 
 }  // namespace
 
-bool apply_settings(ChipProfile* p, const std::vector<std::string>& settings, std::string* error) {
+bool apply_settings(ChipProfile* p, const std::vector<std::string>& settings, std::string* error,
+                    size_t* failed) {
   const uint32_t oldSize = p->sizeBytes;
   bool chipEraseGiven = false;
   for (const std::string& s : settings) {
+    if (failed) *failed = size_t(&s - settings.data());
     size_t eq = s.find('=');
     if (eq == std::string::npos || eq == 0)
       return fail(error, "setting '" + s + "' is not key=value");
     const std::string key = s.substr(0, eq);
     const std::string value = s.substr(eq + 1);
+    // The name is the catalogue row's, which profile.txt names to be read back.
+    if (key == "profile") return fail(error, "setting 'profile': the profile is chosen by name");
     std::string why;
     if (!set_profile_field(p, key, split_words(value), true, &why))
       return fail(error, why == "unknown field"
@@ -74,25 +76,38 @@ bool apply_settings(ChipProfile* p, const std::vector<std::string>& settings, st
   // A resized part keeps its datasheet rate unless told otherwise.
   if (p->sizeBytes != oldSize && !chipEraseGiven && oldSize != 0)
     p->timings.chipEraseNs = scale_by_size(p->timings.chipEraseNs, oldSize, p->sizeBytes);
+  if (failed) *failed = settings.size();
   std::string why;
   return finish_profile(p, &why) || fail(error, "bad settings: " + why);
 }
 
+// profile.txt: the catalogue profile the chip was made from, then every field as it was
+// written down, a line each. Every line ends in a newline: one without is a file cut short,
+// whose last value may have lost digits.
 bool profile_from_text(const std::string& text, ChipProfile* p, std::string* error) {
   std::vector<std::string> settings;
+  std::vector<int> lines;
   std::string name;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.compare(0, 8, "profile=") == 0)
-      name = line.substr(8);
-    else if (!line.empty())
-      settings.push_back(line);
+  int line = 0, nameLine = 0;
+  auto at = [](int n) { return "profile.txt" + (n ? ":" + std::to_string(n) : "") + ": "; };
+  for (size_t start = 0, end; start < text.size(); start = end + 1) {
+    end = text.find('\n', start);
+    const std::string content = text.substr(start, end - start);
+    if (end == std::string::npos) return fail(error, at(line + 1) + "cut short: no end of line");
+    if (content.compare(0, 8, "profile=") == 0 && nameLine != 0)
+      return fail(error, at(line + 1) + "a second profile= line");
+    if (content.compare(0, 8, "profile=") == 0)
+      name = content.substr(8), nameLine = line + 1;
+    else if (!content.empty())
+      settings.push_back(content), lines.push_back(line + 1);
+    ++line;
   }
-  // The profile the chip was made from, then every field as it was written down.
   if (!chip_profile_by_name(name, p))
-    return fail(error, "profile.txt names no known profile ('" + name + "')");
-  return apply_settings(p, settings, error);
+    return fail(error, at(nameLine) + "no catalogue profile '" + name + "'");
+  size_t failed = 0;
+  std::string why;
+  if (apply_settings(p, settings, &why, &failed)) return true;
+  return fail(error, at(failed < lines.size() ? lines[failed] : 0) + why);
 }
 
 // The ID-CFI area a Spansion-style part returns after its 3 RDID bytes and the

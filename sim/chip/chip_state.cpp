@@ -139,8 +139,12 @@ bool decode_state(const uint8_t* in, size_t length, PersistentState* st, std::st
     if (error) *error = "state.bin holds an unknown pending operation";
     return false;
   }
+  if (!v1 && (in[OFF_STATUS] & WIP) != 0) {  // never written: the pending operation is WIP
+    if (error) *error = "state.bin holds a status with WIP set";
+    return false;
+  }
   st->clockNs = get_le(in + OFF_CLOCK, 8);
-  st->status = in[OFF_STATUS] & static_cast<uint8_t>(~WIP);
+  st->status = in[OFF_STATUS] & static_cast<uint8_t>(~WIP);  // version 1 may hold it
   st->config = in[OFF_CONFIG];
   // Version 1 had neither volatile register values nor these modes.
   st->flags = v1 ? in[OFF_FLAGS] & (FLAG_DEEP_POWER_DOWN | FLAG_WRITE_ARMED) : in[OFF_FLAGS];

@@ -428,7 +428,7 @@ bool finish_profile(ChipProfile* p, std::string* why) {
     for (uint32_t block : rule.mapBlocks) covered += block;
     if (rule.kind == EraseKind::MAP && covered != p->sizeBytes)
       return *why = "erase" + byte_text(ERASE_OPCODES[i]).substr(2) + ": the block map covers " +
-                    size_text(covered) + ", the part is " + size_text(p->sizeBytes),
+                    size_text(covered) + ", the size " + size_text(p->sizeBytes),
              false;
   }
   if (p->sizeBytes > BANK_BYTES && p->banks == AddressBanks::NONE)

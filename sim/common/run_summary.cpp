@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "environment.h"
+#include "parse_number.h"
 
 namespace flashsim {
 
@@ -41,30 +43,39 @@ namespace {
 
 std::string summary_path(const std::string& stateDir) { return stateDir + "/" + SUMMARY_FILE_NAME; }
 
-// "run.KEY=N" and "total.KEY=N" lines; unknown lines are ignored.
-void parse_summary(const std::string& text, RunCounters* run, RunCounters* total) {
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(pos, end - pos);
-    pos = end + 1;
-    size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    std::string key = line.substr(0, eq);
-    RunCounters* target = nullptr;
-    if (key.compare(0, 4, "run.") == 0) {
-      target = run;
-      key = key.substr(4);
-    } else if (key.compare(0, 6, "total.") == 0) {
-      target = total;
-      key = key.substr(6);
-    }
-    if (!target) continue;
-    for (const CounterField& field : counter_fields())
-      if (key == field.key)
-        target->*(field.member) = std::strtoull(line.c_str() + eq + 1, nullptr, 10);
+// "run.KEY=N" and "total.KEY=N", a line each, every counter once, N in decimal as the writer
+// writes it; anything else is a file damaged or cut short. An empty file has all zeros.
+bool parse_summary(const std::string& path, const std::string& text, RunCounters* run,
+                   RunCounters* total, std::string* error) {
+  const TableView<CounterField> fields = counter_fields();
+  const size_t count = fields.size();
+  auto key_of = [&](size_t i) {
+    return (i < count ? "run." : "total.") + std::string(fields[i % count].key);
+  };
+  std::vector<bool> given(2 * count, text.empty());
+  int line = 0;
+  for (size_t pos = 0, end; pos < text.size(); pos = end + 1) {
+    ++line;
+    end = text.find('\n', pos);
+    const std::string content = text.substr(pos, end - pos);
+    const size_t eq = content.find('=');
+    const std::string digits = eq == std::string::npos ? "" : content.substr(eq + 1);
+    size_t i = 0;
+    while (i < 2 * count && content.compare(0, eq, key_of(i)) != 0) ++i;
+    uint64_t value = 0;
+    const char* why = end == std::string::npos ? "cut short: no end of line"
+                      : i == 2 * count         ? "not a counter of the summary"
+                      : given[i]               ? "a counter given twice"
+                      : !parse_number(digits, &value) || std::to_string(value) != digits
+                          ? "not a count in decimal"
+                          : nullptr;
+    if (why) return *error = path + ":" + std::to_string(line) + ": " + why, false;
+    (i < count ? run : total)->*(fields[i % count].member) = value;
+    given[i] = true;
   }
+  for (size_t i = 0; i < 2 * count; ++i)
+    if (!given[i]) return *error = path + ": lacks " + key_of(i), false;
+  return true;
 }
 
 std::string format_summary_file(const RunCounters& run, const RunCounters& total) {
@@ -95,7 +106,11 @@ bool update_summary(const std::string& stateDir,
   while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
     text.append(buffer, static_cast<size_t>(got));
   RunCounters run, total;
-  parse_summary(text, &run, &total);
+  std::string error;  // a damaged file is left for read_summary to report
+  if (!parse_summary(summary_path(stateDir), text, &run, &total, &error)) {
+    ::close(fd);
+    return false;
+  }
   change(&run, &total);
   std::string out = format_summary_file(run, total);
   bool ok = ::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0 &&
@@ -104,16 +119,18 @@ bool update_summary(const std::string& stateDir,
   return ok;
 }
 
-bool read_summary(const std::string& stateDir, RunCounters* run, RunCounters* total) {
-  FILE* file = std::fopen(summary_path(stateDir).c_str(), "r");
-  if (!file) return false;
+bool read_summary(const std::string& stateDir, RunCounters* run, RunCounters* total,
+                  std::string* error) {
+  const std::string path = summary_path(stateDir);
+  FILE* file = std::fopen(path.c_str(), "r");
+  if (!file && errno == ENOENT) return true;  // nobody ran on the chip yet: all zeros
+  if (!file) return *error = path + ": " + std::strerror(errno), false;
   std::string text;
   char buffer[1024];
   size_t got;
   while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
   std::fclose(file);
-  parse_summary(text, run, total);
-  return true;
+  return parse_summary(path, text, run, total, error);
 }
 
 }  // namespace flashsim

@@ -41,9 +41,12 @@ TableView<CounterField> counter_fields();
 void add_counters(RunCounters* into, const RunCounters& more);
 
 // Reads, lets `change` edit, writes back, all under flock. False when the
-// file cannot be opened (no state directory).
+// file cannot be opened (no state directory) or holds no summary, which it leaves as it is.
 bool update_summary(const std::string& stateDir,
                     const std::function<void(RunCounters* run, RunCounters* total)>& change);
-bool read_summary(const std::string& stateDir, RunCounters* run, RunCounters* total);
+// All zeros when there is no file yet; false with *error naming the file (and line) when it
+// cannot be read or holds anything but the counters as update_summary writes them.
+bool read_summary(const std::string& stateDir, RunCounters* run, RunCounters* total,
+                  std::string* error);
 
 }  // namespace flashsim

@@ -3,6 +3,8 @@
 
 #include <linux/spi/spidev.h>
 
+#include <cstdio>
+
 namespace flashsim {
 
 namespace {
@@ -39,6 +41,26 @@ std::string setup_request_names() {
   for (const SetupRequest& entry : SETUP_REQUESTS)
     names += (names.empty() ? "" : " ") + std::string(entry.name);
   return names;
+}
+
+std::string node_settings_text(uint32_t mode, unsigned bits) {
+  char text[64];
+  std::snprintf(text, sizeof text, "mode=0x%02X bits=%u\n", mode, bits);
+  return text;
+}
+
+bool parse_node_settings(const std::string& path, const std::string& text, uint32_t* mode,
+                         unsigned* bits, std::string* error) {
+  unsigned readMode = 0, readBits = 0;
+  if (std::sscanf(text.c_str(), "mode=0x%2X bits=%u", &readMode, &readBits) != 2 ||
+      text != node_settings_text(readMode, readBits) || (readMode & ~NODE_MODE_BITS) != 0 ||
+      readBits != 8) {
+    *error = path + ": not one line \"mode=0xNN bits=8\" with a mode the node takes";
+    return false;
+  }
+  *mode = readMode;
+  *bits = readBits;
+  return true;
 }
 
 }  // namespace flashsim

@@ -32,8 +32,9 @@ extern Node SpidevNode;
 // A request's result: 0, or -1 with errno set to the failure.
 int finish(int failure);
 
-// Mode and word size as the state directory keeps them.
-void load_settings();
+// Mode and word size as the state directory keeps them; false with *error when the file
+// holds anything else.
+bool load_settings(std::string* error);
 int handle_setup(const flashsim::SetupRequest& req, void* arg);
 
 int handle_message(unsigned long request, void* arg);

@@ -19,21 +19,17 @@ namespace {
 using flashsim::SetupRequest;
 using Field = flashsim::SetupValue;
 
-constexpr uint32_t SUPPORTED_MODE_BITS = SPI_CPHA | SPI_CPOL | SPI_CS_HIGH | SPI_LOOP | SPI_NO_CS;
-
 std::string settings_path() { return config().stateDir + "/" + flashsim::SETTINGS_FILE_NAME; }
 
 void save_settings() {
   if (config().stateDir.empty()) return;
-  char text[64];
-  int length =
-      std::snprintf(text, sizeof text, "mode=0x%02X bits=%u\n", SpidevNode.mode, SpidevNode.bits);
+  std::string text = flashsim::node_settings_text(SpidevNode.mode, SpidevNode.bits);
   int fd = real_open(settings_path().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return;
-  if (::write(fd, text, static_cast<size_t>(length)) != length) {
-    // The settings merely revert to their defaults next time.
-  }
+  bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   real_close(fd);
+  // Settings that could not be kept revert to their defaults next time, not to half a file.
+  if (!written) ::unlink(settings_path().c_str());
 }
 
 void trace_setup(const char* name, const std::string& value, int failure) {
@@ -80,7 +76,7 @@ int store_field(Field field, uint32_t value) {
   switch (field) {
     case Field::MODE8:
     case Field::MODE32:
-      if (value & ~SUPPORTED_MODE_BITS) return EINVAL;
+      if (value & ~flashsim::NODE_MODE_BITS) return EINVAL;
       SpidevNode.mode = value;
       save_settings();
       return 0;
@@ -110,20 +106,20 @@ int finish(int failure) {
 // Mode and word size belong to the spi_device and outlive every open, as the
 // kernel keeps them; the clock set with WR_MAX_SPEED_HZ lasts until the last
 // close, when spidev falls back to the device's maximum.
-void load_settings() {
-  if (SpidevNode.settingsLoaded || config().stateDir.empty()) return;
-  SpidevNode.settingsLoaded = true;
+bool load_settings(std::string* error) {
+  if (SpidevNode.settingsLoaded || config().stateDir.empty()) return true;
   int fd = real_open(settings_path().c_str(), O_RDONLY | O_CLOEXEC, 0);
-  if (fd < 0) return;
-  char text[128] = {};
-  ssize_t got = ::read(fd, text, sizeof text - 1);
+  if (fd < 0 && errno == ENOENT) return SpidevNode.settingsLoaded = true;  // never set: defaults
+  if (fd < 0) return *error = settings_path() + ": " + std::strerror(errno), false;
+  char text[128];
+  ssize_t got = ::read(fd, text, sizeof text);
   real_close(fd);
-  if (got <= 0) return;
-  unsigned mode = 0, bits = 8;
-  if (std::sscanf(text, "mode=0x%x bits=%u", &mode, &bits) == 2) {
-    SpidevNode.mode = mode;
-    SpidevNode.bits = static_cast<uint8_t>(bits);
-  }
+  unsigned bits = 8;
+  if (!flashsim::parse_node_settings(settings_path(), std::string(text, got > 0 ? size_t(got) : 0),
+                                     &SpidevNode.mode, &bits, error))
+    return false;
+  SpidevNode.bits = static_cast<uint8_t>(bits);
+  return SpidevNode.settingsLoaded = true;
 }
 
 int handle_setup(const SetupRequest& req, void* arg) {

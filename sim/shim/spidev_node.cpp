@@ -84,9 +84,13 @@ int device_open(int flags) {
   }
   note_process_active();
   if (SpidevNode.openCount == 0) {
-    load_settings();
+    std::string error;
+    if (!load_settings(&error)) {
+      std::fprintf(stderr, "libflashsim: %s\n", error.c_str());
+      trace_write(std::string("open ") + path + " fail EINVAL\n");
+      return finish(EINVAL);
+    }
     if (!chip_absent()) {
-      std::string error;
       if (!attach_chip(&error)) {
         std::fprintf(stderr, "libflashsim: cannot attach the chip: %s\n", error.c_str());
         trace_write(std::string("open ") + path + " fail ENODEV\n");

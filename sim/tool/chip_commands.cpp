@@ -259,7 +259,7 @@ int cmd_summary(Args& args) {
   if (state.empty()) return fail(args.command, "--state DIR is required");
   if (!keys_format(args.command, format, &keys)) return EXIT_ERROR;
   flashsim::RunCounters run, total;
-  flashsim::read_summary(state, &run, &total);  // a chip nobody ran on has all zeros
+  if (!flashsim::read_summary(state, &run, &total, &error)) return fail(args.command, error);
   print_counters(stdout, "last run:", "run", run, keys);
   print_counters(stdout, "totals:", "total", total, keys);
   return EXIT_OK;

@@ -204,6 +204,8 @@ int cmd_run(Args& args) {
     chip_detach(chip);
   }
   state = absolute(state);
+  flashsim::RunCounters run, total;  // a damaged summary is reported, not overwritten
+  if (!flashsim::read_summary(state, &run, &total, &error)) return fail(args.command, error);
   flashsim::update_summary(state, [](flashsim::RunCounters* run, flashsim::RunCounters*) {
     *run = flashsim::RunCounters();
   });
@@ -287,9 +289,10 @@ int cmd_run(Args& args) {
   restore_signals();
   int exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 
-  if (summary) {
-    flashsim::RunCounters run, total;
-    flashsim::read_summary(state, &run, &total);
+  run = flashsim::RunCounters();
+  if (summary && !flashsim::read_summary(state, &run, &total, &error)) {
+    fail(args.command, error);
+  } else if (summary) {
     print_counters(stderr, "flashsim summary of this run:", "run", run, keys);
   }
   return exitStatus;
