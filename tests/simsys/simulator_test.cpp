@@ -20,7 +20,7 @@ struct ClientRow {
   const char* options;     // `flashsim run` words
   int status;              // of the last process
   const char* err;         // lines the last standard error holds, "; " between them
-  const char* wire;        // the last process's trace in short form (wire_summary)
+  const char* wire;        // the last process's trace in short form (SimChip::wire)
   const char* transcript;  // "STEP RESULT; ..." per process, " | " between processes; a
                            // STEP alone never returned. The steps are the client's arguments.
 };

@@ -26,7 +26,7 @@ class Sweep : public ::testing::Test {
     ASSERT_TRUE(chip.create({"--profile", "small", "--set", "page_program_ns=10000", "--set",
                              "erase64k_ns=10000", "--image", chip.dir.file("template.bin")}));
     fs::copy(chip.state, chip.dir.file("template"), fs::copy_options::recursive);
-    args = Lines{"-d", "/dev/spi0", "-s", "16000"} + words;
+    args = Lines{sim_binaries().romflash, "-d", "/dev/spi0", "-s", "16000"} + words;
     result = chip.state + "/contents.bin";
   }
   // WRITE over a chip of other data: 0x10040 bytes from inside the first 64 KiB sector to
@@ -44,7 +44,7 @@ class Sweep : public ::testing::Test {
   ProcessResult run(const Lines& faults) {
     fs::copy(chip.dir.file("template"), chip.state,
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-    return chip.romflash(args, faults);
+    return chip.run(args, faults);
   }
   bool result_is_expected() { return read_file(result) == expected; }
 
@@ -62,7 +62,7 @@ class Sweep : public ::testing::Test {
     return r.exitStatus == 0 && result_is_expected() ? 1 : refused ? 2 : 0;
   }
   int restored_by_running_again(const ProcessResult& cut) {
-    return cut.exitStatus == 128 + 9 && chip.romflash(args).exitStatus == 0 && result_is_expected();
+    return cut.exitStatus == 128 + 9 && chip.run(args).exitStatus == 0 && result_is_expected();
   }
 
   // A clean run, then one with `option N` (with span, `option N-N+span`) at every step-th
