@@ -153,8 +153,6 @@ void PrintTo(const Script& script, std::ostream* out) { *out << script.name; }
 
 // Columns: name, chip, steps.
 const Script kBehaviour[] = {
-    {"ProgramAndsDataWhenItsTimeEnds", "small",
-     "!1000=F0; 06; 02 001000 3C FF; 05=03; @1000=F0; +700us; 05=00; 03 001000=30 FF"},
     {"ProgramColumnWrapsInThePage", "small",
      "06; 02 0001FE 11 22 33 44; +700us; 03 0001FE=11 22; 03 000100=33 44 FF; @200=FF"},
     {"LongBurstKeepsTheLast256Bytes", "small",
@@ -167,14 +165,10 @@ const Script kBehaviour[] = {
      "@30000:65536=FF; @40000=00"},
     {"ChipEraseTakesTheWholeChipTime", "small fill=0x00",
      "06; C7; +2499999999ns; 05=03; +1ns; 05=00; @0=FF; @FFFFF=FF"},
-    {"WrenSetsWelWrdiClearsItUnlessTheFault", "small",
-     "05=00; 06; 05=02; 04; 05=00; reattach wel; 06; 05=00"},
     {"BusyChipAnswersOnlyStatusAndConfig", "small config=0x5A fill=0x00",
      "06; 20 000000; 03 000000=FF FF; 9F=FF FF; 35=5A 5A; 04; 05=03; +44999999ns; 05=03; +1ns; "
      "05=00; 03 000000=FF FF"},
     {"StatusIsReadAgainOnEveryByte", "small", "06; 02 000000 00; 05=03 +700us 00"},
-    {"WipFaultHangsTheOperationForThisRunOnly", "small",
-     "reattach wip; 06; 02 000000 00; +7ms; 05=03; @0=FF; 04; 05=03; reattach; 05=00; @0=00"},
     {"DeepPowerDownObeysOnlyRes", "small", "B9; 05=FF; 9F=FF FF FF; 06; AB 000000=13 13; 05=00"},
     {"OneByteWrrWritesStatusBits7To2", "small", "06; 01 FF; 05=03; +5ms; 05=FC; 35=00"},
     {"TwoByteWrrWritesStatusAndConfig", "small", "06; 01 08 A5; +5ms; 05=08; 35=A5 A5"},
@@ -192,9 +186,6 @@ const Script kBehaviour[] = {
      "06; 02 000000 00; +999ns; 05=03; +1ns; 05=00; 90 000000=01 42; AB 000000=43"},
     {"ResizeRescalesChipEraseAndCfiSize", "small size=2M fill=0x00",
      "9F=01 20 14 4D ??*35 15; 06; C7; +4999999999ns; 05=03; +1ns; 05=00; @1FFFFF=FF"},
-    {"ProgramLeftRunningEndsInTheNextAttach", "small",
-     "06; 02 000040 12 34; +300us; reattach; 05=03; @40=FF; +400us; reattach; 05=00; "
-     "03 000040=12 34 FF; clock=700000"},
     {"RegistersAndPowerDownSurviveDetach", "small",
      "50; 01 08 21; 06; B9; reattach; 05=FF; AB 000000=13; 05=0A; 35=21"},
     {"PowerCutHalfwayThroughAPage", "small",
@@ -205,9 +196,6 @@ const Script kBehaviour[] = {
      "06; 02 0FC000 00; 05=04; 06; 02 0FBF00 00; +700us; @FC000=FF; @FBF00=00"},
     {"ChipEraseWithAnyBpIsDropped", "small status=0x04 fill=0x00", "06; 60; 05=04; +3s; @0=00"},
     // Frames the chip must ignore: the array and WEL stay as they were.
-    {"ShortEraseFrame", "small fill=0x00", "06; 20 00 10; 05=02; +45ms; @1000=00"},
-    {"EraseSizeTheProfileLacks", "w25q128 fill=0x00", "06; 40 000000; 05=02; +60ms; @0=00"},
-    {"ProgramWithoutWelOrData", "small", "02 000000 00; 05=00; +1ms; @0=FF; 06; 02 000000; 05=02"},
     {"WrenOrWrrWithATrailingByte", "small", "06 00; 05=00; 06; 01 1C 00 00; 05=02; +5ms; 05=02"},
 };
 // The traits of real parts, as their datasheets (or the sources the parts notes name)
