@@ -36,9 +36,7 @@ void run_row(const ClientRow& row, const std::string& client) {
     Lines argv{client, device};
     for (const auto& step : split(process, ';')) argv.push_back(split_words(step).at(0));
     run = chip.run(argv, options);
-    transcript += transcript.empty() ? "" : " | ";
-    for (const auto& line : split(run.out, '\n')) transcript += line + "; ";
-    transcript.resize(transcript.size() - 2);
+    transcript += (transcript.empty() ? "" : " | ") + joined(split(run.out, '\n'), "; ");
   }
   EXPECT_EQ(transcript, row.transcript);
   EXPECT_EQ(run.exitStatus, row.status) << run.err;

@@ -163,6 +163,7 @@ void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }  // test l
 #define REFUSED(name) "ERROR: Invalid option -o " name " \n$USAGE"
 #define SETUP_FAILED(what) "ERROR: can't " what "ERROR: Initialize SPI device fail.\n"
 #define TIMEOUT(ms) "\n  ERROR: Check RDSR TIME OUT:" ms " msec)\n"
+#define TIMEOUT4(ms) TIMEOUT(ms) TIMEOUT(ms) TIMEOUT(ms) TIMEOUT(ms)
 #define SET_UP_ONLY "open; spi 0x03 8 500000; close"
 #define MODE_SET "open; WR_MODE 0x03; RD_MODE 0x03; "
 #define BITS_SET "WR_BITS_PER_WORD 8; RD_BITS_PER_WORD 8; "
@@ -348,9 +349,8 @@ ROWS(PageProgram,  // name, given, args, status, out, err, wire, after
       PAGES("2") PERCENT("50") PERCENT("100") "\n  Check SUM FILE=0x258 / ROM=0x3fb6\n",
       "  Check SUM Error!!!\n", "~18", "0x80=*128:6"},
      {"LatchNeverSets", "IMG=*300:1 | --wel-stuck", PP_0, 11, PAGES("2") "\n",
-      TIMEOUT("300") TIMEOUT("300") TIMEOUT("300")
-          TIMEOUT("300") "  Page Write Protocol retryout!!\n",
-      "(06; (05 > 00; +1000us) x300) x4", "0=FF*16"},
+      TIMEOUT4("300") "  Page Write Protocol retryout!!\n", "(06; (05 > 00; +1000us) x300) x4",
+      "0=FF*16"},
      {"PollFailuresReset",
       "--set page_program_ns=5000000 IMG=*256:9 | --fail-msgs 4-6 --fail-msg 8", PP_0, 0, ONE_PAGE,
       IO_ERROR3 IO_ERROR,
@@ -365,9 +365,9 @@ ROWS(PageProgram,  // name, given, args, status, out, err, wire, after
 
 #define HEADER(start, size, n)                                                  \
   "SPI Flash ROM Erase and Write: START ADRESS = " start " / File Size = " size \
-  "\nSector Size "                                                              \
-  "= 64KB / Erase " n "sector\n"
-#define AT_0(size, n) HEADER("0x000000", size, n) "\r  Sector Erase ... -> ADDRESS = 0x000000"
+  "\nSector Size = 64KB / Erase " n "sector\n"
+#define SECTOR(address) "\r  Sector Erase ... -> ADDRESS = " address
+#define AT_0(size, n) HEADER("0x000000", size, n) SECTOR("0x000000")
 #define ERASE_0 "06; 05 > 02; D8 000000; (05 > 03; +1000us) x149; 05 > 00; "
 #define NO_PAGE "06; 05 > 02; 02 000000 [256] !EIO"
 #define NO_ERASE "; 06; 05 > 03; D8 000000; (05 > 03; +1000us) x4000"
@@ -377,13 +377,11 @@ ROWS(Write,  // name, given, args, status, out, err, wire, after
      {"OneSector", "--fill 0x00 IMG=*0x10000:21", WRITE_0, 0,
       AT_0("0x010000", "1") "\n" PAGES("256") "$PCT" CHECKED, "", "~2098", "0=*0x10000:21+00*16"},
      {"OneByteMoreIsTwoSectors", "--fill 0x00 IMG=*0x10001:22", WRITE_0, 0,
-      AT_0("0x010001",
-           "2") "\r  Sector Erase ... -> ADDRESS = 0x010000\n" PAGES("257") "$PCT" CHECKED,
-      "", "~2407", "0=*0x10001:22+FF*255 0x20000=00*16"},
+      AT_0("0x010001", "2") SECTOR("0x010000") "\n" PAGES("257") "$PCT" CHECKED, "", "~2407",
+      "0=*0x10001:22+FF*255 0x20000=00*16"},
      {"StartNotRoundedDown", "IMG=*0x300:23", "-s 16000 -o WRITE 0x8100 -f $IMG", 0,
-      HEADER("0x008100", "0x000300",
-             "1") "\r  Sector Erase ... -> ADDRESS = 0x008100\n" THREE_PAGES,
-      "", "~327", "0x8100=*0x300:23"},
+      HEADER("0x008100", "0x000300", "1") SECTOR("0x008100") "\n" THREE_PAGES, "", "~327",
+      "0x8100=*0x300:23"},
      {"ErasedImageSendsNoPage", "--fill 0x00 IMG=FF*0x300", WRITE_0, 0,
       AT_0("0x000300", "1") "\n" THREE_PAGES, "",
       ERASE_0 READ_BACK "; 0B 000100 00 > [256]; 0B 000200 00 > [256]",
@@ -392,7 +390,7 @@ ROWS(Write,  // name, given, args, status, out, err, wire, after
       AT_0("0x000100", "1") "\n" ONE_PAGE, IO_ERROR,
       "06; 05 > 02; D8 000000 !EIO; " ERASE_0 PAGE("000000") READ_BACK, "0=*256:24+FF*256"},
      {"EraseWaitFailsLineAgain", "--fill 0x00 IMG=*256:25 | --fail-msgs 4-7", WRITE_0, 0,
-      AT_0("0x000100", "1") "\r  Sector Erase ... -> ADDRESS = 0x000000\n" ONE_PAGE,
+      AT_0("0x000100", "1") SECTOR("0x000000") "\n" ONE_PAGE,
       IO_ERROR3 IO_ERROR RETRY_OUT("Page Write"),
       "06; 05 > 02; D8 000000; 05 !EIO x4; 06; 05 > 03; D8 000000; (05 > 03; +1000us) x149; "
       "05 > 00; " PAGE("000000") READ_BACK,
@@ -402,10 +400,8 @@ ROWS(Write,  // name, given, args, status, out, err, wire, after
       IO_ERROR3 IO_ERROR "  Page Write Protocol retryout!!\n",
       ERASE_0 NO_PAGE "; " NO_PAGE "; " NO_PAGE "; " NO_PAGE, "0=FF*0x300"},
      {"EraseThatNeverEnds", "--fill 0x00 IMG=*256:28 | --wip-stuck", WRITE_0, 11,
-      AT_0("0x000100", "1") "\r  Sector Erase ... -> ADDRESS = 0x000000\r  Sector Erase ... "
-                            "-> ADDRESS = 0x000000\r  Sector Erase ... -> ADDRESS = 0x000000\n",
-      TIMEOUT("4000") TIMEOUT("4000") TIMEOUT("4000")
-          TIMEOUT("4000") "  Sector Erase Protocol retryout!!\n",
+      AT_0("0x000100", "1") SECTOR("0x000000") SECTOR("0x000000") SECTOR("0x000000") "\n",
+      TIMEOUT4("4000") "  Sector Erase Protocol retryout!!\n",
       "06; 05 > 02; D8 000000; (05 > 03; +1000us) x4000" NO_ERASE NO_ERASE NO_ERASE});
 
 // The invocation name is cut to 255 characters before its last component is taken.
