@@ -7,9 +7,8 @@
 //   +45ms +5us +1ns    the clock moves on
 //   @3000=FF @0:16=00  contents at an address (N bytes of one value)
 //   !1000=F0 12        contents loaded directly (set-up)
-//   reattach [wel|wip] the chip detached and attached again, with a fault
+//   reattach           the chip detached and attached again
 //   cut                power cut, then attached again
-//   clock=700000       the chip's clock, ns
 // Any step the interpreter cannot read fails the test.
 #include <gtest/gtest.h>
 
@@ -38,12 +37,12 @@ struct ChipRig {
     EXPECT_TRUE(chip_create(dir.path, settings[0], fill, "",
                             Lines(settings.begin() + 1, settings.end()), &error))
         << error;
-    return error.empty() && attach({false, false});
+    return error.empty() && attach();
   }
-  bool attach(ChipFaults faults) {
+  bool attach() {
     if (chip) chip_detach(chip);
     std::string error;
-    chip = chip_attach(dir.path, faults, &error);
+    chip = chip_attach(dir.path, {false, false}, &error);
     EXPECT_NE(chip, nullptr) << error;
     return chip != nullptr;
   }
@@ -102,12 +101,8 @@ bool step(ChipRig& rig, const std::string& text) {
   size_t eq = text.find('=');
   if (words[0][0] == '+')
     return words.size() == 1 && (chip_advance_ns(rig.chip, duration_ns(words[0])), true);
-  if (words[0] == "reattach") return rig.attach({text == "reattach wel", text == "reattach wip"});
-  if (words[0] == "cut") return chip_power_cut(rig.chip), rig.attach({false, false});
-  if (words[0].compare(0, 6, "clock=") == 0) {
-    EXPECT_EQ(chip_now_ns(rig.chip), std::stoull(words[0].substr(6)));
-    return true;
-  }
+  if (text == "reattach") return rig.attach();
+  if (text == "cut") return chip_power_cut(rig.chip), rig.attach();
   if (text[0] == '@' || text[0] == '!') {
     Bytes bytes;
     size_t colon = text.find(':');
@@ -290,17 +285,17 @@ TEST(ChipStateFile, IsLittleEndianAndReadTheSameOnEveryHost) {
   EXPECT_EQ(state.substr(0, 16), std::string("RFCS\2\0\0\0\x08\x07\x06\x05\x04\x03\x02\x01", 16));
   // A version 1 state, written by hand: clock 100 ms, status 0x1C, config 0x33, VSRWE
   // armed, and a 4 KiB erase at 0x002000 started at 90 ms lasting 20 ms.
-  std::string written(512, '\0');
-  written.replace(0, 19, std::string("RFCS\1\0\0\0\x00\xE1\xF5\x05\0\0\0\0\x1C\x33\x02", 19));
-  written.replace(
-      20, 24,
-      std::string(
-          "\2\0\0\0\x00\x20\x00\x00\x00\x10\x00\x00\x80\x4A\x5D\x05\0\0\0\0\x00\x2D\x31\x01", 24));
+  const char v1[] =
+      "RFCS\1\0\0\0\x00\xE1\xF5\x05\0\0\0\0\x1C\x33\x02\0\2\0\0\0\x00\x20\x00\x00"
+      "\x00\x10\x00\x00\x80\x4A\x5D\x05\0\0\0\0\x00\x2D\x31\x01";
+  std::string written(v1, sizeof v1 - 1);
+  written.resize(512);
   write_file(rig.dir.file("state.bin"), written);
-  ASSERT_TRUE(rig.attach({false, false}));
-  run_script(rig,
-             "clock=100000000; 35=33; 05=1D; @2000=00; +10ms; 05=1C; @2000:4096=FF; @3000=00; 01 "
-             "00; 05=00; cut; 05=1C");
+  ASSERT_TRUE(rig.attach());
+  EXPECT_EQ(chip_now_ns(rig.chip), 100000000u);
+  run_script(
+      rig,
+      "35=33; 05=1D; @2000=00; +10ms; 05=1C; @2000:4096=FF; @3000=00; 01 00; 05=00; cut; 05=1C");
 }
 
 TEST(ChipSettings, BadSettingsAreRefusedWithAReason) {
