@@ -144,13 +144,6 @@ std::string SimChip::wire(bool collapse) const {
   return joined(entries, "; ");
 }
 
-Lines SimChip::trace_lines(const std::string& prefix) const {
-  Lines picked;
-  for (const auto& line : split(read_file(trace), '\n'))
-    if (line.compare(0, prefix.size(), prefix) == 0) picked.push_back(line);
-  return picked;
-}
-
 std::string pattern_bytes(size_t count, unsigned seed) {
   std::string bytes(count, '\0');
   uint32_t state = seed * 2654435761u + 12345u;

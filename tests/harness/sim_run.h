@@ -42,7 +42,6 @@ struct SimChip {
   // With `collapse`, a run of equal entries becomes "ENTRY xN" and a run of equal
   // pairs "(A; B) xN".
   std::string wire(bool collapse = true) const;
-  Lines trace_lines(const std::string& prefix) const;  // the last trace's lines of one kind
 };
 
 std::string pattern_bytes(size_t count, unsigned seed);  // repeatable pseudo-random bytes
