@@ -9,20 +9,19 @@
 set -euo pipefail
 rows_file=$(dirname "$0")/scenarios.txt
 update_script=$(cd "$(dirname "$0")/../.." && pwd)/update/romflash-update.sh
-trim() { local s=$1; s=${s#"${s%%[! ]*}"}; printf '%s' "${s%"${s##*[! ]}"}"; }
 sum16() { perl -0777 -ne 'BEGIN{($o,$n)=(oct($ARGV[1]||0),defined $ARGV[2]?oct($ARGV[2]):-1); splice @ARGV,1}
   $s+=$_ for unpack "C*", $n<0 ? substr($_,$o) : substr($_,$o,$n); printf "%04X", $s & 0xFFFF' "$@"; }
 lsum16() { printf '%x' "0x$(sum16 "$@")"; }   # as the verify line of PP and WRITE prints it
 # Rows of boot $1 as "FLAG|STATUS|COMMAND|OUTPUT|FLASH", trimmed, numbered from 1.
-boot_rows() { awk -v b="$1" '/^boot /{n++; next} /^[=~]/ && n==b' "$rows_file" |
-  while IFS='|' read -r f s c o m; do echo "$(trim "$f")|$(trim "$s")|$(trim "$c")|$(trim "$o")|$(trim "$m")"; done; }
+boot_rows() { awk -F' *[|] *' -v OFS='|' -v b="$1" \
+  '/^boot /{n++; next} /^[=~]/ && n==b {$1 = $1; print}' "$rows_file"; }
 file_of() { cat "$1"; echo x; }   # keeps trailing newlines when captured
 
 case $1 in
 images) awk '$1=="image"{print $2, $3, $4}' "$rows_file" | while read -r name size seed; do
     perl -e 'srand($ARGV[1]); print pack "C*", map int rand 256, 1..$ARGV[0]' "$size" "$seed" > "$2/$name"; done ;;
 boots) awk '$1=="boot"{print ++n, $2, $3}' "$rows_file" ;;
-rows) i=0; boot_rows "$2" | while IFS='|' read -r _ _ cmd _ _; do echo "row $((i += 1)) '$cmd'"; done ;;
+rows) boot_rows "$2" | awk -F'|' -v q="'" '{print "row " NR " " q $3 q}' ;;
 verify)
   boot=$2 console=$3 final=$4 dir=$5 passed=0 failed=0
   read -r _ bufsiz image < <(awk -v b="$boot" '$1=="boot" && ++n==b' "$rows_file")
