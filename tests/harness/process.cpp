@@ -18,19 +18,11 @@
 
 namespace {
 
-std::vector<char*> c_strings(Lines& words) {
-  std::vector<char*> pointers;
-  for (auto& word : words) pointers.push_back(&word[0]);
-  pointers.push_back(nullptr);
-  return pointers;
-}
-
 // Waits for the child; on the time limit the whole group goes, grandchildren too.
 int wait_or_kill(pid_t pid, const std::string& what) {
   using Clock = std::chrono::steady_clock;
   const double limit = std::atof(env_or("ROMFLASH_TEST_TIME_LIMIT", "60").c_str());
-  const Clock::time_point deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                                        std::chrono::duration<double>(limit));
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(long(limit * 1000));
   std::chrono::microseconds pause(100);
   int status = 0;
   while (waitpid(pid, &status, WNOHANG) == 0) {
@@ -53,7 +45,9 @@ ProcessResult run_process(const Lines& argv, const Lines& extraEnv, const std::s
   TempDir captures;  // standard output in "1", standard error in "2"
   Lines args = argv;
   if (!name.empty()) args[0] = name;
-  std::vector<char*> argPointers = c_strings(args);
+  std::vector<char*> argPointers;
+  for (auto& word : args) argPointers.push_back(&word[0]);
+  argPointers.push_back(nullptr);
   const std::string out = captures.file("1"), err = captures.file("2");
   std::fflush(nullptr);  // nothing of this process's own output goes to the child's files
   pid_t pid = fork();

@@ -5,7 +5,7 @@
 //   05=03 +700us 00    a frame, then the bytes read back (00 on MOSI): expected
 //                      values, ?? for any, +TIME moves the clock between two bytes
 //   +45ms +5us +1ns    the clock moves on
-//   @3000=FF @0:16=00  contents at an address (N bytes of one value)
+//   @3000=FF @0=00*16  contents at an address
 //   !1000=F0 12        contents loaded directly (set-up)
 //   reattach           the chip detached and attached again
 //   cut                power cut, then attached again
@@ -105,17 +105,13 @@ bool step(ChipRig& rig, const std::string& text) {
   if (text == "cut") return chip_power_cut(rig.chip), rig.attach();
   if (text[0] == '@' || text[0] == '!') {
     Bytes bytes;
-    size_t colon = text.find(':');
     uint32_t address = std::stoul(text.substr(1), nullptr, 16);
     if (eq == std::string::npos || !hex_words(split_words(text.substr(eq + 1)), &bytes))
       return false;
-    if (colon < eq) bytes.assign(std::stoul(text.substr(colon + 1)), bytes.at(0));
     if (text[0] == '!')
       return chip_load(rig.chip, address, bytes.data(), uint32_t(bytes.size())), true;
-    EXPECT_EQ(
-        Bytes(chip_contents(rig.chip) + address, chip_contents(rig.chip) + address + bytes.size()),
-        bytes)
-        << text;
+    const uint8_t* at = chip_contents(rig.chip) + address;
+    EXPECT_EQ(Bytes(at, at + bytes.size()), bytes) << text;
     return true;
   }
   return frame(rig, text.substr(0, eq), eq == std::string::npos ? "" : text.substr(eq + 1));
@@ -154,10 +150,10 @@ const Script kBehaviour[] = {
      "06; 02 000300 AA*256 55 5A; +700us; 03 000300=55 5A AA; @3FF=AA"},
     {"ReadWrapsAtTheEndOfTheChip", "small", "!FFFFF=12; !0=34; 0B 0FFFFF 00=12 34"},
     {"ErasesClearTheirAlignedBlock", "default size=1M fill=0x00",
-     "06; 20 003923; 05=03; +45ms; 05=00; @2FFF=00; @3000:4096=FF; @4000=00; 06; 40 007123; 05=03; "
-     "+60ms; 05=00; @5FFF=00; @6000:8192=FF; @8000=00; 06; 52 01C123; 05=03; +120ms; 05=00; "
-     "@17FFF=00; @18000:32768=FF; @20000=00; 06; D8 038123; 05=03; +150ms; 05=00; @2FFFF=00; "
-     "@30000:65536=FF; @40000=00"},
+     "06; 20 003923; 05=03; +45ms; 05=00; @2FFF=00; @3000=FF*4096; @4000=00; 06; 40 007123; 05=03; "
+     "+60ms; 05=00; @5FFF=00; @6000=FF*8192; @8000=00; 06; 52 01C123; 05=03; +120ms; 05=00; "
+     "@17FFF=00; @18000=FF*32768; @20000=00; 06; D8 038123; 05=03; +150ms; 05=00; @2FFFF=00; "
+     "@30000=FF*65536; @40000=00"},
     {"ChipEraseTakesTheWholeChipTime", "small fill=0x00",
      "06; C7; +2499999999ns; 05=03; +1ns; 05=00; @0=FF; @FFFFF=FF"},
     {"BusyChipAnswersOnlyStatusAndConfig", "small config=0x5A fill=0x00",
@@ -184,9 +180,9 @@ const Script kBehaviour[] = {
     {"RegistersAndPowerDownSurviveDetach", "small",
      "50; 01 08 21; 06; B9; reattach; 05=FF; AB 000000=13; 05=0A; 35=21"},
     {"PowerCutHalfwayThroughAPage", "small",
-     "06; 02 000200 00*256; +350us; cut; 05=00; 03 00027F=00 FF; @200:128=00; @280:128=FF"},
+     "06; 02 000200 00*256; +350us; cut; 05=00; 03 00027F=00 FF; @200=00*128; @280=FF*128"},
     {"PowerCutAQuarterIntoAnErase", "small fill=0x00",
-     "06; 20 003000; +11250us; cut; 05=00; @3000:1024=FF; @3400:3072=00"},
+     "06; 20 003000; +11250us; cut; 05=00; @3000=FF*1024; @3400=00*3072"},
     {"ProgramIntoTheProtectedTopIsDropped", "small status=0x04",
      "06; 02 0FC000 00; 05=04; 06; 02 0FBF00 00; +700us; @FC000=FF; @FBF00=00"},
     {"ChipEraseWithAnyBpIsDropped", "small status=0x04 fill=0x00", "06; 60; 05=04; +3s; @0=00"},
@@ -207,12 +203,12 @@ const Script kParts[] = {
     // unlock; D8 erases 8, 32 or 64 KiB by address; no 60, 52, 90 or AB.
     {"Sst26LockedUntilGlobalUnlock", "sst26vf016b fill=0x00",
      "06; 01 00 00; +5ms; 06; 20 000000; 05=00; +18ms; @0=00; 98; 06; 98; 05=00; reattach; 06; "
-     "20 000000; 05=03; +18ms; @0:4096=FF; cut; 06; 20 001000; +18ms; @1000=00"},
+     "20 000000; 05=03; +18ms; @0=FF*4096; cut; 06; 20 001000; +18ms; @1000=00"},
     {"Sst26D8BlockDependsOnTheAddress", "sst26vf016b fill=0x00",
-     "06; 98; 06; D8 001000; +18ms; @0:8192=FF; @2000=00; 06; D8 00A000; +18ms; @7FFF=00; "
-     "@8000:32768=FF; @10000=00; 06; D8 123456; +18ms; @120000:65536=FF; @130000=00; 06; "
-     "D8 1F4000; +18ms; @1F0000:32768=FF; @1F8000=00; 06; D8 1FA123; +18ms; @1F9FFF=00; "
-     "@1FA000:8192=FF; @1FC000=00"},
+     "06; 98; 06; D8 001000; +18ms; @0=FF*8192; @2000=00; 06; D8 00A000; +18ms; @7FFF=00; "
+     "@8000=FF*32768; @10000=00; 06; D8 123456; +18ms; @120000=FF*65536; @130000=00; 06; "
+     "D8 1F4000; +18ms; @1F0000=FF*32768; @1F8000=00; 06; D8 1FA123; +18ms; @1F9FFF=00; "
+     "@1FA000=FF*8192; @1FC000=00"},
     {"Sst26LacksBulkEraseAndIdReads", "sst26vf016b fill=0x00",
      "06; 98; 06; 60; 52 000000; 05=02; +1s; @0=00; 90 000000=FF FF; AB 000000=FF; 35=08"},
     // W25Q128JV: 50 makes the next WRR volatile, gone at power-off; 35 reads SR2 (QE set).
@@ -225,13 +221,13 @@ const Script kParts[] = {
     {"N25qEntersQuadAnd50ClearsFlags", "n25q128a fill=0x00",
      "50; 01 1C; 05=00; 06; 60; 52 000000; 05=02; 35=FF; 05=FF; cut; 9F=20 BA 18 10 00"},
     {"Mt25qHas52And60", "mt25ql128aba fill=0x00",
-     "06; 52 000000; 05=03; +120ms; @0:32768=FF; @8000=00; 06; 60; 05=03"},
+     "06; 52 000000; 05=03; +120ms; @0=FF*32768; @8000=00; 06; 60; 05=03"},
     // S25FL512S: D8 erases 256 KiB; no 20 (on the uniform part), 52 or 40; a 512-byte
     // page; B9 is BRAC, after which WRR writes the bank address register (bit 7: 4-byte
     // addresses), 0 again at power-up.
     {"S25fl512sErasesA256kBlock", "s25fl512s fill=0x00",
      "06; 20 000000; 52 000000; 40 000000; 05=02; D8 040000; 05=03; +520ms; @3FFFF=00; "
-     "@40000:262144=FF; @80000=00"},
+     "@40000=FF*262144; @80000=00"},
     {"S25fl512sIdAndPageOf512Bytes", "s25fl512s",
      "9F=01 02 20 4D 00 80; 90 000001=19 01; 06; 02 0000FE 11 22 33 44; +340us; "
      "03 0000FE=11 22 33 44"},
@@ -295,7 +291,7 @@ TEST(ChipStateFile, IsLittleEndianAndReadTheSameOnEveryHost) {
   EXPECT_EQ(chip_now_ns(rig.chip), 100000000u);
   run_script(
       rig,
-      "35=33; 05=1D; @2000=00; +10ms; 05=1C; @2000:4096=FF; @3000=00; 01 00; 05=00; cut; 05=1C");
+      "35=33; 05=1D; @2000=00; +10ms; 05=1C; @2000=FF*4096; @3000=00; 01 00; 05=00; cut; 05=1C");
 }
 
 TEST(ChipSettings, BadSettingsAreRefusedWithAReason) {
