@@ -167,7 +167,6 @@ const Script kBehaviour[] = {
     {"DefaultRdidCarriesTheCfiArea", "default",
      "9F=01 20 18 4D 00 80 ??*10 51 52 59 ??*20 18 ??*41 FF"},
     {"W25q128RdidHasNoExtendedBytes", "w25q128", "9F=EF 40 18 00 FF"},
-    {"RemsOrderFollowsAddressBit0", "w25q128", "90 000000=EF 17 EF 17; 90 000001=17 EF"},
     {"SfdpDescribesTheW25q128", "w25q128",
      "5A 000000 00=53 46 44 50 00 01 00 FF 00 00 01 09 80 00 00 FF; 5A 000080 00=E5 20 80 FF FF "
      "FF FF 07 ??*20 0C 20 0F 52 10 D8 00 00 FF"},
