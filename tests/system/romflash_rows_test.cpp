@@ -22,7 +22,6 @@ namespace {
 //           ~N: the number of entries only
 //   after   ADDR=BYTES chip contents, FILE=BYTES the -w file
 // BYTES: pieces joined by '+': *N:SEED pattern bytes, XX*N a repeated byte, 'text', hHEX.
-constexpr size_t npos = std::string::npos;
 
 struct Row {
   const char *name, *given, *args;
@@ -103,7 +102,7 @@ TEST_P(Romflash, Row) {
   const Row& row = GetParam();
   Lines given = split(replaced(row.given, " | ", "|") + "|", '|'), create, loads, options, env;
   for (const auto& word : split_words(given[0])) {
-    bool load = std::isdigit(static_cast<unsigned char>(word[0])) && word.find('=') != npos;
+    bool load = std::isdigit(static_cast<unsigned char>(word[0])) && word.find('=') < word.size();
     if (word.compare(0, 4, "IMG=") == 0)
       image = bytes_of(word.substr(4));
     else
