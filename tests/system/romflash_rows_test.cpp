@@ -21,7 +21,7 @@ namespace {
 //           "open" is what comes between the usual set-up (at any clock) and the close;
 //           ~N: the number of entries only
 //   after   ADDR=BYTES chip contents, FILE=BYTES the -w file
-// BYTES: pieces joined by '+': *N:SEED pattern bytes, XX*N a repeated byte, 'text', hHEX.
+// BYTES: pieces joined by '+': *N:SEED pattern bytes, XX*N a repeated byte, 'text'.
 
 struct Row {
   const char *name, *given, *args;
@@ -35,9 +35,6 @@ std::string bytes_of(const std::string& pieces) {
     size_t star = piece.find('*');
     if (piece[0] == '\'')
       bytes += piece.substr(1, piece.size() - 2);
-    else if (piece[0] == 'h')
-      for (size_t i = 1; i + 1 < piece.size(); i += 2)
-        bytes += char(std::stoul(piece.substr(i, 2), nullptr, 16));
     else if (star == 0)
       bytes += pattern_bytes(std::stoul(piece.substr(1), nullptr, 0),
                              std::stoul(piece.substr(piece.find(':') + 1)));
@@ -275,8 +272,8 @@ ROWS(Registers,  // name, given, args, status, out, err, wire, after
      {"RdcrSecondByte", "--set config=0x12", "-o RDCR", 0, "CONFIG_REG: 0x12\n", "", "35 > 12 12"},
      {"RdsrRetryOut", ALWAYS_TIMES_OUT, "-o RDSR", 11, "",
       TIMED_OUT3 RETRY_OUT("Read Status Register"), "05 !ETIMEDOUT x3"},
-     {"VerEndsAtZeroByte", "0x1000=h56312E32006A756E6B", "-o VER 0x1000 -w $OUT", 0, "V1.2\n", "",
-      "0B 001000 00 > [12]", "FILE='V1.2'+h0A"},
+     {"VerEndsAtZeroByte", "0x1000='V1.2'+00*1+'junk'", "-o VER 0x1000 -w $OUT", 0, "V1.2\n", "",
+      "0B 001000 00 > [12]", "FILE='V1.2'+0A*1"},
      {"VerShortSize", "0x1000='ABCDEFGH'", "-o VER 0x1000 2", 0, "AB\n", "",
       "0B 001000 00 > 41 42"},
      {"VerLongSize", "0x1000='ABCDEFGHIJKLMNOPQRSTUVWXYZ'", "-o VER 0x1000 0x14", 0,
@@ -306,9 +303,9 @@ ROWS(ReadChecksum,  // name, given, args, status, out, err, wire, after
      {"ReadRetryOutKeepsChunks", "0=*0x300:6 | --fail-msgs 2-5", "-o READ 0 0x300 -w $OUT", 11, "",
       IO_ERROR3 IO_ERROR RETRY_OUT("Flash Read"), "03 000000 > [256]; 03 000100 !EIO x4",
       "FILE=*256:6"},
-     {"ChecksumWrapsAt16Bits", "0x20000=h0102+FE*0x230+h0304", "-o CHKSUM 0x20000 0x234 -w $OUT", 0,
-      "2BAA\n", "", "0B 020000 00 > [256]; 0B 020100 00 > [256]; 0B 020200 00 > [52]",
-      "FILE='2BAA'+h0A"},
+     {"ChecksumWrapsAt16Bits", "0x20000=01*2+FE*0x230+03*2", "-o CHKSUM 0x20000 0x234 -w $OUT", 0,
+      "2BA8\n", "", "0B 020000 00 > [256]; 0B 020100 00 > [256]; 0B 020200 00 > [52]",
+      "FILE='2BA8'+0A*1"},
      {"ChecksumKeepsSumSoFar", " | --fail-msgs 2-5", "-o CHKSUM 0 0x300", 0, "FF00\n",
       IO_ERROR3 IO_ERROR RETRY_OUT("Get Checksum"), "0B 000000 00 > [256]; 0B 000100 00 !EIO x4"},
      {"ChecksumRetriesReset", " | --fail-msgs 1-3 --fail-msgs 5-7", "-o CHKSUM 0 0x300", 0,
