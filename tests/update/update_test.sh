@@ -95,6 +95,8 @@ past the chip | ash | small old | | -a 0xF0000 | 8 | 0x0F0000-0x102344 ends past
 past -c size | dash | small old | | -c 0x20000 | 8 | address 0x01FFFF (small (simulator model), -c |
   old wire=9F
 past 24 bits | ash | small old | | -a 0xFFF000 | 8 | ends past 0xFFFFFF, the last 3-byte | old wire=
+wrap | ash | sst25vf016b old | | -a 0x1FFFFF | 8 | 0x1FFFFF-0x212343 ends past the part |
+  old wire=9F
 byte program | ash | sst25vf016b old | | -u | 9 | WRITE would erase and then fail | old wire=9F
 global lock | dash | sst26vf016b old | | | 10 | SST26VF016B: every block is locked at power-up |
   old wire=9F
