@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "process.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,23 +16,13 @@
 #include <sstream>
 #include <thread>
 
-extern char** environ;
-
 namespace {
-
-std::vector<char*> c_strings(Lines& words) {
-  std::vector<char*> pointers;
-  for (auto& word : words) pointers.push_back(&word[0]);
-  pointers.push_back(nullptr);
-  return pointers;
-}
 
 // Waits for the child; on the time limit the whole group goes, grandchildren too.
 int wait_or_kill(pid_t pid, const std::string& what) {
   using Clock = std::chrono::steady_clock;
   const double limit = std::atof(env_or("ROMFLASH_TEST_TIME_LIMIT", "60").c_str());
-  const Clock::time_point deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                                        std::chrono::duration<double>(limit));
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(long(limit * 1000));
   std::chrono::microseconds pause(100);
   int status = 0;
   while (waitpid(pid, &status, WNOHANG) == 0) {
@@ -52,31 +43,25 @@ int wait_or_kill(pid_t pid, const std::string& what) {
 
 ProcessResult run_process(const Lines& argv, const Lines& extraEnv, const std::string& name) {
   TempDir captures;  // standard output in "1", standard error in "2"
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  for (int fd : {1, 2}) {
-    posix_spawn_file_actions_addopen(&actions, fd, captures.file(std::to_string(fd)).c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  }
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);  // a group of its own
-
-  Lines args = argv, env;
+  Lines args = argv;
   if (!name.empty()) args[0] = name;
-  for (char** e = environ; *e; ++e) env.emplace_back(*e);
-  env = env + extraEnv;
-  std::vector<char*> argPointers = c_strings(args), envPointers = c_strings(env);
-  pid_t pid = -1;
-  int spawnError = posix_spawnp(&pid, argv[0].c_str(), &actions, &attributes, argPointers.data(),
-                                envPointers.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (spawnError != 0)
-    return {127, "", "cannot start " + argv[0] + ": " + std::strerror(spawnError)};
-  int status = wait_or_kill(pid, argv[0]);
-  return {status, read_file(captures.file("1")), read_file(captures.file("2"))};
+  std::vector<char*> argPointers;
+  for (auto& word : args) argPointers.push_back(&word[0]);
+  argPointers.push_back(nullptr);
+  const std::string out = captures.file("1"), err = captures.file("2");
+  std::fflush(nullptr);  // nothing of this process's own output goes to the child's files
+  pid_t pid = fork();
+  if (pid == 0) {  // a process group of its own, standard input from /dev/null
+    setpgid(0, 0);
+    for (const auto& variable : extraEnv) putenv(strdup(variable.c_str()));
+    if (freopen("/dev/null", "r", stdin) && freopen(out.c_str(), "w", stdout) &&
+        freopen(err.c_str(), "w", stderr))
+      execvp(argv[0].c_str(), argPointers.data());
+    dprintf(2, "cannot start %s: %s", argv[0].c_str(), std::strerror(errno));
+    _exit(127);
+  }
+  setpgid(pid, pid);  // also here: the group exists before any kill, whoever runs first
+  return {wait_or_kill(pid, argv[0]), read_file(out), read_file(err)};
 }
 
 std::string read_file(const std::string& path) {

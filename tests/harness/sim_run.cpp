@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <regex>
 
 const SimBinaries& sim_binaries() {
   static const SimBinaries binaries = [] {
@@ -52,13 +53,11 @@ std::string show_message(const std::string& head, const Lines& tx, const Lines& 
 }
 
 Lines events(const std::string& trace) {
-  Lines entries, tx, rx, ioctls;
+  Lines entries, tx, rx;
   std::string message;
   auto flush_message = [&] {
     if (!message.empty()) entries.push_back(show_message(message, tx, rx));
-    message.clear();
-    tx.clear();
-    rx.clear();
+    message.clear(), tx.clear(), rx.clear();
   };
   for (const auto& line : split(trace, '\n')) {
     Lines words = split_words(line);
@@ -89,37 +88,27 @@ Lines events(const std::string& trace) {
       entries.push_back(line);
   }
   flush_message();
-  // The usual set-up: mode, word size and clock written and read back.
-  static const Lines names{"WR_MODE",          "RD_MODE",         "WR_BITS_PER_WORD",
-                           "RD_BITS_PER_WORD", "WR_MAX_SPEED_HZ", "RD_MAX_SPEED_HZ"};
-  for (size_t i = 0; i + 6 <= entries.size(); ++i) {
-    Lines values;  // each read-back must show what was written
-    for (size_t k = 0; k < 6; ++k) {
-      Lines w = split_words(entries[i + k]);
-      if (w.size() != 2 || w[0] != names[k] || (k % 2 && w[1] != values.back())) break;
-      values.push_back(w[1]);
-    }
-    if (values.size() < 6) continue;
-    entries[i] = "spi " + values[0] + " " + values[2] + " " + values[4];
-    entries.erase(entries.begin() + i + 1, entries.begin() + i + 6);
-  }
-  return entries;
+  // The usual set-up: mode, word size and clock written, each read back the same.
+  static const std::regex setUp(
+      "(^|\n)WR_MODE (\\S+)\nRD_MODE \\2\nWR_BITS_PER_WORD (\\S+)\nRD_BITS_PER_WORD \\3\n"
+      "WR_MAX_SPEED_HZ (\\S+)\nRD_MAX_SPEED_HZ \\4(?=\n|$)");
+  return split(std::regex_replace(joined(entries, "\n"), setUp, "$1spi $2 $3 $4"), '\n');
 }
 
 Lines collapse_runs(const Lines& entries, size_t width) {
   Lines out;
   for (size_t i = 0; i < entries.size();) {
+    auto group = [&](size_t k) { return entries.begin() + i + k * width; };
     size_t repeats = 1;
     while (i + (repeats + 1) * width <= entries.size() &&
-           std::equal(entries.begin() + i, entries.begin() + i + width,
-                      entries.begin() + i + repeats * width))
+           std::equal(group(0), group(1), group(repeats)))
       ++repeats;
-    if (repeats == 1 || i + width > entries.size()) {
+    if (repeats == 1) {
       out.push_back(entries[i++]);
       continue;
     }
-    std::string group = joined(Lines(entries.begin() + i, entries.begin() + i + width), "; ");
-    out.push_back((width > 1 ? "(" + group + ")" : group) + " x" + std::to_string(repeats));
+    std::string text = joined(Lines(group(0), group(1)), "; ");
+    out.push_back((width > 1 ? "(" + text + ")" : text) + " x" + std::to_string(repeats));
     i += repeats * width;
   }
   return out;
@@ -149,21 +138,8 @@ ProcessResult SimChip::run(const Lines& command, const Lines& options, const Lin
   return run_process(sim_run_argv(state, Lines{"--trace", trace} + options, command), env);
 }
 
-ProcessResult SimChip::romflash(const Lines& args, const Lines& options) {
-  return run(Lines{sim_binaries().romflash} + args, options);
-}
-
-std::string SimChip::wire(bool collapse) const { return wire_summary(read_file(trace), collapse); }
-
-Lines SimChip::trace_lines(const std::string& prefix) const {
-  Lines picked;
-  for (const auto& line : split(read_file(trace), '\n'))
-    if (line.compare(0, prefix.size(), prefix) == 0) picked.push_back(line);
-  return picked;
-}
-
-std::string wire_summary(const std::string& trace, bool collapse) {
-  Lines entries = events(trace);
+std::string SimChip::wire(bool collapse) const {
+  Lines entries = events(read_file(trace));
   if (collapse) entries = collapse_runs(collapse_runs(collapse_runs(entries, 1), 2), 2);
   return joined(entries, "; ");
 }
@@ -176,10 +152,4 @@ std::string pattern_bytes(size_t count, unsigned seed) {
     byte = static_cast<char>(state >> 16);
   }
   return bytes;
-}
-
-unsigned byte_sum(const std::string& bytes) {
-  unsigned sum = 0;
-  for (unsigned char byte : bytes) sum += byte;
-  return sum & 0xFFFF;
 }

@@ -32,22 +32,16 @@ struct SimChip {
   void load(uint32_t offset, const std::string& bytes);
   std::string bytes(uint32_t offset, uint32_t length);
   ProcessResult run(const Lines& command, const Lines& options = {}, const Lines& env = {});
-  ProcessResult romflash(const Lines& args, const Lines& options = {});
-  // The last trace in short form (wire_summary), and its lines of one kind.
+  // The last trace in short form, one entry per event, joined by "; ":
+  //  open [PATH] / spi MODE BITS HZ (the usual six set-up requests) / WR_MODE 0x01 fail EIO / close
+  //  9F > 01 20 18 4D            a message: tx, then " > " and the rx bytes when it succeeded
+  //  03 001000 > [256]           four or more tx bytes show opcode and address; more than 8
+  //  02 000100 [256]             bytes after the address, or more than 8 rx bytes, by count
+  //  06 !EIO                     a failed message; "cs" follows a transfer with cs_change
+  //  +1000us                     a sleep (in ns when not whole microseconds)
+  // With `collapse`, a run of equal entries becomes "ENTRY xN" and a run of equal
+  // pairs "(A; B) xN".
   std::string wire(bool collapse = true) const;
-  Lines trace_lines(const std::string& prefix) const;
 };
 
-// A trace in short form, one entry per event, joined by "; ":
-//   open [PATH] / spi MODE BITS HZ (the usual six set-up requests) / WR_MODE 0x01 fail EIO / close
-//   9F > 01 20 18 4D            a message: tx, then " > " and the rx bytes when it succeeded
-//   03 001000 > [256]           four or more tx bytes show opcode and address; more than 8
-//   02 000100 [256]             bytes after the address, or more than 8 rx bytes, by count
-//   06 !EIO                     a failed message; "cs" follows a transfer with cs_change
-//   +1000us                     a sleep (in ns when not whole microseconds)
-// With `collapse`, a run of equal entries becomes "ENTRY xN" and a run of equal
-// pairs "(A; B) xN".
-std::string wire_summary(const std::string& trace, bool collapse);
-
 std::string pattern_bytes(size_t count, unsigned seed);  // repeatable pseudo-random bytes
-unsigned byte_sum(const std::string& bytes);             // 16-bit sum, computed here

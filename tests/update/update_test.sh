@@ -44,7 +44,8 @@ exit $rc
 EOF
 chmod +x "$work/bin/romflash"
 PATH="$work/bin:$PATH"
-flashsim() { $T_EMU "$T_FLASHSIM" "$@" >/dev/null; }
+sim() { $T_EMU "$T_FLASHSIM" "$@"; }
+flashsim() { sim "$@" >/dev/null; }
 
 # 1 MiB of text that differs in every block, an image of 0x12345 bytes (at
 # 0x010800 it covers the 64 KiB blocks 0x010000-0x02FFFF, keeping 0x800 bytes
@@ -124,7 +125,7 @@ chip() {
   set -- "$@" --profile "$1" --image "$work/$2.bin"
   shift 2
   flashsim create --state "$T_STATE" "$@"
-  $T_EMU "$T_FLASHSIM" dump --state "$T_STATE" -o "$work/before.bin"
+  sim dump --state "$T_STATE" -o "$work/before.bin"
   lay "$work/before.bin" "$at" >"$work/after.bin"
   rm -rf "$T_TRACE" "$T_STATE.starts" "$work/backup.bin" "$work/journal"
 }
@@ -180,7 +181,7 @@ echo "$((count - failed)) of $count rows passed"
 name=sweep at=0x10800 T_RUN='' T_CORRUPT='' T_CUT=999999999 T_TRACE='' started=$(date +%s)
 chip small old
 update "busybox sh" ""
-total=$($T_EMU "$T_FLASHSIM" summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p')
+total=$(sim summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p')
 cuts=0 dry_run=''
 for k in $({ awk -v n=$((50 / stride + 1)) -v m="$total" \
   'BEGIN { for (i = 0; i < n; i++) print 1 + int(i * (m - 1) / (n - 1)) }'

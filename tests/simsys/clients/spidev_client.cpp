@@ -10,11 +10,10 @@
 //                      +delay=US +dual; answers "ok RET[: RX BYTES]" ([N] for more than 8)
 //   nanosleep=NS usleep=US sleep=S clocksleep=NS abssleep=NS busywait=NS
 //   bufsiz (fopen of spidev's sysfs parameter)   bufsiz-open (the same through open)
-//   exit=N  kill=SIGNAL
+//   exit=N
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/spi/spidev.h>
-#include <signal.h>
 #include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
@@ -145,7 +144,6 @@ int main(int argc, char** argv) {
     if (sysfs >= 0 && read(sysfs, text, sizeof text - 1) > 0) std::printf(" %s", text);
     if (sysfs >= 0) close(sysfs);
     if (name == "exit") std::exit(number(value));
-    if (name == "kill") raise(number(value));
   }
   return 0;
 }
