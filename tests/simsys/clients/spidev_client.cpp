@@ -60,24 +60,25 @@ void message(int fd, const std::string& text) {
   std::vector<spi_ioc_transfer> transfers;
   std::vector<std::vector<uint8_t>> buffers;  // moving one keeps its bytes where they are
   std::istringstream segments(text);
-  for (std::string spec; std::getline(segments, spec, ',');) {
-    size_t colon = spec.find(':') + 1;  // 0 without a kind: tx
-    std::string kind = spec.substr(0, colon), data = spec.substr(colon, spec.find('+') - colon);
+  for (std::string segment; std::getline(segments, segment, ',');) {
+    size_t colon = segment.find(':') + 1;  // 0 without a kind: tx
+    std::string kind = segment.substr(0, colon),
+                data = segment.substr(colon, segment.find('+') - colon);
     bool counted = kind == "rx:" || kind == "none:";
     buffers.emplace_back(counted ? number(data) : 0, 0xA5);
     for (size_t i = 0; !counted && i + 1 < data.size(); i += 2)
       buffers.back().push_back(std::stoul(data.substr(i, 2), nullptr, 16));
     auto mod = [&](const std::string& name) {  // the number after +NAME=, 0 without
-      size_t at = spec.find("+" + name + "=");
-      return at == std::string::npos ? 0 : number(spec.substr(at + name.size() + 2));
+      size_t at = segment.find("+" + name + "=");
+      return at == std::string::npos ? 0 : number(segment.substr(at + name.size() + 2));
     };
     spi_ioc_transfer t{};
     t.len = buffers.back().size();
     t.tx_buf = counted ? 0 : reinterpret_cast<uintptr_t>(buffers.back().data());
     if (kind == "rx:" || kind == "duplex:")
       t.rx_buf = reinterpret_cast<uintptr_t>(buffers.back().data());
-    t.cs_change = spec.find("+cs") != std::string::npos;
-    t.tx_nbits = spec.find("+dual") != std::string::npos ? 2 : 0;
+    t.cs_change = segment.find("+cs") != std::string::npos;
+    t.tx_nbits = segment.find("+dual") != std::string::npos ? 2 : 0;
     t.speed_hz = mod("hz"), t.bits_per_word = mod("bits"), t.delay_usecs = mod("delay");
     transfers.push_back(t);
   }
