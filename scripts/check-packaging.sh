@@ -171,7 +171,7 @@ for page in man/*.1; do
   check "$page: mandoc -Tlint" bash -c "mandoc -Tlint -W warning '$page' 2>&1 | grep . && exit 1; true"
   check "$page: groff -ww" bash -c "groff -man -ww -z '$page' 2>&1 | grep . && exit 1; true"
 done
-check "bash completions" tests/packaging/completion_test.sh completion
+check "bash completions" env PATH="$host/sim:$PATH" tests/packaging/completion_test.sh completion
 
 # Debian packages.
 (cd "$ppc" && cpack -G DEB >cpack.log 2>&1) || cat "$ppc/cpack.log"

@@ -3,7 +3,7 @@
 # Sources the bash completions of romflash and flashsim and checks COMPREPLY
 # for a few command lines, once in a plain shell and once with the
 # bash-completion package's functions loaded (when it is installed).
-#   completion_test.sh COMPLETION_DIR
+#   completion_test.sh COMPLETION_DIR     (a flashsim on PATH, for its profiles)
 set -euo pipefail
 
 dir=$(cd "$1" && pwd)
@@ -20,7 +20,7 @@ $tmp/dev/spi0 $tmp/dev/spidev1.0|romflash -d $tmp/dev/
 $tmp/image.bin|romflash -o WRITE 0 -f $tmp/im
 $tmp/image.bin|romflash -w $tmp/im
 compare create|flashsim c
-default small w25q128|flashsim create --profile 
+sst25vf016b sst25vf040b|flashsim create --profile sst25
 --length --offset --state|flashsim dump --
 --state --status|flashsim set --st
 00 ff|flashsim run --absent 
