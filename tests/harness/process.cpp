@@ -57,9 +57,10 @@ ProcessResult run_process(const Lines& argv, const Lines& extraEnv, const std::s
     if (freopen("/dev/null", "r", stdin) && freopen(out.c_str(), "w", stdout) &&
         freopen(err.c_str(), "w", stderr))
       execvp(argv[0].c_str(), argPointers.data());
-    dprintf(2, "cannot start %s: %s", argv[0].c_str(), std::strerror(errno));
+    dprintf(2, "cannot start %s: %s\n", argv[0].c_str(), std::strerror(errno));
     _exit(127);
   }
+  if (pid < 0) return {127, "", "cannot start " + argv[0] + ": " + std::strerror(errno)};
   setpgid(pid, pid);  // also here: the group exists before any kill, whoever runs first
   return {wait_or_kill(pid, argv[0]), read_file(out), read_file(err)};
 }
