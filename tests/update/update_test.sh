@@ -90,13 +90,10 @@ dry run | ash | small old --set status=0x14 | | -n -u | 0 | 0x02FFFF: 2 blocks t
   old wire=05,0B,9F
 mismatch | ash | small old | corrupt | | 6 | 2 bytes differ, the first at 0x02FFFE (flash 0x58 |
 erase fails | ash | small old | --fail-opcode 0xD8 | | 5 | 0x02FFFF failed (romflash exit 11) |
-past the chip | ash | small old | | -a 0xF0000 | 8 | 0x0F0000-0x102344 ends past the part |
-  old wire=9F
-past -c size | dash | small old | | -c 0x20000 | 8 | address 0x01FFFF (small (simulator model), -c |
-  old wire=9F
+past the chip | ash | small old | | -a 0xF0000 | 8 | 0x0F0000-0x102344 ends past the | old wire=9F
+past -c | dash | small old | | -c 0x20000 | 8 | 0x01FFFF (small (simulator model), -c | old wire=9F
 past 24 bits | ash | small old | | -a 0xFFF000 | 8 | ends past 0xFFFFFF, the last 3-byte | old wire=
-wrap | ash | sst25vf016b old | | -a 0x1FFFFF | 8 | 0x1FFFFF-0x212343 ends past the part |
-  old wire=9F
+wrap | ash | sst25vf016b old | | -a 0x1FFFFF | 8 | 0x1FFFFF-0x212343 ends past the | old wire=9F
 byte program | ash | sst25vf016b old | | -u | 9 | WRITE would erase and then fail | old wire=9F
 global lock | dash | sst26vf016b old | | | 10 | SST26VF016B: every block is locked at power-up |
   old wire=9F
