@@ -109,7 +109,7 @@ TEST_P(Romflash, Row) {
   for (const auto& word : loads)
     chip.load(std::stoul(word, nullptr, 0), bytes_of(word.substr(word.find('=') + 1)));
   for (const auto& word : split_words(given.size() > 1 ? given[1] : ""))
-    (word.compare(0, 4, "env:") ? options : env).push_back(word.substr(word[0] == 'e' ? 4 : 0));
+    (word.compare(0, 4, "env:") ? options : env).push_back(word.substr(word.find("env:") ? 0 : 4));
   write_file(chip.dir.file("image"), image);
   write_file(chip.dir.file("out"), "stale");
 
