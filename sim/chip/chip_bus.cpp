@@ -237,12 +237,6 @@ void erase(ChipState* chip, uint32_t base, uint32_t length, uint64_t durationNs)
   start_operation(chip, PEND_ERASE, base, length, durationNs);
 }
 
-uint64_t erase_ns(const ChipTimings& t, uint32_t blockBytes) {
-  for (int i = 0; i < ERASE_SIZE_COUNT; ++i)
-    if (ERASE_SIZES[i] == blockBytes) return t.eraseNs[i];
-  return 0;
-}
-
 // The block an erase opcode clears at `address`, by the part's rule.
 void erase_at(ChipState* chip, const EraseRule& rule, uint32_t address) {
   const ChipProfile& p = chip->profile;
@@ -257,7 +251,7 @@ void erase_at(ChipState* chip, const EraseRule& rule, uint32_t address) {
       base += block;
     }
   }
-  erase(chip, base, length, erase_ns(p.timings, length));
+  erase(chip, base, length, erase_time_ns(p.timings, length));
 }
 
 uint8_t rdid_byte(const ChipProfile& p, uint64_t j) {

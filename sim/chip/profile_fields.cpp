@@ -401,6 +401,11 @@ std::string byte_text(uint8_t v) {
 
 }  // namespace
 
+uint64_t erase_time_ns(const ChipTimings& t, uint32_t blockBytes) {
+  const int i = size_index(blockBytes);
+  return i < 0 ? 0 : t.eraseNs[i];
+}
+
 bool set_profile_field(ChipProfile* p, const std::string& key,
                        const std::vector<std::string>& words, bool settingsOnly, std::string* why) {
   const Field* f = field_named(key);
