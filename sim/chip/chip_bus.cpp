@@ -180,7 +180,7 @@ void start_operation(ChipState* chip, uint8_t kind, uint32_t address, uint32_t l
   settle(chip);  // a zero-time operation is over at once
 }
 
-bool take_wel(ChipState* chip) { return (chip->st.status & WEL) != 0; }
+bool wel_set(ChipState* chip) { return (chip->st.status & WEL) != 0; }
 
 void drop_wel(ChipState* chip) { chip->st.status &= static_cast<uint8_t>(~WEL); }
 
@@ -194,7 +194,7 @@ void write_registers(ChipState* chip, uint32_t mask, uint8_t first, uint8_t seco
                           chip->profile.opcode50 != Opcode50::VOLATILE_SR_ENABLE);
     return;
   }
-  if (!take_wel(chip)) return;
+  if (!wel_set(chip)) return;
   std::memcpy(chip->st.pending.data, data, 2);
   start_operation(chip, PEND_REGISTERS, mask, 1, chip->profile.timings.registerWriteNs);
 }
@@ -215,7 +215,7 @@ void write_register_frame(ChipState* chip, const Frame& f) {
 }
 
 void program(ChipState* chip, const Frame& f) {
-  if (!take_wel(chip)) return;
+  if (!wel_set(chip)) return;
   const uint32_t length = chip->profile.pageBytes;
   const uint32_t base = f.address & ~(length - 1);
   if (is_protected(chip, base, length)) {
@@ -227,7 +227,7 @@ void program(ChipState* chip, const Frame& f) {
 }
 
 void erase(ChipState* chip, uint32_t base, uint32_t length, uint64_t durationNs) {
-  if (!take_wel(chip)) return;
+  if (!wel_set(chip)) return;
   uint32_t size = chip->profile.sizeBytes;
   if (length > size - base) length = size - base;
   if (is_protected(chip, base, length)) {
@@ -383,7 +383,7 @@ void chip_deselect(ChipState* chip) {
       st.flags &= static_cast<uint8_t>(~FLAG_DEEP_POWER_DOWN);
       break;
     case GLOBAL_UNLOCK:
-      if (n == 1 && take_wel(chip)) {
+      if (n == 1 && wel_set(chip)) {
         st.flags &= static_cast<uint8_t>(~FLAG_GLOBAL_LOCK);
         drop_wel(chip);
       }
