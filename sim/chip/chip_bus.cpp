@@ -25,7 +25,6 @@ enum Role : uint8_t {
   WREN,
   WRDI,
   ARM_WRITE,  // 0x50: the next WRR needs no WEL and takes no time
-  CLEAR_FLAGS,
   WRR,
   WRITE_SECOND,
   PROGRAM,
@@ -72,10 +71,9 @@ Role role_of(const ChipProfile& p, uint8_t op) {
         default:
           return NONE;
       }
-    case 0x50:
+    case 0x50:  // clearing the flag status register changes nothing the model keeps
       return p.opcode50 == Opcode50::EWSR || p.opcode50 == Opcode50::VOLATILE_SR_ENABLE ? ARM_WRITE
-             : p.opcode50 == Opcode50::CLEAR_FLAG_STATUS ? CLEAR_FLAGS
-                                                         : NONE;
+                                                                                        : NONE;
     case 0x5A:
       return SFDP;
     case 0x90:
