@@ -25,7 +25,6 @@ enum Role : uint8_t {
   WREN,
   WRDI,
   ARM_WRITE,  // 0x50: the next WRR needs no WEL and takes no time
-  CLEAR_FLAGS,
   WRR,
   WRITE_SECOND,
   PROGRAM,
@@ -72,10 +71,9 @@ Role role_of(const ChipProfile& p, uint8_t op) {
         default:
           return NONE;
       }
-    case 0x50:
+    case 0x50:  // clearing the flag status register changes nothing the model keeps
       return p.opcode50 == Opcode50::EWSR || p.opcode50 == Opcode50::VOLATILE_SR_ENABLE ? ARM_WRITE
-             : p.opcode50 == Opcode50::CLEAR_FLAG_STATUS ? CLEAR_FLAGS
-                                                         : NONE;
+                                                                                        : NONE;
     case 0x5A:
       return SFDP;
     case 0x90:
@@ -180,7 +178,7 @@ void start_operation(ChipState* chip, uint8_t kind, uint32_t address, uint32_t l
   settle(chip);  // a zero-time operation is over at once
 }
 
-bool take_wel(ChipState* chip) { return (chip->st.status & WEL) != 0; }
+bool wel_set(ChipState* chip) { return (chip->st.status & WEL) != 0; }
 
 void drop_wel(ChipState* chip) { chip->st.status &= static_cast<uint8_t>(~WEL); }
 
@@ -194,7 +192,7 @@ void write_registers(ChipState* chip, uint32_t mask, uint8_t first, uint8_t seco
                           chip->profile.opcode50 != Opcode50::VOLATILE_SR_ENABLE);
     return;
   }
-  if (!take_wel(chip)) return;
+  if (!wel_set(chip)) return;
   std::memcpy(chip->st.pending.data, data, 2);
   start_operation(chip, PEND_REGISTERS, mask, 1, chip->profile.timings.registerWriteNs);
 }
@@ -215,7 +213,7 @@ void write_register_frame(ChipState* chip, const Frame& f) {
 }
 
 void program(ChipState* chip, const Frame& f) {
-  if (!take_wel(chip)) return;
+  if (!wel_set(chip)) return;
   const uint32_t length = chip->profile.pageBytes;
   const uint32_t base = f.address & ~(length - 1);
   if (is_protected(chip, base, length)) {
@@ -227,7 +225,7 @@ void program(ChipState* chip, const Frame& f) {
 }
 
 void erase(ChipState* chip, uint32_t base, uint32_t length, uint64_t durationNs) {
-  if (!take_wel(chip)) return;
+  if (!wel_set(chip)) return;
   uint32_t size = chip->profile.sizeBytes;
   if (length > size - base) length = size - base;
   if (is_protected(chip, base, length)) {
@@ -235,12 +233,6 @@ void erase(ChipState* chip, uint32_t base, uint32_t length, uint64_t durationNs)
     return;
   }
   start_operation(chip, PEND_ERASE, base, length, durationNs);
-}
-
-uint64_t erase_ns(const ChipTimings& t, uint32_t blockBytes) {
-  for (int i = 0; i < ERASE_SIZE_COUNT; ++i)
-    if (ERASE_SIZES[i] == blockBytes) return t.eraseNs[i];
-  return 0;
 }
 
 // The block an erase opcode clears at `address`, by the part's rule.
@@ -257,7 +249,7 @@ void erase_at(ChipState* chip, const EraseRule& rule, uint32_t address) {
       base += block;
     }
   }
-  erase(chip, base, length, erase_ns(p.timings, length));
+  erase(chip, base, length, erase_time_ns(p.timings, length));
 }
 
 uint8_t rdid_byte(const ChipProfile& p, uint64_t j) {
@@ -389,7 +381,7 @@ void chip_deselect(ChipState* chip) {
       st.flags &= static_cast<uint8_t>(~FLAG_DEEP_POWER_DOWN);
       break;
     case GLOBAL_UNLOCK:
-      if (n == 1 && take_wel(chip)) {
+      if (n == 1 && wel_set(chip)) {
         st.flags &= static_cast<uint8_t>(~FLAG_GLOBAL_LOCK);
         drop_wel(chip);
       }

@@ -112,6 +112,7 @@ bool set_profile_field(ChipProfile* profile, const std::string& key,
                        const std::vector<std::string>& words, bool settingsOnly, std::string* why);
 bool is_catalogue_field(const std::string& key);
 std::vector<std::string> catalogue_fields();  // every field a catalogue row must state
+uint64_t erase_time_ns(const ChipTimings& t, uint32_t blockBytes);  // 0: no erase of that size
 // Derives what follows from the other fields (the ID-CFI area) and checks the fields
 // against each other; false with *why set when they disagree.
 bool finish_profile(ChipProfile* profile, std::string* why);

@@ -124,9 +124,7 @@ std::vector<uint8_t> cfi_extended_id(const ChipProfile& p) {
   cfi[0x12] = 'Y';
   const uint8_t fixed[] = {0x02, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x27, 0x36, 0x00, 0x00};
   for (size_t i = 0; i < sizeof fixed; ++i) cfi[0x13 + i] = fixed[i];
-  uint64_t blockNs = 0;
-  for (int i = 0; i < ERASE_SIZE_COUNT; ++i)
-    if (ERASE_SIZES[i] == block) blockNs = p.timings.eraseNs[i];
+  const uint64_t blockNs = erase_time_ns(p.timings, block);
   cfi[0x1F] = 0x00;                                                   // no single-byte program time
   cfi[0x20] = ceil_log2((p.timings.programNs + 999) / 1000);          // 2^N us
   cfi[0x21] = ceil_log2((blockNs + 999999) / 1000000);                // 2^N ms

@@ -2,7 +2,6 @@
 // Numbers, sizes, times and byte lists as the catalogue and the settings write
 // them: the only place in the chip model that reads them from text.
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 
 #include "chip_internal.h"

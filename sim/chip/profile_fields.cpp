@@ -151,7 +151,8 @@ bool typical_time(const std::vector<std::string>& words, uint64_t* out, std::str
   return true;
 }
 
-bool set_extended_id(ChipProfile* p, const std::vector<std::string>& words, std::string* why) {
+bool set_ext(ChipProfile* p, const std::string&, const std::vector<std::string>& words,
+             std::string* why) {
   uint64_t count = 0;
   p->extendedIdIsCfi = false;
   p->extendedId.clear();
@@ -228,10 +229,6 @@ bool set_jedec(ChipProfile* p, const std::string&, const Words& w, std::string* 
   if (!parse_bytes(joined(w), &bytes) || bytes.size() != 3) return *why = "three hex bytes", false;
   for (int i = 0; i < 3; ++i) p->jedecId[i] = bytes[size_t(i)];
   return true;
-}
-
-bool set_ext(ChipProfile* p, const std::string&, const Words& w, std::string* why) {
-  return set_extended_id(p, w, why);
 }
 
 bool set_rems(ChipProfile* p, const std::string&, const Words& w, std::string* why) {
@@ -359,9 +356,10 @@ const Field FIELDS[] = {
 bool set_named(ChipProfile* p, const std::string& key, const std::vector<std::string>& words,
                std::string* why) {
   uint64_t ns = 0;
-  if (key.compare(0, 5, "erase") == 0 && key.size() == 7)
-    return erase_rule(erase_index(key.substr(5)), words, &p->erases[erase_index(key.substr(5))],
-                      why);
+  if (key.compare(0, 5, "erase") == 0 && key.size() == 7) {
+    const int slot = erase_index(key.substr(5));
+    return erase_rule(slot, words, &p->erases[slot], why);
+  }
   if (key.compare(0, 11, "time-erase-") == 0) {
     uint64_t bytes = 0;
     parse_size(key.substr(11), &bytes);
@@ -400,6 +398,11 @@ std::string byte_text(uint8_t v) {
 }
 
 }  // namespace
+
+uint64_t erase_time_ns(const ChipTimings& t, uint32_t blockBytes) {
+  const int i = size_index(blockBytes);
+  return i < 0 ? 0 : t.eraseNs[i];
+}
 
 bool set_profile_field(ChipProfile* p, const std::string& key,
                        const std::vector<std::string>& words, bool settingsOnly, std::string* why) {

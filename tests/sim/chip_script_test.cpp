@@ -241,11 +241,10 @@ const Script kParts[] = {
      "9F=C2 20 19; !1234=5A; 03 00001234=5A; cut; 03 001234=5A"},
     // Who each part says it is: RDID, REMS (90) and RES (AB).
     {"Sst25vf040b", "sst25vf040b", "9F=BF 25 8D; 90 000000=BF 8D; AB 000000=BF"},
-    {"Sst26vf064b", "sst26vf064b", "9F=BF 26 43"},
     {"W25q64jv", "w25q64jv", "9F=EF 40 17; 90 000000=EF 16; AB 000000=16"},
-    {"S25fl128s", "s25fl128s", "9F=01 20 18 4D 00 80"},
-    {"Is25lp128", "is25lp128", "9F=9D 60 18"},
-    {"Gd25q128c", "gd25q128c", "9F=C8 40 18"},
+    // GD25Q128C: 31 writes SR2 after WREN, for good, in the register-write time; 35 reads it.
+    {"Gd25q31WritesSr2", "gd25q128c",
+     "31 02; 35=00; 06; 31 02; 05=03; +5ms; 05=00; 35=02; cut; 35=02"},
 };
 INSTANTIATE_TEST_SUITE_P(Behaviour, ChipScript, ::testing::ValuesIn(kBehaviour), script_name);
 INSTANTIATE_TEST_SUITE_P(Parts, ChipScript, ::testing::ValuesIn(kParts), script_name);
