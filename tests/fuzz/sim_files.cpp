@@ -85,8 +85,8 @@ bool attached(std::string* error, bool* same) {
   const std::string profile = profile_to_text(chip->profile);
   chip_detach(chip);
   chip = chip_attach(DIR, {false, false}, error);
-  *same =
-      chip && profile_to_text(chip->profile) == profile && !std::memcmp(chip->stateMap, left, 1024);
+  *same = chip && profile_to_text(chip->profile) == profile &&
+          !std::memcmp(chip->stateMap, left, STATE_FILE_BYTES);
   chip_detach(chip);
   return true;
 }
@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (reader == PROFILE) put(FILES[PROFILE], text);
     if (reader == CONTENTS) truncate(path(FILES[CONTENTS]).c_str(), h[1] | h[2] << 8 | h[3] << 16);
     std::string state = got(FILES[STATE]);
-    state.replace(size_t(h[1]) * 4, after2.size(), after2).resize(h[2] ? h[2] * 8 : 1024);
+    state.replace(h[1] * 4u, after2.size(), after2).resize(h[2] ? h[2] * 8 : STATE_FILE_BYTES);
     PersistentState st;
     uint8_t written[STATE_FILE_BYTES];
     if (reader == STATE && state[4] == 2 &&
