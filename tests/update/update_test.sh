@@ -60,7 +60,8 @@ tail -c +$((0x10000 + 1)) "$work/old.bin" | head -c $((0x20000)) >"$work/blocks.
 
 # name | shell (ash: BusyBox) | chip: profile, contents at 0 (old, new, half), settings |
 # flashsim run options (corrupt: XY over 0x02FFFE after each WRITE; torn: a journal whose
-# data does not match its plan's checksum) | options | exit | output text (none: empty) | checks:
+# data does not match its plan's checksum) | options | exit | output text (empty: none at all) |
+# checks:
 #   old/new    the chip holds what it held / that with the image at -a (0x10800)
 #   wire=OPS   the commands on the wire, by opcode: 9F RDID, 05 RDSR, 0B FREAD, ...
 #   erased=AT  the 0xD8 erases sent, by address
@@ -97,7 +98,7 @@ wrap | ash | sst25vf016b old | | -a 0x1FFFFF | 8 | 0x1FFFFF-0x212343 ends past t
 byte program | ash | sst25vf016b old | | -u | 9 | WRITE would erase and then fail | old wire=9F
 global lock | dash | sst26vf016b old | | | 10 | SST26VF016B: every block is locked at power-up |
   old wire=9F
-unknown part | ash | small old --set jedec=C22817 | | | 7 | length byte 4D), which the parts |
+unknown part | ash | small old --set jedec=012018 --set ext=none | | | 7 | byte 00), which the |
   old wire=9F
 geometry | ash | small old --set jedec=C22817 | | -g 0x100000:0x10000 | 0 | -g, 1 MiB | new
 256 KiB | ash | s25fl128s old | | -a 0x3F800 | 0 | S25FL128S; taking what loses no data: 16 MiB, |
