@@ -131,7 +131,7 @@ changed_runs() {
 range_state() { # AFTER MEANT BEFORE LENGTH
   if cmp -s "$1" "$2"; then echo as-meant; return; fi
   if cmp -s "$1" "$3"; then echo unchanged; return; fi
-  if cmp -s -n "$4" "$1" "$dir/ff.bin"; then echo blank; return; fi
+  if cmp -s -n "$4" "$1" "$work/ff64k.bin"; then echo blank; return; fi
   cmp -l "$1" "$2" | awk -v total="$4" '
     { wrong++; if (($1 - 1) % 256 == 0 || $2 != 377) other = 1 }
     END { if (!other && wrong == total - int((total + 255) / 256)) print "first-bytes"; else print "partly", total - wrong }'
@@ -231,6 +231,9 @@ observe() {
   if [ -n "$flaw" ]; then verdict="$verdict (unverified)"; words="$words. Unverified: $flaw"; fi
 }
 
+# The value romflash printed for a register (STATUS_REG, CONFIG_REG) in $text.
+register() { printf '%s\n' "$text" | sed -n "s/^$1: //p"; }
+
 # Puts words to what observe saw ($op, $status, $text, the dumps); sets $verdict, $words.
 judge() {
   case $op in
@@ -251,20 +254,21 @@ judge() {
            if [ "$op" = RES ] && [ "$got" = "$manuf" ]; then words="$words: the manufacturer byte, not a device signature"; fi ;;
       esac ;;
     RDSR)
-      words="reads $(printf '%s\n' "$text" | sed -n 's/^STATUS_REG: //p')"
-      case $(( $(printf '%s\n' "$text" | sed -n 's/^STATUS_REG: //p') & 0x1C )) in 0) ;; *) words="$words: block protection set" ;; esac ;;
+      v=$(register STATUS_REG)
+      words="reads $v"
+      [ $((v & 0x1C)) -eq 0 ] || words="$words: block protection set" ;;
     RDCR)
-      v=$(printf '%s\n' "$text" | sed -n 's/^CONFIG_REG: //p')
+      v=$(register CONFIG_REG)
       words="reads $v"
       if [ "$v" = 0xFF ] && [ "$state" = awake ]; then verdict=fails words="reads 0xFF: the part has no such register"; fi ;;
     WREN | WRDI)
-      v=$(printf '%s\n' "$text" | sed -n 's/^STATUS_REG: //p')
+      v=$(register STATUS_REG)
       want=2; [ "$op" = WREN ] || want=0
       if [ $((v & 2)) -eq "$want" ]; then words="works: status $v after it"; else verdict=fails words="status $v after it: the latch did not follow"; fi ;;
     RDSR_WEL | RDSR_WIP)
       if [ "$status" -eq 0 ]; then words=works; else verdict=fails words="$last (exit $status)"; fi ;;
     VSRWE)
-      v=$(printf '%s\n' "$text" | sed -n 's/^STATUS_REG: //p')
+      v=$(register STATUS_REG)
       "$flashsim" power-cycle --state "$dir/chip"
       after=$(rf -o RDSR 2>&1 | sed -n 's/^STATUS_REG: //p')
       if [ $((v & 0x04)) -ne 0 ] && [ "$v" != "$powerup" ]; then
@@ -272,7 +276,7 @@ judge() {
         if [ "$after" = "$powerup" ]; then words="$words, $after again after a power cycle"; else words="$words, kept through a power cycle"; fi
       else verdict=fails words="the WRR1 0x0400 after it is ignored (status stays $v)"; fi ;;
     WRR1 | WRR2)
-      v=$(printf '%s\n' "$text" | sed -n 's/^STATUS_REG: //p')
+      v=$(register STATUS_REG)
       if [ "$status" -ne 0 ]; then verdict=fails words="$last (exit $status)"
       else words="status $powerup before, $v after"; fi
       if [ "$op" = WRR2 ]; then
@@ -316,7 +320,7 @@ judge_dp() {
 judge_range() {
   meant=$work/image64k.bin before_range=$work/zero64k.bin
   case $op in
-    SE*) head -c "$length" "$dir/ff.bin" > "$dir/meant"; meant=$dir/meant ;;
+    SE*) head -c "$length" "$work/ff64k.bin" > "$dir/meant"; meant=$dir/meant ;;
     PP) meant=$work/image1k.bin before_range=$work/ff1k.bin ;;
   esac
   tail -c +$((start - win_lo + 1)) "$dir/win.after" | head -c "$length" > "$dir/range.after"
@@ -365,7 +369,6 @@ observe_part() {
   profile=$1 name=$2 size=$3 jedec=$4
   dir=$work/$profile
   mkdir -p "$dir"
-  cp "$work/ff64k.bin" "$dir/ff.bin"
   ln -s "$work/image64k.bin" "$work/image1k.bin" "$dir/"
   fresh "$profile"
   rf -o RDID > "$dir/rdid.ref" 2>&1 || true

@@ -456,6 +456,8 @@ write_plan() {
   done
 }
 
+# Renamed first: a power cut while the files go leaves $journal.old, which no
+# run reads, rather than a part of the journal that the next run finds torn.
 forget_journal() {
   rm -rf "$journal.old" && mv "$journal" "$journal.old" && rm -rf "$journal.old" ||
     stop "$EXIT_INTERNAL" "the update is verified, but the journal $journal could not be removed: remove it by hand"

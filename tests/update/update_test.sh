@@ -49,18 +49,20 @@ flashsim() { sim "$@" >/dev/null; }
 
 # 1 MiB of text that differs in every block, an image of 0x12345 bytes (at
 # 0x010800 it covers the 64 KiB blocks 0x010000-0x02FFFF, keeping 0x800 bytes
-# before it and 0xD4BB after it), the chip as that update leaves it (new) and
-# with the update's first block only (half).
+# before it and 0xD4BB after it), the chip as that update leaves it (new), and
+# the chip as the image at 0x00F800 leaves its second block only (gap).
 seq 1 200000 | head -c 1048576 >"$work/old.bin"
 seq 500000 700000 | head -c 74565 >"$work/image.bin"
 lay() { head -c $(($2)) "$1" && cat "$work/image.bin" && tail -c +$(($2 + 74565 + 1)) "$1"; }
 lay "$work/old.bin" 0x10800 >"$work/new.bin"
-{ head -c $((0x20000)) "$work/new.bin" && tail -c +$((0x20001)) "$work/old.bin"; } >"$work/half.bin"
+{ head -c 65536 "$work/old.bin" && tail -c +2049 "$work/image.bin" | head -c 65536 &&
+  tail -c +131073 "$work/old.bin"; } >"$work/gap.bin"
 tail -c +$((0x10000 + 1)) "$work/old.bin" | head -c $((0x20000)) >"$work/blocks.bin"
 
-# name | shell (ash: BusyBox) | chip: profile, contents at 0 (old, new, half), settings |
+# name | shell (ash: BusyBox) | chip: profile, contents at 0 (old, new, gap), settings |
 # flashsim run options (corrupt: XY over 0x02FFFE after each WRITE; torn: a journal whose
-# data does not match its plan's checksum) | options | exit | output text (none: empty) | checks:
+# data does not match its plan's checksum) | options | exit | output text (empty: none at all) |
+# checks:
 #   old/new    the chip holds what it held / that with the image at -a (0x10800)
 #   wire=OPS   the commands on the wire, by opcode: 9F RDID, 05 RDSR, 0B FREAD, ...
 #   erased=AT  the 0xD8 erases sent, by address
@@ -72,8 +74,8 @@ unaligned | ash | small old | | -b $work/backup.bin | 0 | in place; 2 blocks rew
 quiet | bash | small old | | -j 0x01,0x20,0x14 -q | 0 | | new
 unchanged | ash | small new | | | 0 | 0 blocks rewritten, 2 unchanged skipped, nothing erased |
   new wire=05,0B,9F
-one changed | dash | small half | | | 0 | 1 blocks rewritten, 1 unchanged skipped |
-  new erased=020000
+gap | dash | small gap | | -a 0xF800 | 0 | 2 blocks rewritten, 1 unchanged skipped |
+  new erased=000000,020000
 no journal | ash | small old | | -J "" | 0 | 2048 bytes in 0x010000-0x0107FF and 54459 bytes |
   new
 torn journal | ash | small old | torn | | 11 | _dev_spi0.journal is torn | old wire=05,9F
@@ -97,7 +99,7 @@ wrap | ash | sst25vf016b old | | -a 0x1FFFFF | 8 | 0x1FFFFF-0x212343 ends past t
 byte program | ash | sst25vf016b old | | -u | 9 | WRITE would erase and then fail | old wire=9F
 global lock | dash | sst26vf016b old | | | 10 | SST26VF016B: every block is locked at power-up |
   old wire=9F
-unknown part | ash | small old --set jedec=C22817 | | | 7 | length byte 4D), which the parts |
+unknown part | ash | small old --set jedec=012018 --set ext=none | | | 7 | byte 00), which the |
   old wire=9F
 geometry | ash | small old --set jedec=C22817 | | -g 0x100000:0x10000 | 0 | -g, 1 MiB | new
 256 KiB | ash | s25fl128s old | | -a 0x3F800 | 0 | S25FL128S; taking what loses no data: 16 MiB, |
