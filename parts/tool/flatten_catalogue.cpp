@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: MIT
+// flatten-catalogue CATALOGUE FLAT MARKS: reads the parts catalogue and writes the flat
+// table and the marks table, or names the file and line of the first row it refuses and
+// writes nothing (the build runs it, so a bad row stops the build).
+#include <cstdio>
+
+#include "parts_reader.h"
+
+namespace {
+
+bool read_file(const char* path, std::string* text) {
+  std::FILE* f = std::fopen(path, "rb");
+  if (!f) return false;
+  char buf[4096];
+  size_t n = 0;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text->append(buf, n);
+  const bool ok = !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
+// Written beside the target, then renamed over it: a reader never sees half a table.
+bool write_file(const std::string& path, const std::string& text) {
+  const std::string partial = path + ".partial";
+  std::FILE* f = std::fopen(partial.c_str(), "wb");
+  if (!f) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (std::fclose(f) != 0 || !written || std::rename(partial.c_str(), path.c_str()) != 0) {
+    std::remove(partial.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: flatten-catalogue CATALOGUE FLAT MARKS\n");
+    return 2;
+  }
+  std::string text, error;
+  if (!read_file(argv[1], &text)) {
+    std::fprintf(stderr, "%s: cannot read\n", argv[1]);
+    return 1;
+  }
+  std::vector<ChipProfile> parts;
+  std::vector<std::vector<flashparts::FactMarks>> marks;
+  if (!flashparts::parse_catalogue(text, argv[1], &parts, &error, &marks)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  for (int i = 2; i < 4; ++i) {
+    const std::string table =
+        i == 2 ? flashparts::flat_table_text(parts) : flashparts::marks_table_text(parts, marks);
+    if (!write_file(argv[i], table)) {
+      std::fprintf(stderr, "%s: cannot write\n", argv[i]);
+      return 1;
+    }
+  }
+  return 0;
+}
