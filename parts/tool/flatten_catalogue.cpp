@@ -19,17 +19,13 @@ bool read_file(const char* path, std::string* text) {
   return ok;
 }
 
-// Written beside the target, then renamed over it: a reader never sees half a table.
-bool write_file(const std::string& path, const std::string& text) {
-  const std::string partial = path + ".partial";
-  std::FILE* f = std::fopen(partial.c_str(), "wb");
+// Both tables are written beside their targets, then renamed over them: a reader never
+// sees half a table, and a failed write leaves the old ones.
+bool write_partial(const std::string& path, const std::string& text) {
+  std::FILE* f = std::fopen((path + ".partial").c_str(), "wb");
   if (!f) return false;
   const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  if (std::fclose(f) != 0 || !written || std::rename(partial.c_str(), path.c_str()) != 0) {
-    std::remove(partial.c_str());
-    return false;
-  }
-  return true;
+  return std::fclose(f) == 0 && written;
 }
 
 }  // namespace
@@ -50,13 +46,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  for (int i = 2; i < 4; ++i) {
-    const std::string table =
-        i == 2 ? flashparts::flat_table_text(parts) : flashparts::marks_table_text(parts, marks);
-    if (!write_file(argv[i], table)) {
-      std::fprintf(stderr, "%s: cannot write\n", argv[i]);
-      return 1;
-    }
+  const std::string flat = argv[2], marksPath = argv[3];
+  if (!write_partial(flat, flashparts::flat_table_text(parts)) ||
+      !write_partial(marksPath, flashparts::marks_table_text(parts, marks)) ||
+      std::rename((flat + ".partial").c_str(), flat.c_str()) != 0 ||
+      std::rename((marksPath + ".partial").c_str(), marksPath.c_str()) != 0) {
+    std::remove((flat + ".partial").c_str());
+    std::remove((marksPath + ".partial").c_str());
+    std::fprintf(stderr, "flatten-catalogue: cannot write %s and %s\n", argv[2], argv[3]);
+    return 1;
   }
   return 0;
 }
