@@ -1,11 +1,9 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
-# romflash-update: writes a ROM image into the SPI NOR flash with romflash, so
-# that the part is known before anything is erased, block protection cannot
-# make the write vanish, every byte outside the image keeps its value, only the
-# blocks that change are rewritten, a power cut loses nothing (the journal
-# finishes the update on the next run) and the result is checked byte for
-# byte. Built only from romflash invocations; runs under BusyBox ash, dash, bash.
+# romflash-update: writes a ROM image into SPI NOR flash with romflash only, so
+# that the part is known before anything is erased, block protection cannot make
+# the write vanish, every byte outside the image keeps its value, only changed
+# blocks are rewritten, a power cut loses nothing and the result is checked.
 # shellcheck disable=SC3043  # local: BusyBox ash, dash and bash all have it
 set -u
 
@@ -65,9 +63,7 @@ number() {
     0[0-9]*) usage_error "$1 $2: a leading zero would be octal; write it in decimal without it or in 0x hexadecimal" ;;
     0[xX]*) digits=${2#??} max=8 ;;
   esac
-  case $max:$digits in
-    *: | 8:*[!0-9a-fA-F]* | 10:*[!0-9]*) usage_error "$1 $2: not a number" ;;
-  esac
+  case $max:$digits in *: | 8:*[!0-9a-fA-F]* | 10:*[!0-9]*) usage_error "$1 $2: not a number" ;; esac
   [ "${#digits}" -le "$max" ] || usage_error "$1 $2: too large"
   echo $(($2))
 }
@@ -76,20 +72,22 @@ hex() { printf '0x%06X' "$1"; }
 range() { printf '0x%06X-0x%06X' "$1" $(($2 - 1)); }  # START END: as the messages show it
 bytes_of() { echo $(($(wc -c <"$1"))); }
 count_of() { if [ "$1" -eq 1 ]; then echo "1 $2"; else echo "$1 ${2}s"; fi; }  # 1 block, 2 blocks
+tally() { echo "$(count_of "$rewritten" block) to rewrite, $skipped unchanged"; }
 kib() { if [ $(($1 % 1048576)) -eq 0 ]; then echo "$(($1 >> 20)) MiB"; else echo "$(($1 >> 10)) KiB"; fi; }
 # FILE OFFSET LENGTH: bytes of FILE (both multiples of 4 KiB, as erase blocks are).
 slice() { dd if="$1" bs=4096 skip=$(($2 / 4096)) count=$(($3 / 4096)) 2>/dev/null; }
 # The checksum of a journal: its plan up to the md5 line, and its data.
 digest() { { sed '/^md5 /,$d' "$1/plan" && cat "$1/data"; } | md5sum | sed 's/ .*//'; }
 
-# romflash on the device. Its own lines pass through (not with -q) and are
-# kept in $work/out for the steps that read a value from them.
+# romflash on the device. Its own lines pass through (not with -q) and are kept
+# in $work/out for the steps that read a value from them. fread AT LENGTH FILE.
 rf() {
   if [ -n "$khz" ]; then set -- -s "$khz" "$@"; fi
   if [ -n "$quiet" ]; then "$romflash" -d "$device" "$@" >"$work/out"; return; fi
   { "$romflash" -d "$device" "$@"; echo $? >"$work/rc"; } | tee "$work/out"
   return "$(cat "$work/rc")"
 }
+fread() { rf -o FREAD "$(hex "$1")" "$(hex "$2")" -w "$3" && [ "$(bytes_of "$3")" -eq "$2" ]; }
 
 # Sets the settings: device khz image start jedec size_limit geometry (-g as a
 # candidate line for the planner) journal_dir unprotect backup dry_run quiet.
@@ -103,15 +101,12 @@ parse_options() {
       s) khz=$(number -s "$OPTARG") || exit ;;
       f) image=$OPTARG ;;
       a) start=$(number -a "$OPTARG") || exit ;;
-      j)
-        jedec=$(printf '%s' "$OPTARG" | sed 's/0[xX]//g; s/[ ,:]//g' | tr a-f A-F)
+      j) jedec=$(printf '%s' "$OPTARG" | sed 's/0[xX]//g; s/[ ,:]//g' | tr a-f A-F)
         { [ "${#jedec}" -eq 6 ] && [ -n "${jedec##*[!0-9A-F]*}" ]; } ||
           usage_error "-j $OPTARG: not three hexadecimal bytes" ;;
-      c)
-        size_limit=$(number -c "$OPTARG") || exit
+      c) size_limit=$(number -c "$OPTARG") || exit
         [ "$size_limit" -gt 0 ] || usage_error "-c $OPTARG: a chip has some bytes" ;;
-      g)
-        case $OPTARG in *:*) ;; *) usage_error "-g $OPTARG: not SIZE:ERASE" ;; esac
+      g) case $OPTARG in *:*) ;; *) usage_error "-g $OPTARG: not SIZE:ERASE" ;; esac
         geometry_size=$(number -g "${OPTARG%%:*}") || exit
         geometry_erase=$(number -g "${OPTARG#*:}") || exit
         { [ "$geometry_erase" -gt 0 ] && [ $((geometry_erase % 4096)) -eq 0 ] &&
@@ -136,9 +131,8 @@ parse_options() {
   { [ -f "$image" ] && [ -r "$image" ]; } || usage_error "$image: not a readable file"
 }
 
-# Sets romflash (beside this script or on PATH), and lookup, planner and
-# catalogue from the data directory: this script's own when the planner is
-# there (the source tree, with the catalogue in ../parts), else the installed.
+# Sets romflash (beside this script or on PATH), lookup, planner and catalogue:
+# beside it when the planner is (the source tree: ../parts), else installed.
 find_files() {
   local here data=$INSTALLED_DATA
   here=$(dirname "$0")
@@ -162,29 +156,25 @@ identify() {
   id=$(sed -n 's/^MANUF_ID: 0x\([0-9A-F][0-9A-F]\)$/\1/p; s/^DEVICE_ID: 0x\([0-9A-F]\{4\}\)$/\1/p' "$work/out" | tr -d '\n')
   [ "${#id}" -eq 6 ] || stop "$EXIT_ROMFLASH" "RDID on $device printed no ID; nothing was written to $target"
   chip_id=$(echo "$id" | sed 's/\(..\)\(..\)\(..\)/\1 \2 \3/')
-  case $id in
-    FFFFFF | 000000) stop "$EXIT_CHIP" "no chip answers on $device (ID $chip_id); nothing was written to $target" ;;
-  esac
+  { [ "$id" != FFFFFF ] && [ "$id" != 000000 ]; } ||
+    stop "$EXIT_CHIP" "no chip answers on $device (ID $chip_id); nothing was written to $target"
   [ -z "$jedec" ] || [ "$jedec" = "$id" ] ||
     stop "$EXIT_CHIP" "$device holds chip $chip_id, expected $(echo "$jedec" | sed 's/\(..\)\(..\)\(..\)/\1 \2 \3/'); nothing was written to $target"
   chip_ext=$(sed -n 's/^  0x[0-9A-F]\{8\}://p' "$work/out" | tr '\n' ' ' | awk '{
-    for (i = 4; i <= NF; i++) printf "%s%s", $i, (i < NF ? " " : "") }')
-  [ -n "$chip_ext" ] || chip_ext=00
+    for (i = 4; i <= NF; i++) printf "%s%s", $i, (i < NF ? " " : "") } END { if (NF < 4) print "00" }')
 }
 
-# The planner's facts ($work/plan, one "KEY VALUE" line each), given the blocks
-# that differ (CHANGED) once they are known; fact KEY prints one.
-plan() {
+# The planner's facts ("KEY VALUE" lines), given the blocks that differ once known.
+plan() {  # CHANGED
   awk -v start="$start" -v end="$end" -v limit="${size_limit:-0}" -v changed="$1" -f "$planner" \
     "$work/candidates" >"$work/plan" || stop "$EXIT_INTERNAL" "the planner $planner failed"
 }
-fact() { sed -n "s/^$1 //p" "$work/plan"; }
+fact() { sed -n "s/^$1 //p" "$work/plan"; }  # KEY: the value of one
 
-# The part and the erase blocks the image covers, from the catalogue's rows
-# that answer the chip's ID and -g; stops at the planner's refusal. Sets names,
-# part_size, erases (for the messages), first, last and blocks (their range).
+# The part (the catalogue's rows that answer its ID, and -g) and the blocks the
+# image covers. Sets names, part_size, erases, first, last and blocks.
 plan_part() {
-  local refusal
+  local refusal known
   { [ -z "$catalogue" ] || awk -v id="$chip_id" -v extended="$chip_ext" -f "$lookup" "$catalogue"; } \
     >"$work/candidates" || stop "$EXIT_INTERNAL" "could not read the parts catalogue $catalogue"
   [ -z "$geometry" ] || echo "$geometry" >>"$work/candidates"
@@ -194,11 +184,9 @@ plan_part() {
     stop "$EXIT_UNKNOWN" "$device holds chip $chip_id (RDID length byte ${chip_ext%% *}), which the parts catalogue ${catalogue:-(none found beside $0 nor at $INSTALLED_DATA/catalogue.txt)} does not know; give its size and the block its 0xD8 erases with -g SIZE:ERASE; nothing was written to $target"
   erases="0xD8 erases blocks by address"
   [ "$(fact block_size)" -le 0 ] || erases="0xD8 erases $(kib "$(fact block_size)")"
-  if [ "$(fact candidates)" -eq 1 ]; then
-    say "identify: $device holds chip $chip_id: $names, $(kib "$part_size"), $erases"
-  else
-    say "identify: $device holds chip $chip_id, which is $names; taking what loses no data: $(kib "$part_size"), $erases"
-  fi
+  known=": $names,"
+  [ "$(fact candidates)" -eq 1 ] || known=", which is $names; taking what loses no data:"
+  say "identify: $device holds chip $chip_id$known $(kib "$part_size"), $erases"
   refusal=$(fact refuse)
   [ -z "$refusal" ] || stop "${refusal%% *}" "${refusal#* }"
   [ -z "$(fact assume)" ] ||
@@ -206,29 +194,23 @@ plan_part() {
   blocks=$(range "$first" "$last")
 }
 
-# A protected erase or program is dropped by the chip without an error, so
-# block protection is settled before anything is erased; any BP bit counts (the
-# regions differ between parts). Sets bp (BP2..BP0), bp_text, clear_value (the
-# WRR1 operand that clears them) and protection (for the plan).
+# A chip drops a protected erase or program without an error: any BP bit (their
+# regions differ between parts) is settled before anything is erased. Sets bp,
+# bp_text, clear_value (the WRR1 operand that clears them) and protection.
 check_protection() {
   local status
   rf -o RDSR || stop "$EXIT_ROMFLASH" "RDSR failed on $device; nothing was written to $target"
   status=$(sed -n 's/^STATUS_REG: \(0x[0-9A-F][0-9A-F]\)$/\1/p' "$work/out")
   [ -n "$status" ] || stop "$EXIT_ROMFLASH" "RDSR on $device printed no status; nothing was written to $target"
   bp=$(((status >> 2) & 7))
-  # WRR1 writes the high byte of its operand: the status with BP2..BP0 cleared
-  # and bits 7..5 kept (WIP and WEL are not writable).
+  # WRR1 writes its operand's high byte: BP2..BP0 cleared, bits 7..5 kept (WIP, WEL: read-only).
   clear_value=$(printf '0x%02X00' $((status & 0xE0)))
   bp_text="BP2..BP0 = $(((bp >> 2) & 1))$(((bp >> 1) & 1))$((bp & 1)) in status $status"
+  [ "$bp" -eq 0 ] || [ -n "$unprotect" ] || stop "$EXIT_PROTECTED" \
+    "blocks $blocks: block protection is set ($bp_text): the chip would drop the erase and program; nothing was erased. Run again with -u, or clear it with: romflash -d $device -o WREN; romflash -d $device -o WRR1 $clear_value; romflash -d $device -o RDSR_WIP"
   protection="$bp_text, would be cleared with WRR1 $clear_value"
-  if [ "$bp" -eq 0 ]; then
-    protection="none"
-    say "status: $status, no block protection"
-  elif [ -z "$unprotect" ]; then
-    stop "$EXIT_PROTECTED" "blocks $blocks: block protection is set ($bp_text): the chip would drop the erase and program; nothing was erased. Run again with -u, or clear it with: romflash -d $device -o WREN; romflash -d $device -o WRR1 $clear_value; romflash -d $device -o RDSR_WIP"
-  else
-    say "status: $protection"
-  fi
+  [ "$bp" -ne 0 ] || protection="none"
+  if [ "$bp" -eq 0 ]; then say "status: $status, no block protection"; else say "status: $protection"; fi
 }
 
 # Cleared once, right before the first erase, so that an update with nothing
@@ -245,18 +227,14 @@ clear_protection() {
   bp=0
 }
 
-# The journal: before the first erase, the blocks' new contents (data) and the
-# plan (plan) go into DIR/NAME.new, made durable and committed by renaming it
-# to DIR/NAME; it goes only after a byte-exact verify, and a run that finds it
-# finishes that update first. Sets journal ('' with -J '') and resume (what an
-# unfinished journal rewrites, or '').
+# The journal (written by write_plan, removed after the verify) that a run finds
+# is finished first. Sets journal ('' with -J '') and resume (what it rewrites).
 find_journal() {
-  local plan
   journal='' resume=''
   [ -n "$journal_dir" ] || return 0
   journal=$journal_dir/$(printf '%s' "$device" | tr -c 'A-Za-z0-9._-' '_').journal
   [ -e "$journal" ] || return 0
-  plan=$journal/plan
+  local plan="$journal/plan"
   { [ "$(head -n 1 "$plan" 2>/dev/null)" = "romflash-update journal 1" ] &&
     [ "$(tail -n 1 "$plan")" = end ] && [ -r "$journal/data" ] &&
     [ "$(digest "$journal")" = "$(sed -n 's/^md5 //p' "$plan")" ]; } ||
@@ -271,8 +249,7 @@ find_journal() {
 # $work/run.bin byte for byte (WRITE's 16-bit sum misses swapped pages).
 verify_run() {
   local offset expected found
-  { rf -o FREAD "$(hex "$1")" "$(hex "$2")" -w "$work/read.bin" &&
-    [ "$(bytes_of "$work/read.bin")" -eq "$2" ]; } ||
+  fread "$1" "$2" "$work/read.bin" ||
     stop "$EXIT_ROMFLASH" "FREAD of $3 for the verification failed; $4"
   cmp -l "$work/run.bin" "$work/read.bin" >"$work/differences"
   # cmp -l: the 1-based offset, then the expected and the found byte in octal.
@@ -281,9 +258,8 @@ verify_run() {
   say "verify: blocks $3 identical"
 }
 
-# DIR RECOVERY: writes each run of blocks that the plan in DIR names with one
-# WRITE from its start (whose 64 KiB erase steps erase every block of a run of
-# blocks of 64 KiB or more) and verifies it. A failure says RECOVERY.
+# DIR RECOVERY: each run of the plan in DIR, one WRITE from its start (its 64 KiB
+# erase steps erase every block of a run), verified. A failure says RECOVERY.
 write_runs() {
   local listed run at length span
   listed=$(sed -n 's/^run \([0-9]*\) \([0-9]*\) \([0-9]*\)$/\1:\2:\3/p' "$1/plan")
@@ -307,7 +283,6 @@ forget_journal() {
   { rm -rf "$journal.old" && mv "$journal" "$journal.old" && rm -rf "$journal.old"; } ||
     stop "$EXIT_INTERNAL" "the update is verified, but the journal $journal could not be removed: remove it by hand"
 }
-
 finish_journal() {
   clear_protection
   write_runs "$journal" "the journal $journal stays: run romflash-update again to finish it"
@@ -320,8 +295,7 @@ finish_journal() {
 read_blocks() {
   local length=$((last - first))
   say "read: blocks $blocks"
-  { rf -o FREAD "$(hex "$first")" "$(hex "$length")" -w "$work/old.bin" &&
-    [ "$(bytes_of "$work/old.bin")" -eq "$length" ]; } ||
+  fread "$first" "$length" "$work/old.bin" ||
     stop "$EXIT_ROMFLASH" "FREAD of $blocks failed; nothing was erased"
   { { head -c $((start - first)) "$work/old.bin" && cat "$image" &&
     tail -c +$((start - first + size + 1)) "$work/old.bin"; } >"$work/new.bin" &&
@@ -332,9 +306,8 @@ read_blocks() {
   [ -z "$backup" ] || say "backup: blocks $blocks saved in $backup"
 }
 
-# Compares block by block and plans the runs that rewrite what changed. Sets
-# runs (AT:LENGTH words), rewritten and skipped (counts of blocks) and lost
-# (what a power cut between a run's erase and its last program would lose).
+# Compares block by block and plans the runs that rewrite what changed. Sets runs
+# (AT:LENGTH words), rewritten, skipped and lost (what a power cut could lose).
 compare_blocks() {
   local at='' block_end changed=''
   for block_end in $(fact bounds); do
@@ -345,8 +318,6 @@ compare_blocks() {
   plan "$changed"
   runs=$(fact runs) rewritten=$(fact rewritten) skipped=$(fact skipped) lost=$(fact lost)
 }
-
-tally() { echo "$(count_of "$rewritten" block) to rewrite, $skipped unchanged"; }
 
 # The dry run's report: the plan, and what the update would do with it.
 print_plan() {
@@ -372,9 +343,9 @@ print_plan() {
   fi
 }
 
-# The plan and the new contents of the blocks it rewrites, in the journal
-# (committed) or, without one, in the work directory. Sets plan_dir and
-# recovery (what a failure from here on leaves, and what to do).
+# The plan and the blocks' new contents, in DIR/NAME.new made durable and renamed
+# to the journal DIR/NAME, or in the work directory without one. Sets plan_dir
+# and recovery (what a failure from here on leaves, and what to do).
 write_plan() {
   local run length=0 full="; nothing was erased. Give -J DIR on persistent storage, or -J '' to update without a journal"
   plan_dir=$work/plan.d
@@ -419,10 +390,7 @@ find_journal
 read_blocks
 compare_blocks
 if [ -n "$dry_run" ]; then print_plan && exit 0; fi
-if [ "$rewritten" -eq 0 ]; then
-  say "done: blocks $blocks already hold image $target; 0 blocks rewritten, $skipped unchanged skipped$([ -n "$resume" ] || echo ', nothing erased or written')"
-  exit 0
-fi
+[ "$rewritten" -gt 0 ] || { say "done: blocks $blocks already hold image $target; 0 blocks rewritten, $skipped unchanged skipped$([ -n "$resume" ] || echo ', nothing erased or written')"; exit 0; }
 say "compare: $(tally)"
 write_plan
 clear_protection
