@@ -81,7 +81,8 @@ NF >= 3 {
 # candidate, and every common boundary between.
 function blocks(  at, from, fit) {
   for (first = start - start % 4096; !common(first); first -= 4096) continue
-  for (last = end + (4096 - end % 4096) % 4096; !common(last); last += 4096) continue
+  for (last = end + (4096 - end % 4096) % 4096; !common(last) && last <= largest_size; last += 4096)
+    continue
   for (at = first; at <= last; at += 4096) {
     if (!common(at)) continue
     if (at > first && !(fit = writable(from, at)))
@@ -147,6 +148,7 @@ END {
   for (c = 1; c <= count; c++) {
     list = list (c > 1 ? (c < count ? ", " : " or ") : "") names[c]
     if (!size || sizes[c] < size) size = sizes[c]
+    if (sizes[c] > largest_size) largest_size = sizes[c]  # bounds the search below
     if (!uniform[c]) largest = -1
     else if (largest >= 0 && uniform[c] > largest) largest = uniform[c]
   }
