@@ -20,7 +20,6 @@ uniform 64 KiB | A 1M 64K | 0x10800 0x22B45 | 64K 128K | first=64K; last=192K;
   bounds=64K 128K 192K; block_size=64K; runs=64K:128K; rewritten=2; skipped=0;
   blocks=0x010000-0x02FFFF; run=64K 128K 0;
   lost=2048 bytes in 0x010000-0x0107FF and 54459 bytes in 0x022B45-0x02FFFF
-aligned image | A 1M 64K | 0x20000 0x30000 | 128K | first=128K; last=192K; lost=
 a changed block between unchanged | A 1M 64K | 0x0 0x30000 | 0 128K | runs=0:64K 128K:64K;
   rewritten=2; skipped=1; blocks=0x000000-0x00FFFF 0x020000-0x02FFFF
 nothing changed | A 1M 64K | 0x10800 0x22B45 | | runs=; rewritten=0; skipped=2; lost=
@@ -35,18 +34,12 @@ SST26 map, top | T 2M 8K*4+32K+64K*30+32K+8K*4 | 0x1F7000 0x1FB000 | 1984K 2016K
   lost=28672 bytes in 0x1F0000-0x1F6FFF and 4096 bytes in 0x1FB000-0x1FBFFF
 SST26 map, 64 KiB blocks join | T 2M 8K*4+32K+64K*30+32K+8K*4 | 0x10000 0x30000 | 64K 128K |
   alone=; runs=64K:128K
-two candidates | A 16M 64K; B 8M 256K | 0x50000 0x60000 | 256K | candidates=2; names=A or B;
-  part_size=8M; block_size=256K; first=256K; last=512K; runs=256K:256K
 three candidates | A 16M 64K; B 8M 256K; C 16M 4K*16+64K*255 | 0x3F800 0x51B45 | |
   candidates=3; names=A, B or C; part_size=8M; block_size=-1; bounds=0 256K 512K;
   refuse~9 A, B or C: 0xD8 erases blocks under 64 KiB in 0x000000-0x03FFFF, which WRITE
 past the end | A 1M 64K | 0xF0000 0x102345 | | first=; bounds=;
   refuse~8 image 0x0F0000-0x102344 ends past the part'"'"'s last address 0x0FFFFF (A)
-past -c | A 1M 64K | 0x10800 0x22B45 -v limit=131072 | | part_size=128K;
-  refuse~8 image 0x010800-0x022B44 ends past the part'"'"'s last address 0x01FFFF (A, -c 131072)
-byte program | B 2M 64K byte none none | 0x0 0x1000 | | refuse~9 B: its page program (0x02)
 no 0xD8 | B 2M absent page none none | 0x0 0x1000 | | refuse~9 B: it has no 0xD8 erase
-global lock | L 2M 64K page global none | 0x0 0x1000 | | first=0; refuse~10 L: every block
 bank register | M 32M 64K page bp bar | 0x0 0x1000 | | refuse=;
   assume=M'"'"'s bank address register
 no candidate | | 0x0 0x1000 | | candidates=0; names=; refuse=; first=
