@@ -198,7 +198,7 @@ int cmd_run(Args& args) {
     throwaway.dir = state;
     if (!chip_create(state, "default", 0xFF, "", {}, &error)) return fail(args.command, error);
   } else if (plan.absentLevel < 0) {
-    ChipState* chip = chip_attach(state, ChipFaults{false, false}, &error);
+    ChipState* chip = chip_inspect(state, &error);
     if (!chip)
       return fail(args.command, "no chip in " + state + ": " + error + " (flashsim create first)");
     chip_detach(chip);
