@@ -32,9 +32,11 @@ uint64_t MonotonicBase = 0;
 uint64_t ClockStepNs = FIRST_CLOCK_STEP_NS;
 unsigned ReadsAtStep = 0;
 
-// What a program's monotonic clock can count on every target, 32-bit time_t included: a
-// sleep that would take it further is cut short, said once.
+// What a program's monotonic clock can count on every target, 32-bit time_t included. A
+// sleep lasts at most a day, so that one asked to last for ever leaves the clock room to go
+// on; the cut is said once.
 constexpr uint64_t PROGRAM_CLOCK_LIMIT_NS = uint64_t{0x7FFFFFFF} * 1000000000u;
+constexpr uint64_t LONGEST_SLEEP_NS = uint64_t{86400} * 1000000000u;
 bool SleepClampSaid = false;
 
 ChipState* AttachedChip = nullptr;
@@ -142,10 +144,11 @@ void sleep_requested(uint64_t ns) {
   if (MonotonicBase == 0) MonotonicBase = real_monotonic_ns();
   uint64_t now = MonotonicBase + VirtualNs;
   uint64_t room = PROGRAM_CLOCK_LIMIT_NS > now ? PROGRAM_CLOCK_LIMIT_NS - now : 0;
+  if (room > LONGEST_SLEEP_NS) room = LONGEST_SLEEP_NS;
   if (ns > room && !SleepClampSaid)
     std::fprintf(stderr,
-                 "libflashsim: a sleep of %llu ns would take the clock past 2^31 s; it lasts "
-                 "%llu ns\n",
+                 "libflashsim: a sleep of %llu ns cut to %llu ns: one lasts a day at most, and "
+                 "a program's clock counts no further than 2^31 s\n",
                  static_cast<unsigned long long>(ns), static_cast<unsigned long long>(room));
   if (ns > room) SleepClampSaid = true, ns = room;
   counters.sleepNs += ns;

@@ -166,6 +166,7 @@ int device_close(int fd) {
 
 int device_ioctl(int /*fd*/, unsigned long request, void* arg) {
   Guard guard;
+  note_process_active();  // a descriptor inherited through fork counts its new process
   if (_IOC_TYPE(request) == SPI_IOC_MAGIC && _IOC_NR(request) == 0 &&
       _IOC_DIR(request) == _IOC_WRITE)
     return handle_message(request, arg);
