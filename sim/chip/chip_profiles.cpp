@@ -99,8 +99,7 @@ bool profile_from_text(const std::string& text, ChipProfile* p, std::string* err
     if (end == std::string::npos) return fail(error, at(line + 1) + "cut short: no end of line");
     if (content.compare(0, 8, "profile=") == 0 && nameLine != 0)
       return fail(error, at(line + 1) + "a second profile= line");
-    if (content.compare(0, 8, "profile=") == 0)
-      name = content.substr(8), nameLine = line + 1;
+    if (content.compare(0, 8, "profile=") == 0) name = content.substr(8), nameLine = line + 1;
     const std::string key = content.substr(0, content.find('='));
     if (!content.empty() && std::find(keys.begin(), keys.end(), key) != keys.end())
       return fail(error, at(line + 1) + "a second " + key + "= line");

@@ -71,13 +71,14 @@ void give_terminal(pid_t group) {
   while ((got = ::read(readEnd, &byte, 1)) < 0 && errno == EINTR) {
   }
   if (got == 0 && ::kill(-group, SIGKILL) == 0)
-    std::fprintf(stderr, "flashsim run: killed; the command and every process it started "
-                         "were killed with it\n");
+    std::fprintf(stderr,
+                 "flashsim run: killed; the command and every process it started "
+                 "were killed with it\n");
   ::_exit(0);
 }
 
-[[noreturn]] void start(std::vector<std::string>& argv, std::vector<std::string>& env,
-                        pid_t parent, bool terminal) {
+[[noreturn]] void start(std::vector<std::string>& argv, std::vector<std::string>& env, pid_t parent,
+                        bool terminal) {
   ::setpgid(0, 0);
   if (terminal) give_terminal(::getpid());
   // Should flashsim run and its watchdog both be gone before this took effect, the
@@ -158,7 +159,8 @@ int run_command_tree(std::vector<std::string> argv, std::vector<std::string> env
   }
   restore_signals();
   if (SignalPassedOn != 0)
-    std::fprintf(stderr, "flashsim run: %s: passed on to the command and every process it started\n",
+    std::fprintf(stderr,
+                 "flashsim run: %s: passed on to the command and every process it started\n",
                  sigabbrev_np(SignalPassedOn));
   else if (leftOver)
     std::fprintf(stderr, "flashsim run: processes the command left running were killed\n");

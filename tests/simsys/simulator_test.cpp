@@ -53,7 +53,8 @@ class Client : public ::testing::TestWithParam<ClientRow> {};
 // On 32-bit targets every row runs again through the client built with 64-bit time_t (the
 // simulator's *_time64 hooks), which is built there beside this test.
 TEST_P(Client, Row) {
-  if (!sim_binaries().emulator.empty() && std::string(GetParam().transcript).find("; exec;") != std::string::npos)
+  if (!sim_binaries().emulator.empty() &&
+      std::string(GetParam().transcript).find("; exec;") != std::string::npos)
     GTEST_SKIP() << "qemu-user hands a guest's exec to the host, which cannot run it";
   run_row(GetParam(), beside_me("spidev_client"));
   if (sizeof(void*) == 4) run_row(GetParam(), beside_me("spidev_client_time64"));
@@ -235,15 +236,24 @@ TEST(FlashsimCommand, StateThatCannotBeWrittenOrIsDamaged) {
     int status;
     const char* err;  // what the error line says, "" for none
   } rows[] = {
-      {"", {"sh", "-c", "trap '' XFSZ; ulimit -f 64; exec \"$@\"", "sh"},
-       "create --state $S --profile small", 2, "cannot write $S/contents.bin: File too large"},
+      {"",
+       {"sh", "-c", "trap '' XFSZ; ulimit -f 64; exec \"$@\"", "sh"},
+       "create --state $S --profile small",
+       2,
+       "cannot write $S/contents.bin: File too large"},
       {"chmod -R a-w $S", asUser, "regs --state $S", 0, ""},
       {"", asUser, "dump --state $S --length 10 -o /dev/null", 0, ""},
       {"", asUser, "compare --state $S $D/ten", 0, ""},
-      {"chmod -R u+w $S; mkdir $S/spidev-settings", {}, "run --state $S -- CLIENT /dev/spi0 open",
-       0, "$S/spidev-settings: Is a directory"},
-      {"rmdir $S/spidev-settings; echo 'jedec=EF 40 18' >> $S/profile.txt", {}, "regs --state $S",
-       2, "profile.txt:"},
+      {"chmod -R u+w $S; mkdir $S/spidev-settings",
+       {},
+       "run --state $S -- CLIENT /dev/spi0 open",
+       0,
+       "$S/spidev-settings: Is a directory"},
+      {"rmdir $S/spidev-settings; echo 'jedec=EF 40 18' >> $S/profile.txt",
+       {},
+       "regs --state $S",
+       2,
+       "profile.txt:"},
   };
   for (const auto& row : rows) {
     auto expand = [&](std::string text) {
@@ -256,8 +266,10 @@ TEST(FlashsimCommand, StateThatCannotBeWrittenOrIsDamaged) {
     };
     run_process({"sh", "-c", "cd \"$0\" && " + expand(row.setUp) + "\n:", chip.dir.path});
     Lines args = split_words(expand(row.args));
-    if (args[0] == "run") args = sim_run_argv(chip.state, {}, Lines(args.begin() + 4, args.end()));
-    else args = sim_binaries().emulator + Lines{sim_binaries().flashsim} + args;
+    if (args[0] == "run")
+      args = sim_run_argv(chip.state, {}, Lines(args.begin() + 4, args.end()));
+    else
+      args = sim_binaries().emulator + Lines{sim_binaries().flashsim} + args;
     ProcessResult run = run_process(row.prefix + args, {}, "");
     SCOPED_TRACE(row.args);
     EXPECT_EQ(run.exitStatus, row.status) << run.err;
