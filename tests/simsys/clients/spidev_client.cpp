@@ -64,6 +64,11 @@ int open_with(std::string how, const char* path) {
             : reinterpret_cast<int (*)(const char*, int, ...)>(f)(path, O_RDWR);
 }
 
+// SPI_IOC_MESSAGE(n) without its array type, which for n = 0 has no size.
+unsigned long message_request(size_t n) {
+  return _IOC(_IOC_WRITE, SPI_IOC_MAGIC, 0, n * sizeof(spi_ioc_transfer));
+}
+
 // An address no program has mapped.
 const uintptr_t kBadAddress = 0x10;
 
@@ -95,7 +100,7 @@ int message(int fd, const std::string& text) {
     t.speed_hz = mod("hz"), t.bits_per_word = mod("bits"), t.delay_usecs = mod("delay");
     transfers.push_back(t);
   }
-  int returned = ioctl(fd, SPI_IOC_MESSAGE(transfers.size()), transfers.data());
+  int returned = ioctl(fd, message_request(transfers.size()), transfers.data());
   if (returned < 0) return result(returned), returned;
   std::string rx;
   char pair[4];
@@ -175,7 +180,7 @@ int main(int argc, char** argv) {
     if (name == "ioctl") result(ioctl(fd, number(value), std::vector<uint8_t>(64).data()));
     if (name == "msg") message(fd, value);
     if (name == "badmsg")
-      result(ioctl(fd, SPI_IOC_MESSAGE(number(value)), reinterpret_cast<void*>(kBadAddress)));
+      result(ioctl(fd, message_request(number(value)), reinterpret_cast<void*>(kBadAddress)));
     if (name == "openpath") result(fd = open(value.c_str(), O_RDWR));
     if (name == "chdir") result(chdir(value.c_str()));
     if (name == "hugesleep") {
