@@ -24,9 +24,10 @@ const char* const LIBRARY_FILES[] = {flashsim::SUMMARY_FILE_NAME, flashsim::SETT
 // False with *why set (the file named) when the file cannot be read whole.
 bool read_whole_file(const std::string& path, std::string* bytes, std::string* why) {
   FILE* in = std::fopen(path.c_str(), "rb");
-  struct stat sb;
-  if (in && fstat(fileno(in), &sb) == 0 && S_ISDIR(sb.st_mode)) errno = EISDIR;
-  bool ok = in && !S_ISDIR(sb.st_mode);
+  struct stat sb {};
+  bool directory = in && fstat(fileno(in), &sb) == 0 && S_ISDIR(sb.st_mode);
+  if (directory) errno = EISDIR;
+  bool ok = in && !directory;
   char buffer[65536];
   for (size_t got; ok && (got = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
     bytes->append(buffer, got);

@@ -130,10 +130,11 @@ const ClientRow kSpidevRows[] = {
     {"StuckWriteLeavesNothingAtAPowerCut", "", "--wip-stuck --power-cut 3", 0, "", nullptr,
      "open ok; msg=06 ok 1; msg=0200000000 ok 5; nanosleep=5000000 ok; msg=05,rx:1 | open ok; "
      "msg=03000000,rx:1 ok 5: FF"},
-    // The helper exits after the parent has let go: what it inherited is older than the chip.
+    // The helper exits after the parent has let go: what it inherited (a message among the
+    // counters, the chip before WRSR) is older than the chip.
     {"ForkedHelperLeavesTheParentsWrites", "", "--summary --format=keys", 0,
      "run.processes 1; run.messages 3", nullptr,
-     "open ok; fork ok; msg=06 ok 1; msg=011C ok 2; nanosleep=10000000 ok; close ok; reap ok; "
+     "open ok; msg=06 ok 1; fork ok; msg=011C ok 2; nanosleep=10000000 ok; close ok; reap ok; "
      "open ok; msg=05,rx:1 ok 2: 1C"},
     {"SecondProcessOnTheChipIsWarnedAbout", "", "--summary --format=keys", 0,
      "two processes driving one chip at once may undo each other's changes; run.processes 2; "
