@@ -282,6 +282,36 @@ TEST(FlashsimCommand, StateThatCannotBeWrittenOrIsDamaged) {
   EXPECT_FALSE(std::filesystem::exists(chip.state + "/contents.bin.new"));
 }
 
+// A chip on a tmpfs that then fills up: an erase and a program still land, as the array's
+// blocks were reserved when it was made, and the commands after it work.
+TEST(FlashsimRun, AFullTmpfsNeverReachesTheChip) {
+  if (geteuid() != 0 || run_process({"unshare", "-m", "true"}).exitStatus != 0)
+    GTEST_SKIP() << "mounting a tmpfs takes root and unshare -m";
+  TempDir dir;
+  std::string state = dir.file("chip"),
+              flashsim = joined(sim_binaries().emulator + Lines{sim_binaries().flashsim}, " ");
+  Lines client = {beside_me("spidev_client"),
+                  "/dev/spi0",
+                  "open",
+                  "msg=06",
+                  "msg=20000000",
+                  "nanosleep=50000000",
+                  "msg=06",
+                  "msg=0200000055",
+                  "nanosleep=1000000",
+                  "msg=03000000,rx:1"};
+  std::string script = "mount -t tmpfs -o size=1100k none " + dir.path + " && " + flashsim +
+                       " create --state " + state + " --profile small --fill 0x00 && { dd " +
+                       "if=/dev/zero of=" + dir.file("filler") + " bs=4096 2>/dev/null; " +
+                       joined(sim_run_argv(state, {}, client), " ") + "; } && " + flashsim +
+                       " power-cycle --state " + state + " && " + flashsim + " dump --state " +
+                       state + " --length 2 | od -An -tx1";
+  ProcessResult run = run_process({"unshare", "-m", "sh", "-c", script});
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_NE(run.out.find("msg=03000000,rx:1 ok 5: 55\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(" 55 ff\n"), std::string::npos) << run.out;
+}
+
 // Every option `flashsim run` cannot use is refused before the command (here none) runs.
 TEST(FlashsimRun, BadOptionsAreRefusedBeforeAnythingRuns) {
   SimChip chip;
