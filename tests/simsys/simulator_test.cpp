@@ -288,8 +288,9 @@ TEST(FlashsimRun, AFullTmpfsNeverReachesTheChip) {
   if (geteuid() != 0 || run_process({"unshare", "-m", "true"}).exitStatus != 0)
     GTEST_SKIP() << "mounting a tmpfs takes root and unshare -m";
   TempDir dir;
+  auto quoted = [](const Lines& words) { return "'" + joined(words, "' '") + "'"; };
   std::string state = dir.file("chip"),
-              flashsim = joined(sim_binaries().emulator + Lines{sim_binaries().flashsim}, " ");
+              flashsim = quoted(sim_binaries().emulator + Lines{sim_binaries().flashsim});
   Lines client = {beside_me("spidev_client"),
                   "/dev/spi0",
                   "open",
@@ -303,7 +304,7 @@ TEST(FlashsimRun, AFullTmpfsNeverReachesTheChip) {
   std::string script = "mount -t tmpfs -o size=1100k none " + dir.path + " && " + flashsim +
                        " create --state " + state + " --profile small --fill 0x00 && { dd " +
                        "if=/dev/zero of=" + dir.file("filler") + " bs=4096 2>/dev/null; " +
-                       joined(sim_run_argv(state, {}, client), " ") + "; } && " + flashsim +
+                       quoted(sim_run_argv(state, {}, client)) + "; } && " + flashsim +
                        " power-cycle --state " + state + " && " + flashsim + " dump --state " +
                        state + " --length 2 | od -An -tx1";
   ProcessResult run = run_process({"unshare", "-m", "sh", "-c", script});
