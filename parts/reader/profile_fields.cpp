@@ -255,7 +255,9 @@ bool set_program(ChipProfile* p, const std::string&, const Words& w, std::string
 }
 
 bool set_status(ChipProfile* p, const std::string&, const Words& w, std::string* why) {
-  return one_byte(w, &p->status, why) && (p->status &= uint8_t(~WIP), true);
+  // WIP reports an operation under way; a register value cannot hold it.
+  if (!one_byte(w, &p->status, why)) return false;
+  return (p->status & WIP) == 0 || (*why = "WIP (bit 0) is never stored", false);
 }
 
 bool set_config(ChipProfile* p, const std::string&, const Words& w, std::string* why) {

@@ -7,6 +7,8 @@
 
 #include "chip_internal.h"
 
+#include <algorithm>
+
 namespace chipsim {
 namespace {
 
@@ -407,7 +409,7 @@ void chip_deselect(ChipState* chip) {
 
 void chip_advance_ns(ChipState* chip, uint64_t ns) {
   uint64_t now = chip->st.clockNs;
-  chip->st.clockNs = ns > UINT64_MAX - now ? UINT64_MAX : now + ns;
+  if (now < CHIP_CLOCK_LIMIT_NS) chip->st.clockNs = std::min(ns, CHIP_CLOCK_LIMIT_NS - now) + now;
   settle(chip);
   save_clock(chip);
 }
@@ -415,7 +417,8 @@ void chip_advance_ns(ChipState* chip, uint64_t ns) {
 void chip_power_cut(ChipState* chip) {
   settle(chip);
   PendingOp& op = chip->st.pending;
-  if (op.kind != PEND_NONE) {
+  // A hung operation (wipNeverClears) never got anywhere: nothing of it lands.
+  if (op.kind != PEND_NONE && !chip->stuckBusy) {
     // What silicon leaves is proportional to the time it had: the leading part of
     // the page programmed, the leading part of the block erased.
     double fraction =
@@ -426,7 +429,10 @@ void chip_power_cut(ChipState* chip) {
     op.kind = PEND_NONE;
   }
   // Power-on state: latches, modes and volatile register values are gone.
+  op.kind = PEND_NONE;
   power_on(chip->profile, &chip->st);
+  // A clock run to its end (or saturated by an older build) starts again from zero.
+  if (chip->st.clockNs >= CHIP_CLOCK_LIMIT_NS) chip->st.clockNs = 0;
   chip->stuckBusy = false;
   std::memset(&chip->frame, 0, sizeof chip->frame);
   save_state(chip);

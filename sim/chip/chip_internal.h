@@ -121,6 +121,7 @@ struct ChipState {
   ChipFaults faults;
   uint8_t* array;
   uint8_t* stateMap;
+  bool writable;  // false: inspection, on private copies the state directory never sees
   chipsim::PersistentState st;
   chipsim::Frame frame;
   std::vector<uint8_t> sfdp;

@@ -34,13 +34,19 @@ bool chip_create(const std::string& stateDir, const std::string& profileName, ui
 // Returns nullptr with *error set when the directory holds no valid chip.
 ChipState* chip_attach(const std::string& stateDir, const ChipFaults& faults, std::string* error);
 void chip_detach(ChipState* chip);  // persists registers, pending operation and clock
+// For reading only: needs no write access to the directory and changes nothing in it.
+ChipState* chip_inspect(const std::string& stateDir, std::string* error);
+// Lets go without writing anything: a forked process's inherited copy, older than the chip.
+void chip_abandon(ChipState* chip);
 
 // The bus as the chip sees it, one byte each way per chip_shift.
 void chip_select(ChipState* chip);                  // CS# falls
 uint8_t chip_shift(ChipState* chip, uint8_t mosi);  // returns MISO for this byte
 void chip_deselect(ChipState* chip);                // CS# rises: writes/erases start here
 
-// Device time (persisted with the state).
+// Device time (persisted with the state). The clock stops at CHIP_CLOCK_LIMIT_NS (146 years)
+// rather than wrap; a power cycle starts a clock that reached it from zero again.
+constexpr uint64_t CHIP_CLOCK_LIMIT_NS = uint64_t{1} << 62;
 uint64_t chip_now_ns(const ChipState* chip);
 void chip_advance_ns(ChipState* chip, uint64_t ns);  // busy operations complete as time passes
 

@@ -3,6 +3,8 @@
 // "key=value" settings that adjust them, and the SFDP table derived from a profile.
 #include "chip_internal.h"
 
+#include <algorithm>
+
 namespace chipsim {
 namespace {
 
@@ -75,6 +77,7 @@ bool profile_from_text(const std::string& text, ChipProfile* p, std::string* err
   std::vector<std::string> settings;
   std::vector<int> lines;
   std::string name;
+  std::vector<std::string> keys;  // every key once, as the summary file's counters
   int line = 0, nameLine = 0;
   auto at = [](int n) { return "profile.txt" + (n ? ":" + std::to_string(n) : "") + ": "; };
   for (size_t start = 0, end; start < text.size(); start = end + 1) {
@@ -83,10 +86,12 @@ bool profile_from_text(const std::string& text, ChipProfile* p, std::string* err
     if (end == std::string::npos) return fail(error, at(line + 1) + "cut short: no end of line");
     if (content.compare(0, 8, "profile=") == 0 && nameLine != 0)
       return fail(error, at(line + 1) + "a second profile= line");
-    if (content.compare(0, 8, "profile=") == 0)
-      name = content.substr(8), nameLine = line + 1;
-    else if (!content.empty())
-      settings.push_back(content), lines.push_back(line + 1);
+    if (content.compare(0, 8, "profile=") == 0) name = content.substr(8), nameLine = line + 1;
+    const std::string key = content.substr(0, content.find('='));
+    if (!content.empty() && std::find(keys.begin(), keys.end(), key) != keys.end())
+      return fail(error, at(line + 1) + "a second " + key + "= line");
+    if (!content.empty() && nameLine != line + 1)
+      settings.push_back(content), lines.push_back(line + 1), keys.push_back(key);
     ++line;
   }
   if (!chip_profile_by_name(name, p))

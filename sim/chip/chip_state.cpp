@@ -56,12 +56,50 @@ bool make_dirs(const std::string& dir, std::string* error) {
   return true;
 }
 
-bool write_file(const std::string& path, const uint8_t* bytes, size_t n, std::string* error) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return fail_errno(error, "cannot write " + path);
-  bool ok = std::fwrite(bytes, 1, n, f) == n;
-  ok = (std::fclose(f) == 0) && ok;
-  return ok ? true : fail_errno(error, "cannot write " + path);
+// Writes all `n` bytes at `at`; a write that stops short without an error is a full disk.
+bool write_all(int fd, const uint8_t* bytes, size_t n, off_t at) {
+  while (n > 0) {
+    ssize_t wrote = pwrite(fd, bytes, n, at);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      if (wrote == 0) errno = ENOSPC;
+      return false;
+    }
+    bytes += wrote, n -= size_t(wrote), at += wrote;
+  }
+  return true;
+}
+
+// Every file of a chip is written beside the one it replaces ("NAME.new") and renamed over it
+// only once all of them are complete, so a full disk or a killed writer leaves the old chip.
+std::string beside(const std::string& path) { return path + ".new"; }
+
+int open_beside(const std::string& path, std::string* error) {
+  int fd = open(beside(path).c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) fail_errno(error, "cannot write " + beside(path));
+  return fd;
+}
+
+// Closes a file written beside `path`; false with *error (naming the file) and the file
+// gone when any of it could not be written.
+bool close_beside(int fd, bool written, const std::string& path, std::string* error) {
+  int saved = errno;
+  bool closed = close(fd) == 0;
+  if (written && closed) return true;
+  if (written) saved = errno;
+  unlink(beside(path).c_str());
+  errno = saved;
+  return fail_errno(error, "cannot write " + path);
+}
+
+bool write_beside(const std::string& path, const uint8_t* bytes, size_t n, std::string* error) {
+  int fd = open_beside(path, error);
+  return fd >= 0 && close_beside(fd, write_all(fd, bytes, n, 0), path, error);
+}
+
+bool rename_into_place(const std::string& path, std::string* error) {
+  if (rename(beside(path).c_str(), path.c_str()) == 0) return true;
+  return fail_errno(error, "cannot replace " + path);
 }
 
 bool read_file(const std::string& path, std::vector<uint8_t>* out, std::string* error) {
@@ -76,9 +114,11 @@ bool read_file(const std::string& path, std::vector<uint8_t>* out, std::string* 
   return ok ? true : fail_errno(error, "cannot read " + path);
 }
 
-// Maps a file that must be exactly `length` bytes long.
-uint8_t* map_file(const std::string& path, size_t length, std::string* error) {
-  int fd = open(path.c_str(), O_RDWR);
+// Maps a file that must be exactly `length` bytes long. Writable: shared with the file, its
+// blocks reserved first (an older chip may be sparse), so that a full disk is an error here
+// rather than a SIGBUS at some later store. Read-only: a private copy, the file untouched.
+uint8_t* map_file(const std::string& path, size_t length, bool writable, std::string* error) {
+  int fd = open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
   if (fd < 0) {
     fail_errno(error, "cannot open " + path);
     return nullptr;
@@ -90,10 +130,17 @@ uint8_t* map_file(const std::string& path, size_t length, std::string* error) {
       *error = path + " does not have the expected size of " + std::to_string(length) + " bytes";
     return nullptr;
   }
-  void* m = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  int reserved = 0;
+  if (writable && static_cast<uint64_t>(sb.st_blocks) * 512 < length)
+    reserved = posix_fallocate(fd, 0, off_t(length));
+  void* m = reserved != 0 ? MAP_FAILED
+                          : mmap(nullptr, length, PROT_READ | PROT_WRITE,
+                                 writable ? MAP_SHARED : MAP_PRIVATE, fd, 0);
+  int saved = reserved != 0 ? reserved : errno;
   close(fd);  // the mapping keeps the file
   if (m == MAP_FAILED) {
-    fail_errno(error, "cannot map " + path);
+    errno = saved;
+    fail_errno(error, (reserved ? "cannot reserve the space of " : "cannot map ") + path);
     return nullptr;
   }
   return static_cast<uint8_t*>(m);
@@ -188,27 +235,28 @@ using namespace chipsim;
 
 namespace {
 
-// The array: every byte `fill`, then the image. A file of zeros is left sparse, so
-// a large chip costs nothing to create.
+// The array: every byte `fill`, then the image, written beside the old one. Every block is
+// reserved first, so the chip's stores can never meet a full disk.
 bool write_contents(const std::string& path, uint32_t size, uint8_t fill,
                     const std::vector<uint8_t>& image, std::string* error) {
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0666);
-  if (fd < 0) return fail_errno(error, "cannot write " + path);
-  bool ok = ftruncate(fd, off_t(size)) == 0;
+  int fd = open_beside(path, error);
+  if (fd < 0) return false;
+  int reserved = posix_fallocate(fd, 0, off_t(size));
+  if (reserved != 0) errno = reserved;
+  bool ok = reserved == 0;
   std::vector<uint8_t> chunk(std::min<uint32_t>(size, MIB), fill);
   for (uint32_t at = 0; ok && at < size; at += uint32_t(chunk.size())) {
     size_t n = std::min<size_t>(chunk.size(), size - at);
     if (at < image.size())
       std::memcpy(chunk.data(), image.data() + at, std::min<size_t>(n, image.size() - at));
-    if (at >= image.size() && fill == 0x00) break;
-    ok = pwrite(fd, chunk.data(), n, off_t(at)) == ssize_t(n);
+    if (at >= image.size() && fill == 0x00) break;  // reserved blocks read as zeros
+    ok = write_all(fd, chunk.data(), n, off_t(at));
     std::memset(chunk.data(), fill, chunk.size());
   }
-  ok = close(fd) == 0 && ok;
-  return ok ? true : fail_errno(error, "cannot write " + path);
+  return close_beside(fd, ok, path, error);
 }
 
-// A version 1 state.bin (512 bytes) becomes version 2 in place.
+// A version 1 state.bin (512 bytes) becomes version 2, written beside and renamed.
 bool upgrade_state_file(const std::string& path, std::string* error) {
   struct stat sb;
   if (stat(path.c_str(), &sb) != 0 || sb.st_size != off_t(STATE_V1_FILE_BYTES)) return true;
@@ -218,7 +266,7 @@ bool upgrade_state_file(const std::string& path, std::string* error) {
     return false;
   uint8_t bytes[STATE_FILE_BYTES];
   encode_state(st, bytes);
-  return write_file(path, bytes, sizeof bytes, error);
+  return write_beside(path, bytes, sizeof bytes, error) && rename_into_place(path, error);
 }
 
 }  // namespace
@@ -256,20 +304,50 @@ bool chip_create(const std::string& stateDir, const std::string& profileName, ui
   std::string text = profile_to_text(profile);
   uint8_t stateBytes[STATE_FILE_BYTES];
   encode_state(st, stateBytes);
-  return write_contents(path_in(stateDir, "contents.bin"), profile.sizeBytes, fill, image, error) &&
-         write_file(path_in(stateDir, "profile.txt"), reinterpret_cast<const uint8_t*>(text.data()),
-                    text.size(), error) &&
-         write_file(path_in(stateDir, "state.bin"), stateBytes, sizeof stateBytes, error);
+  const char* const files[] = {"contents.bin", "profile.txt", "state.bin"};
+  bool written =
+      write_contents(path_in(stateDir, files[0]), profile.sizeBytes, fill, image, error) &&
+      write_beside(path_in(stateDir, files[1]), reinterpret_cast<const uint8_t*>(text.data()),
+                   text.size(), error) &&
+      write_beside(path_in(stateDir, files[2]), stateBytes, sizeof stateBytes, error);
+  for (const char* name : files) {
+    if (written) written = rename_into_place(path_in(stateDir, name), error);
+    if (!written) unlink(beside(path_in(stateDir, name)).c_str());
+  }
+  return written;
 }
 
-ChipState* chip_attach(const std::string& stateDir, const ChipFaults& faults, std::string* error) {
+namespace {
+
+// state.bin shared with the file, or for inspection a private copy, which the chip may
+// change in memory (an operation found finished) without writing anything back.
+uint8_t* map_state(const std::string& path, bool writable, std::string* error) {
+  if (writable)
+    return upgrade_state_file(path, error) ? map_file(path, STATE_FILE_BYTES, true, error)
+                                           : nullptr;
+  std::vector<uint8_t> bytes;
+  PersistentState st;
+  if (!read_file(path, &bytes, error) || !decode_state(bytes.data(), bytes.size(), &st, error))
+    return nullptr;
+  uint8_t* copy = new uint8_t[STATE_FILE_BYTES];
+  encode_state(st, copy);
+  return copy;
+}
+
+void unmap_state(uint8_t* state, bool writable) {
+  if (writable)
+    munmap(state, STATE_FILE_BYTES);
+  else
+    delete[] state;
+}
+
+ChipState* attach_dir(const std::string& stateDir, const ChipFaults& faults, bool writable,
+                      std::string* error) {
   std::vector<uint8_t> text;
   if (!read_file(path_in(stateDir, "profile.txt"), &text, error)) return nullptr;
   ChipProfile profile;
   if (!profile_from_text(std::string(text.begin(), text.end()), &profile, error)) return nullptr;
-  const std::string statePath = path_in(stateDir, "state.bin");
-  if (!upgrade_state_file(statePath, error)) return nullptr;
-  uint8_t* state = map_file(statePath, STATE_FILE_BYTES, error);
+  uint8_t* state = map_state(path_in(stateDir, "state.bin"), writable, error);
   if (!state) return nullptr;
   PersistentState st;
   bool ok = decode_state(state, STATE_FILE_BYTES, &st, error);
@@ -281,9 +359,10 @@ ChipState* chip_attach(const std::string& stateDir, const ChipFaults& faults, st
     ok = false;
   }
   uint8_t* array =
-      ok ? map_file(path_in(stateDir, "contents.bin"), profile.sizeBytes, error) : nullptr;
+      ok ? map_file(path_in(stateDir, "contents.bin"), profile.sizeBytes, writable, error)
+         : nullptr;
   if (!array) {
-    munmap(state, STATE_FILE_BYTES);
+    unmap_state(state, writable);
     return nullptr;
   }
   ChipState* chip = new ChipState();
@@ -292,6 +371,7 @@ ChipState* chip_attach(const std::string& stateDir, const ChipFaults& faults, st
   chip->faults = faults;
   chip->array = array;
   chip->stateMap = state;
+  chip->writable = writable;
   chip->st = st;
   std::memset(&chip->frame, 0, sizeof chip->frame);
   chip->sfdp = sfdp_image(profile);
@@ -301,14 +381,34 @@ ChipState* chip_attach(const std::string& stateDir, const ChipFaults& faults, st
   return chip;
 }
 
+void release(ChipState* chip) {
+  unmap_state(chip->stateMap, chip->writable);
+  munmap(chip->array, chip->profile.sizeBytes);
+  delete chip;
+}
+
+}  // namespace
+
+ChipState* chip_attach(const std::string& stateDir, const ChipFaults& faults, std::string* error) {
+  return attach_dir(stateDir, faults, true, error);
+}
+
+ChipState* chip_inspect(const std::string& stateDir, std::string* error) {
+  return attach_dir(stateDir, ChipFaults{false, false}, false, error);
+}
+
 void chip_detach(ChipState* chip) {
   if (!chip) return;
   save_state(chip);
-  msync(chip->stateMap, STATE_FILE_BYTES, MS_ASYNC);
-  msync(chip->array, chip->profile.sizeBytes, MS_ASYNC);
-  munmap(chip->stateMap, STATE_FILE_BYTES);
-  munmap(chip->array, chip->profile.sizeBytes);
-  delete chip;
+  if (chip->writable) {
+    msync(chip->stateMap, STATE_FILE_BYTES, MS_ASYNC);
+    msync(chip->array, chip->profile.sizeBytes, MS_ASYNC);
+  }
+  release(chip);
+}
+
+void chip_abandon(ChipState* chip) {
+  if (chip) release(chip);
 }
 
 uint32_t chip_size(const ChipState* chip) { return chip->profile.sizeBytes; }

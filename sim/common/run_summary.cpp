@@ -112,8 +112,10 @@ bool update_summary(const std::string& stateDir,
   }
   change(&run, &total);
   std::string out = format_summary_file(run, total);
-  bool ok = ::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0 &&
-            ::write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size());
+  // Written over the old text, then cut to length: the file's one block is never given back,
+  // so a full disk cannot leave it empty or cut short.
+  bool ok = ::pwrite(fd, out.data(), out.size(), 0) == static_cast<ssize_t>(out.size()) &&
+            ::ftruncate(fd, static_cast<off_t>(out.size())) == 0;
   ::close(fd);
   return ok;
 }

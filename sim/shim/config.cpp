@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Configuration from the environment, the lock and the counters kept for
-// `flashsim summary`.
+// Configuration from the environment and the lock.
 #include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
@@ -57,9 +56,6 @@ void read_config() {
 
 pthread_mutex_t ShimLock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 
-flashsim::RunCounters PendingCounters;
-bool ProcessCounted = false;
-
 }  // namespace
 
 const Config* config_if_ready() {
@@ -71,6 +67,7 @@ const Config* config_if_ready() {
     ConfigState.store(2, std::memory_order_release);
   }
   pthread_mutex_unlock(&ConfigLock);
+  if (ConfigState.load(std::memory_order_acquire) == 2) adopt_inherited_node();
   // Still 1 only on the thread reading it: something called from there (a
   // sanitizer report opening /proc/self/exe, say) came back into a hook.
   return ConfigState.load(std::memory_order_acquire) == 2 ? LoadedConfig : nullptr;
@@ -86,25 +83,10 @@ const Config& config() {
 void lock() { pthread_mutex_lock(&ShimLock); }
 void unlock() { pthread_mutex_unlock(&ShimLock); }
 
-flashsim::RunCounters& pending_counters() { return PendingCounters; }
-
-void note_process_active() {
-  if (ProcessCounted) return;
-  ProcessCounted = true;
-  PendingCounters.processes += 1;
-}
-
-void flush_counters() {
-  Guard guard;
-  const Config& cfg = config();
-  if (cfg.stateDir.empty() || PendingCounters.empty()) return;
-  flashsim::RunCounters delta = PendingCounters;
-  if (flashsim::update_summary(cfg.stateDir,
-                               [&](flashsim::RunCounters* run, flashsim::RunCounters* total) {
-                                 flashsim::add_counters(run, delta);
-                                 flashsim::add_counters(total, delta);
-                               }))
-    PendingCounters = flashsim::RunCounters();
+void reset_lock_after_fork() {
+  // Held by the forking thread, whose identity the child's thread does not share.
+  pthread_mutex_t fresh = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
+  ShimLock = fresh;
 }
 
 }  // namespace shim

@@ -5,6 +5,12 @@
 // without anyone waiting for it. In realtime mode sleeps are real and the chip
 // follows the wall clock. The attached chip lives here too, so that every
 // advance reaches it without going back to the node.
+#include <fcntl.h>
+#include <sys/file.h>
+
+#include <cerrno>
+#include <cstdio>
+
 #include "chip_model.h"
 #include "shim.h"
 
@@ -26,8 +32,37 @@ uint64_t MonotonicBase = 0;
 uint64_t ClockStepNs = FIRST_CLOCK_STEP_NS;
 unsigned ReadsAtStep = 0;
 
+// What a program's monotonic clock can count on every target, 32-bit time_t included. A
+// sleep lasts at most a day, so that one asked to last for ever leaves the clock room to go
+// on; the cut is said once.
+constexpr uint64_t PROGRAM_CLOCK_LIMIT_NS = uint64_t{0x7FFFFFFF} * 1000000000u;
+constexpr uint64_t LONGEST_SLEEP_NS = uint64_t{86400} * 1000000000u;
+bool SleepClampSaid = false;
+
 ChipState* AttachedChip = nullptr;
-uint64_t WallSyncNs = 0;  // realtime mode: wall time the attached chip has reached
+uint64_t WallSyncNs = 0;
+
+// Held (flock) on state.bin while the node is open: another holder is a second process
+// driving the chip at once, which the model does not support; said once.
+int HoldFd = -1;
+bool SecondProcessSaid = false;
+
+void hold_chip() {
+  const std::string path = config().stateDir + "/state.bin";
+  HoldFd = move_fd_high(real_open(path.c_str(), O_RDONLY | O_CLOEXEC, 0));
+  if (HoldFd < 0 || flock(HoldFd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) return;
+  if (!SecondProcessSaid)
+    std::fprintf(stderr,
+                 "libflashsim: warning: another process has the chip in %s open; two processes "
+                 "driving one chip at once may undo each other's changes\n",
+                 config().stateDir.c_str());
+  SecondProcessSaid = true;
+}
+
+void let_go_of_hold() {
+  if (HoldFd >= 0) real_close(HoldFd);
+  HoldFd = -1;
+}  // realtime mode: wall time the attached chip has reached
 
 ChipState* attach_state(std::string* error) {
   const Config& cfg = config();
@@ -61,6 +96,7 @@ bool chip_absent() { return config().faults.absentLevel >= 0; }
 bool attach_chip(std::string* error) {
   AttachedChip = attach_state(error);
   if (!AttachedChip) return false;
+  hold_chip();
   WallSyncNs = real_monotonic_ns();
   return true;
 }
@@ -69,6 +105,13 @@ void detach_chip() {
   if (!AttachedChip) return;
   chip_detach(AttachedChip);
   AttachedChip = nullptr;
+  let_go_of_hold();
+}
+
+void forget_chip_after_fork() {
+  chip_abandon(AttachedChip);
+  AttachedChip = nullptr;
+  let_go_of_hold();  // the parent's hold stays the parent's
 }
 
 ChipState* attached_chip() { return AttachedChip; }
@@ -93,9 +136,23 @@ void sleep_requested(uint64_t ns) {
   note_process_active();
   flashsim::RunCounters& counters = pending_counters();
   counters.sleeps += 1;
-  counters.sleepNs += ns;
   if (tracing()) trace_write("sleep " + std::to_string(ns) + "\n");
-  if (!config().realtime) device_advance(ns, Advance::SLEEP);
+  if (config().realtime) {
+    counters.sleepNs += ns;
+    return;
+  }
+  if (MonotonicBase == 0) MonotonicBase = real_monotonic_ns();
+  uint64_t now = MonotonicBase + VirtualNs;
+  uint64_t room = PROGRAM_CLOCK_LIMIT_NS > now ? PROGRAM_CLOCK_LIMIT_NS - now : 0;
+  if (room > LONGEST_SLEEP_NS) room = LONGEST_SLEEP_NS;
+  if (ns > room && !SleepClampSaid)
+    std::fprintf(stderr,
+                 "libflashsim: a sleep of %llu ns cut to %llu ns: one lasts a day at most, and "
+                 "a program's clock counts no further than 2^31 s\n",
+                 static_cast<unsigned long long>(ns), static_cast<unsigned long long>(room));
+  if (ns > room) SleepClampSaid = true, ns = room;
+  counters.sleepNs += ns;
+  device_advance(ns, Advance::SLEEP);
 }
 
 uint64_t virtual_monotonic_ns() {

@@ -76,8 +76,7 @@ int open_bufsiz_file(int flags) {
 // path is not ours.
 int claim_path(int dirfd, const char* path, int flags) {
   if (!path) return -2;
-  if (path[0] != '/' && dirfd != AT_FDCWD) return -2;
-  if (shim::is_device_path(path)) return shim::device_open(flags);
+  if (shim::is_device_path(dirfd, path)) return shim::device_open(flags);
   if (is_bufsiz_file(path) && (flags & O_ACCMODE) == O_RDONLY) return open_bufsiz_file(flags);
   return -2;
 }
@@ -91,7 +90,10 @@ FILE* claim_stream(const char* path, const char* mode) {
   return fmemopen(text, std::strlen(text), "r");
 }
 
+// Saturating: a span past 584 years is as long as any.
 uint64_t to_ns(int64_t seconds, long nanoseconds) {
+  const uint64_t most = UINT64_MAX / 1000000000u - 1;
+  if (static_cast<uint64_t>(seconds) > most) return UINT64_MAX;
   return static_cast<uint64_t>(seconds) * 1000000000u + static_cast<uint64_t>(nanoseconds);
 }
 

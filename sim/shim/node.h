@@ -13,6 +13,7 @@
 namespace shim {
 
 constexpr uint32_t CONTROLLER_MAX_HZ = 50000000;
+constexpr int MAX_DEVICE_FDS = 16;
 
 struct Node {
   bool settingsLoaded = false;
@@ -38,6 +39,11 @@ bool load_settings(std::string* error);
 int handle_setup(const flashsim::SetupRequest& req, void* arg);
 
 int handle_message(unsigned long request, void* arg);
+
+// The descriptors standing for the device (into fds[MAX_DEVICE_FDS]), and those a program
+// inherited across exec taken on again with the clock they had.
+int open_device_fds(int* fds);
+void adopt_device_fds(const int* fds, int count, uint32_t speedHz);
 // Ends a selection a message left open (cs_change on its last transfer).
 void deselect_chip();
 

@@ -31,12 +31,15 @@ struct Segment {
   uint8_t rxNbits;
 };
 
-std::vector<Segment> read_segments(const void* arg, size_t count) {
-  std::vector<Segment> segments(count);
+// The transfer array as spidev copies it in; false (EFAULT) when it cannot be read.
+bool read_segments(const void* arg, size_t count, std::vector<Segment>* segments) {
+  std::vector<struct spi_ioc_transfer> transfers(count);
+  if (!copy_from_program(transfers.data(), arg, count * sizeof(struct spi_ioc_transfer)))
+    return false;
+  segments->resize(count);
   for (size_t i = 0; i < count; ++i) {
-    struct spi_ioc_transfer transfer;
-    std::memcpy(&transfer, static_cast<const char*>(arg) + i * sizeof transfer, sizeof transfer);
-    Segment& s = segments[i];
+    const struct spi_ioc_transfer& transfer = transfers[i];
+    Segment& s = (*segments)[i];
     // The 64-bit fields carry a pointer of this process's width.
     s.tx = reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(transfer.tx_buf));
     s.rx = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(transfer.rx_buf));
@@ -48,17 +51,33 @@ std::vector<Segment> read_segments(const void* arg, size_t count) {
     s.txNbits = transfer.tx_nbits;
     s.rxNbits = transfer.rx_nbits;
   }
-  return segments;
+  return true;
 }
 
-// The checks spidev and the SPI core make before anything is clocked.
-int validate_message(const std::vector<Segment>& segments) {
-  uint64_t txTotal = 0, rxTotal = 0;
-  for (const Segment& s : segments) {
-    if (s.tx) txTotal += s.len;
-    if (s.rx) rxTotal += s.len;
-    if (txTotal > config().bufsiz || rxTotal > config().bufsiz) return EMSGSIZE;
+// What spidev does with each transfer in turn before anything is clocked: the
+// lengths (a total the return value can carry, and bufsiz for tx and rx each),
+// then the tx bytes copied in. Transfers before a failing one keep their bytes.
+int take_transfers(const std::vector<Segment>& segments,
+                   std::vector<std::vector<uint8_t>>* txBytes) {
+  const uint64_t intMax = 0x7FFFFFFF;
+  uint64_t total = 0, txTotal = 0, rxTotal = 0;
+  for (size_t i = 0; i < segments.size(); ++i) {
+    const Segment& s = segments[i];
+    total += s.len;
+    if (total > intMax) return EMSGSIZE;
+    if (s.rx && (rxTotal += s.len) > config().bufsiz) return EMSGSIZE;
+    if (s.tx && (txTotal += s.len) > config().bufsiz) return EMSGSIZE;
+    if (s.tx) (*txBytes)[i].resize(s.len);  // none: zeros go out
+    if (s.tx && !copy_from_program((*txBytes)[i].data(), s.tx, s.len)) {
+      (*txBytes)[i].clear();
+      return EFAULT;
+    }
   }
+  return 0;
+}
+
+// The checks the SPI core makes when the message is handed to it.
+int validate_message(const std::vector<Segment>& segments) {
   for (const Segment& s : segments) {
     if (s.bitsPerWord != 0 && s.bitsPerWord != 8) return EINVAL;
     if (s.txNbits > 1 || s.rxNbits > 1) return EINVAL;
@@ -67,19 +86,21 @@ int validate_message(const std::vector<Segment>& segments) {
 }
 
 // The first byte the message would put on MOSI; -1 when it clocks nothing.
-int first_mosi_byte(const std::vector<Segment>& segments) {
-  for (const Segment& s : segments)
-    if (s.len > 0) return s.tx ? s.tx[0] : 0;
+int first_mosi_byte(const std::vector<Segment>& segments,
+                    const std::vector<std::vector<uint8_t>>& txBytes) {
+  for (size_t i = 0; i < segments.size(); ++i)
+    if (segments[i].len > 0) return txBytes[i].empty() ? 0 : txBytes[i][0];
   return -1;
 }
 
-int planned_failure(uint64_t number, const std::vector<Segment>& segments) {
+int planned_failure(uint64_t number, const std::vector<Segment>& segments,
+                    const std::vector<std::vector<uint8_t>>& txBytes) {
   const flashsim::FaultPlan& plan = config().faults;
   bool fail = false;
   for (const auto& range : plan.failMessages)
     if (number >= range.first && number <= range.last) fail = true;
   if (plan.failEvery && number % plan.failEvery == 0) fail = true;
-  int opcode = first_mosi_byte(segments);
+  int opcode = first_mosi_byte(segments, txBytes);
   if (SpidevNode.opcodeFailures.size() != plan.failOpcodes.size())
     SpidevNode.opcodeFailures.assign(plan.failOpcodes.size(), 0);
   for (size_t i = 0; i < plan.failOpcodes.size(); ++i) {
@@ -126,21 +147,26 @@ uint8_t exchange(uint8_t mosi) {
   return read;
 }
 
+// Only the buffers the program gave are kept: a transfer without them may be long.
 void clock_segment(const Segment& s, const std::vector<uint8_t>& txBytes,
                    std::vector<uint8_t>* rxBytes) {
-  rxBytes->assign(s.len, 0);
+  rxBytes->assign(s.rx ? s.len : 0, 0);
+  auto mosi = [&](uint32_t i) { return txBytes.empty() ? uint8_t{0} : txBytes[i]; };
   if (SpidevNode.mode & SPI_LOOP) {
-    *rxBytes = txBytes;
+    for (uint32_t i = 0; s.rx && i < s.len; ++i) (*rxBytes)[i] = mosi(i);
     return;
   }
   if (!chip_on_bus()) {
     // Nobody drives MISO: it floats to the pull-up, or to what --absent says.
     int level = chip_absent() ? config().faults.absentLevel : 0xFF;
-    rxBytes->assign(s.len, static_cast<uint8_t>(level));
+    rxBytes->assign(rxBytes->size(), static_cast<uint8_t>(level));
     return;
   }
   select_chip();
-  for (uint32_t i = 0; i < s.len; ++i) (*rxBytes)[i] = exchange(txBytes[i]);
+  for (uint32_t i = 0; i < s.len; ++i) {
+    uint8_t miso = exchange(mosi(i));
+    if (s.rx) (*rxBytes)[i] = miso;
+  }
 }
 
 std::string message_trace(size_t count, int failure, const std::vector<Segment>& segments,
@@ -151,7 +177,7 @@ std::string message_trace(size_t count, int failure, const std::vector<Segment>&
   for (size_t i = 0; i < segments.size(); ++i) {
     const Segment& s = segments[i];
     text += "  seg " + std::to_string(s.len);
-    if (s.len > 0 && s.tx) {
+    if (s.len > 0 && s.tx && txBytes[i].size() == s.len) {
       text += " tx";
       hex_append(&text, txBytes[i].data(), s.len);
     }
@@ -192,26 +218,32 @@ int handle_message(unsigned long request, void* arg) {
   }
   size_t count = size / sizeof(struct spi_ioc_transfer);
   uint64_t number = ++SpidevNode.messageCount;
+  carry_node();
   flashsim::RunCounters& counters = pending_counters();
   counters.messages += 1;
-  if (count > 0 && !arg) {
+  if (count == 0) {
+    // spidev returns before the controller is involved: a selection held stays held.
+    trace_write("msg 0 ok\n");
+    return 0;
+  }
+  std::vector<Segment> segments;
+  if (!read_segments(arg, count, &segments)) {
     // The transfer array cannot be read, so there are no segments to show.
     counters.failedMessages += 1;
     trace_write("msg " + std::to_string(count) + " fail EFAULT\n");
     return finish(EFAULT);
   }
-  std::vector<Segment> segments = read_segments(arg, count);
-  int failure = validate_message(segments);
-  if (failure == 0) failure = planned_failure(number, segments);
-
   std::vector<std::vector<uint8_t>> txBytes(count), rxBytes(count);
-  for (size_t i = 0; i < count; ++i) {
-    const Segment& s = segments[i];
-    // Copied first: rx may be the very buffer tx points to.
-    if (s.tx)
-      txBytes[i].assign(s.tx, s.tx + s.len);
-    else if (!failure)
-      txBytes[i].assign(s.len, 0);  // no tx buffer: zeros go out
+  int failure = take_transfers(segments, &txBytes);
+  if (failure == 0) failure = validate_message(segments);
+  if (failure == 0) failure = planned_failure(number, segments, txBytes);
+  if (failure == 0 && !chip_absent() && !attached_chip()) {
+    // A descriptor inherited across fork or exec: this process attaches now.
+    std::string error;
+    if (!attach_chip(&error)) {
+      std::fprintf(stderr, "libflashsim: cannot attach the chip: %s\n", error.c_str());
+      failure = ENODEV;
+    }
   }
 
   const Config& cfg = config();
@@ -234,22 +266,26 @@ int handle_message(unsigned long request, void* arg) {
       if (s.csChange && !last && attached_chip()) deselect_chip();
       total += s.len;
       if (s.tx) counters.bytesTx += s.len;
-      if (s.rx) counters.bytesRx += s.len;
     }
     // cs_change on the last transfer keeps the chip selected into the next message.
-    if (attached_chip() && (count == 0 || !segments.back().csChange)) deselect_chip();
-    for (size_t i = 0; i < count; ++i)
-      if (segments[i].rx && segments[i].len)
-        std::memcpy(segments[i].rx, rxBytes[i].data(), segments[i].len);
-  } else {
-    counters.failedMessages += 1;
+    if (attached_chip() && !segments.back().csChange) deselect_chip();
+    // As spidev copies the replies out: the chip has acted even when one cannot be delivered.
+    for (size_t i = 0; i < count && !failure; ++i) {
+      if (!segments[i].rx || !segments[i].len) continue;
+      if (copy_to_program(segments[i].rx, rxBytes[i].data(), segments[i].len))
+        counters.bytesRx += segments[i].len;
+      else
+        failure = EFAULT;
+    }
   }
+  if (failure) counters.failedMessages += 1;
   counters.busNs += busNs;
+  // Traced before the wait: a program killed while it waits has had its message carried out.
+  if (tracing()) trace_write(message_trace(count, failure, segments, txBytes, rxBytes));
   if (cfg.realtime) {
     wait_until_monotonic_ns(startWall + busNs);
     realtime_sync();
   }
-  if (tracing()) trace_write(message_trace(count, failure, segments, txBytes, rxBytes));
   if (cfg.faults.powerCutAfter == number) cut_power();
   return failure ? finish(failure) : static_cast<int>(total);
 }

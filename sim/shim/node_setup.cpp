@@ -113,7 +113,9 @@ bool load_settings(std::string* error) {
   if (fd < 0) return *error = settings_path() + ": " + std::strerror(errno), false;
   char text[128];
   ssize_t got = ::read(fd, text, sizeof text);
+  int failure = errno;
   real_close(fd);
+  if (got < 0) return *error = settings_path() + ": " + std::strerror(failure), false;
   unsigned bits = 8;
   if (!flashsim::parse_node_settings(settings_path(), std::string(text, got > 0 ? size_t(got) : 0),
                                      &SpidevNode.mode, &bits, error))
@@ -130,11 +132,12 @@ int handle_setup(const SetupRequest& req, void* arg) {
       return finish(EFAULT);
     }
     uint32_t value = 0;
-    if (width == 4) {
-      std::memcpy(&value, arg, 4);
-    } else {
-      value = *static_cast<const uint8_t*>(arg);
+    uint8_t byte = 0;
+    if (!copy_from_program(width == 4 ? static_cast<void*>(&value) : &byte, arg, width)) {
+      trace_setup(req.name, "-", EFAULT);
+      return finish(EFAULT);
     }
+    if (width != 4) value = byte;
     int failure =
         setup_fault_planned(req.name) ? config().faults.errorNumber : store_field(req.value, value);
     trace_setup(req.name, field_text(req, value), failure);
@@ -146,10 +149,10 @@ int handle_setup(const SetupRequest& req, void* arg) {
     return finish(failure);
   }
   uint32_t value = field_value(req.value);
-  if (width == 4) {
-    std::memcpy(arg, &value, 4);
-  } else {
-    *static_cast<uint8_t*>(arg) = static_cast<uint8_t>(value);
+  uint8_t byte = static_cast<uint8_t>(value);
+  if (!copy_to_program(arg, width == 4 ? static_cast<const void*>(&value) : &byte, width)) {
+    trace_setup(req.name, "-", EFAULT);
+    return finish(EFAULT);
   }
   trace_setup(req.name, field_text(req, value), 0);
   return 0;

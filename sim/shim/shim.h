@@ -93,9 +93,15 @@ uint64_t real_monotonic_ns();
 // nanoseconds rather than a sleep's tens of microseconds.
 void wait_until_monotonic_ns(uint64_t deadline);
 
+// The program's memory as spidev reaches it: false (EFAULT) where it cannot be read or
+// written (user_memory.cpp).
+bool copy_from_program(void* to, const void* from, size_t n);
+bool copy_to_program(void* to, const void* from, size_t n);
+
 // Serialises everything below; recursive, since a sleep may attach the chip.
 void lock();
 void unlock();
+void reset_lock_after_fork();
 struct Guard {
   Guard() { lock(); }
   ~Guard() { unlock(); }
@@ -109,7 +115,7 @@ void trace_write(const std::string& event);
 void hex_append(std::string* out, const uint8_t* bytes, size_t count);
 
 // The spidev node.
-bool is_device_path(const char* path);
+bool is_device_path(int dirfd, const char* path);  // any spelling of the configured path
 bool is_device_fd(int fd);
 int device_open(int flags);
 int device_close(int fd);
@@ -135,9 +141,17 @@ bool attach_chip(std::string* error);
 void detach_chip();
 ChipState* attached_chip();  // null when none
 
-// Counters not yet added to the state's summary file.
+// Counters not yet added to the state's summary file (process_lineage.cpp).
 flashsim::RunCounters& pending_counters();
 void note_process_active();
 void flush_counters();
+
+// Across fork and exec (process_lineage.cpp): the node as a program that was exec'd finds
+// it again, once, when the configuration is first read; carry_node() keeps the record up
+// to date after every change of the node.
+void adopt_inherited_node();
+void carry_node();
+void forget_chip_after_fork();  // the inherited chip let go of, unwritten
+int move_fd_high(int fd);       // the library's own descriptors, above those programs count on
 
 }  // namespace shim

@@ -13,10 +13,15 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <limits.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "node.h"
 #include "shim.h"
@@ -27,11 +32,9 @@ Node SpidevNode;
 
 namespace {
 
-constexpr int MAX_OPEN = 16;
-
 // fd + 1 of every descriptor standing for the device, 0 when free; read
 // without the lock by close(), which is called for every descriptor there is.
-std::atomic<int> DeviceFds[MAX_OPEN];
+std::atomic<int> DeviceFds[MAX_DEVICE_FDS];
 
 void forget_fd(int fd) {
   for (auto& slot : DeviceFds) {
@@ -48,6 +51,32 @@ bool remember_fd(int fd) {
   return false;
 }
 
+// The path as the kernel resolves it, lexically: the device's directory need not exist.
+std::string normal_path(const std::string& path) {
+  std::vector<std::string> parts;
+  for (size_t pos = 0, end; pos <= path.size(); pos = end + 1) {
+    end = std::min(path.find('/', pos), path.size());
+    std::string part = path.substr(pos, end - pos);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+  }
+  std::string out;
+  for (const auto& part : parts) out += "/" + part;
+  return out.empty() ? "/" : out;
+}
+
+// The directory a relative path starts from.
+std::string start_directory(int dirfd) {
+  char dir[PATH_MAX];
+  if (dirfd == AT_FDCWD) return ::getcwd(dir, sizeof dir) ? dir : "";
+  std::string link = "/proc/self/fd/" + std::to_string(dirfd);
+  ssize_t n = ::readlink(link.c_str(), dir, sizeof dir - 1);
+  return n > 0 ? std::string(dir, size_t(n)) : "";
+}
+
 void let_go_of_device() {
   if (config().realtime) realtime_sync();
   if (attached_chip()) {
@@ -60,14 +89,24 @@ void let_go_of_device() {
 
 }  // namespace
 
-bool is_device_path(const char* path) {
+bool is_device_path(int dirfd, const char* path) {
   if (!path) return false;
   const Config* cfg = config_if_ready();
-  return cfg && cfg->device == path;
+  if (!cfg) return false;
+  if (cfg->device == path) return true;
+  // Only a path ending in the device's name can be another spelling of it.
+  const std::string& device = cfg->device;
+  const char* name = std::strrchr(path, '/');
+  name = name ? name + 1 : path;
+  size_t slash = device.rfind('/');
+  if (device[0] != '/' || device.compare(slash + 1, std::string::npos, name) != 0) return false;
+  std::string full = path[0] == '/' ? path : start_directory(dirfd) + "/" + path;
+  return normal_path(full) == normal_path(device);
 }
 
 bool is_device_fd(int fd) {
-  if (fd < 0) return false;
+  // A program that was exec'd takes on its inherited descriptors when the library first looks.
+  if (fd < 0 || !config_if_ready()) return false;
   for (const auto& slot : DeviceFds)
     if (slot.load(std::memory_order_relaxed) == fd + 1) return true;
   return false;
@@ -108,6 +147,7 @@ int device_open(int flags) {
     return finish(failure);
   }
   SpidevNode.openCount += 1;
+  carry_node();
   trace_write(std::string("open ") + path + "\n");
   return fd;
 }
@@ -120,11 +160,13 @@ int device_close(int fd) {
   trace_write("close\n");
   SpidevNode.openCount -= 1;
   if (SpidevNode.openCount == 0) let_go_of_device();
+  carry_node();
   return result;
 }
 
 int device_ioctl(int /*fd*/, unsigned long request, void* arg) {
   Guard guard;
+  note_process_active();  // a descriptor inherited through fork counts its new process
   if (_IOC_TYPE(request) == SPI_IOC_MAGIC && _IOC_NR(request) == 0 &&
       _IOC_DIR(request) == _IOC_WRITE)
     return handle_message(request, arg);
@@ -136,6 +178,25 @@ int device_ioctl(int /*fd*/, unsigned long request, void* arg) {
     trace_write(line);
   }
   return finish(ENOTTY);
+}
+
+int open_device_fds(int* fds) {
+  int count = 0;
+  for (const auto& slot : DeviceFds) {
+    int value = slot.load(std::memory_order_relaxed);
+    if (value > 0) fds[count++] = value - 1;
+  }
+  for (int i = count; i < MAX_DEVICE_FDS; ++i) fds[i] = -1;
+  return count;
+}
+
+void adopt_device_fds(const int* fds, int count, uint32_t speedHz) {
+  Guard guard;
+  for (int i = 0; i < count; ++i)
+    if (!is_device_fd(fds[i]) && remember_fd(fds[i])) SpidevNode.openCount += 1;
+  if (SpidevNode.openCount > 0 && speedHz != 0) SpidevNode.speedHz = speedHz;
+  std::string ignored;  // a damaged settings file is reported at the next open
+  if (SpidevNode.openCount > 0) load_settings(&ignored);
 }
 
 // Called at exit: a program that never closed the device still leaves the

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 // The sub-commands that set up and inspect a chip's state directory.
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 
 #include "chip_model.h"
 #include "environment.h"
@@ -20,30 +21,42 @@ namespace {
 // without them.
 const char* const LIBRARY_FILES[] = {flashsim::SUMMARY_FILE_NAME, flashsim::SETTINGS_FILE_NAME};
 
-bool read_whole_file(const std::string& path, std::string* bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+// False with *why set (the file named) when the file cannot be read whole.
+bool read_whole_file(const std::string& path, std::string* bytes, std::string* why) {
+  FILE* in = std::fopen(path.c_str(), "rb");
+  struct stat sb {};
+  bool directory = in && fstat(fileno(in), &sb) == 0 && S_ISDIR(sb.st_mode);
+  if (directory) errno = EISDIR;
+  bool ok = in && !directory;
+  char buffer[65536];
+  for (size_t got; ok && (got = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+    bytes->append(buffer, got);
+  ok = ok && !std::ferror(in);
+  int saved = errno;
+  if (in) std::fclose(in);
+  if (!ok) *why = "cannot read " + path + ": " + std::strerror(saved);
+  return ok;
 }
 
-// Attaches for inspection; no faults apply outside `flashsim run`.
-ChipState* attach(const std::string& command, const std::string& state) {
+// Attaches to change the chip, or with `readOnly` to look at it (no write access needed);
+// no faults apply outside `flashsim run`.
+ChipState* attach(const std::string& command, const std::string& state, bool readOnly = false) {
   if (state.empty()) {
     fail(command, "--state DIR is required");
     return nullptr;
   }
   std::string error;
-  ChipState* chip = chip_attach(state, ChipFaults{false, false}, &error);
+  ChipState* chip =
+      readOnly ? chip_inspect(state, &error) : chip_attach(state, ChipFaults{false, false}, &error);
   if (!chip) fail(command, "no chip in " + state + ": " + error);
   return chip;
 }
 
 // For a command whose one option is --state: the chip, or null after saying why.
-ChipState* attach_by_state_option(Args& args) {
+ChipState* attach_by_state_option(Args& args, bool readOnly) {
   std::string state, error;
   if (scan_options(args, {{"--state", &state, nullptr, nullptr}}, nullptr, false, &error))
-    return attach(args.command, state);
+    return attach(args.command, state, readOnly);
   fail(args.command, error);
   return nullptr;
 }
@@ -104,8 +117,8 @@ bool file_in_chip(Args& args, bool offsetRequired, FileInChip* job) {
     return refuse(error);
   if (files.size() != 1) return refuse("expected exactly one FILE");
   if (offsetRequired && offsetText.empty()) return refuse("--offset N is required");
-  if (!read_whole_file(files[0], &job->bytes)) return refuse("cannot read " + files[0]);
-  job->chip = attach(args.command, state);
+  if (!read_whole_file(files[0], &job->bytes, &error)) return refuse(error);
+  job->chip = attach(args.command, state, !offsetRequired);
   if (!job->chip) return false;
   if (parse_range(args.command, offsetText, std::to_string(job->bytes.size()), chip_size(job->chip),
                   &job->offset, &job->length))
@@ -168,7 +181,7 @@ int cmd_dump(Args& args) {
                      {"-o", &outPath, nullptr, nullptr}},
                     nullptr, false, &error))
     return fail(args.command, error);
-  ChipState* chip = attach(args.command, state);
+  ChipState* chip = attach(args.command, state, true);
   if (!chip) return EXIT_ERROR;
   uint32_t offset = 0, length = 0;
   if (!parse_range(args.command, offsetText, lengthText, chip_size(chip), &offset, &length)) {
@@ -213,7 +226,7 @@ int cmd_compare(Args& args) {
 }
 
 int cmd_regs(Args& args) {
-  ChipState* chip = attach_by_state_option(args);
+  ChipState* chip = attach_by_state_option(args, true);
   if (!chip) return EXIT_ERROR;
   std::string text = chip_describe(chip);
   chip_detach(chip);
@@ -235,6 +248,7 @@ int cmd_set(Args& args) {
   if (!statusText.empty()) {
     if (!parse_u32(statusText, &value) || value > 0xFF)
       return fail(args.command, "--status: expected a byte value");
+    if (value & 1) return fail(args.command, "--status: WIP (bit 0) is never stored");
     status = static_cast<int>(value);
   }
   if (!configText.empty()) {
@@ -258,6 +272,9 @@ int cmd_summary(Args& args) {
     return fail(args.command, error);
   if (state.empty()) return fail(args.command, "--state DIR is required");
   if (!keys_format(args.command, format, &keys)) return EXIT_ERROR;
+  ChipState* chip = attach(args.command, state, true);  // a mistyped directory holds no counters
+  if (!chip) return EXIT_ERROR;
+  chip_detach(chip);
   flashsim::RunCounters run, total;
   if (!flashsim::read_summary(state, &run, &total, &error)) return fail(args.command, error);
   print_counters(stdout, "last run:", "run", run, keys);
@@ -278,7 +295,7 @@ int cmd_profiles(Args& args) {
 
 // Power off and on again: the array stays, everything volatile is lost.
 int cmd_power_cycle(Args& args) {
-  ChipState* chip = attach_by_state_option(args);
+  ChipState* chip = attach_by_state_option(args, false);
   if (!chip) return EXIT_ERROR;
   chip_power_cut(chip);
   chip_detach(chip);

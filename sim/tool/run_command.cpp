@@ -3,10 +3,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <limits.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -89,24 +86,11 @@ std::vector<std::string> child_environment(const std::vector<std::string>& setti
   return env;
 }
 
-// The command being run, for the signals passed on to it; 0 before the fork.
-volatile sig_atomic_t RunningChild = 0;
-volatile sig_atomic_t SignalBeforeFork = 0;
-
-// SIGTERM and SIGHUP are meant for the command: a timeout, a closed terminal
-// or a test runner's kill must not leave it running on its own.
-void pass_on(int signal) {
-  if (RunningChild > 0)
-    ::kill(static_cast<pid_t>(RunningChild), signal);
-  else
-    SignalBeforeFork = signal;
-}
-
-std::vector<char*> c_strings(std::vector<std::string>& words) {
-  std::vector<char*> pointers;
-  for (auto& word : words) pointers.push_back(&word[0]);
-  pointers.push_back(nullptr);
-  return pointers;
+// PATH as the command will see it.
+std::string child_path(const std::vector<std::string>& env) {
+  for (const auto& entry : env)
+    if (entry.compare(0, 5, "PATH=") == 0) return entry.substr(5);
+  return "/usr/local/bin:/usr/bin:/bin";
 }
 
 // The fault options as `flashsim run` takes them, and the words of
@@ -198,7 +182,7 @@ int cmd_run(Args& args) {
     throwaway.dir = state;
     if (!chip_create(state, "default", 0xFF, "", {}, &error)) return fail(args.command, error);
   } else if (plan.absentLevel < 0) {
-    ChipState* chip = chip_attach(state, ChipFaults{false, false}, &error);
+    ChipState* chip = chip_inspect(state, &error);
     if (!chip)
       return fail(args.command, "no chip in " + state + ": " + error + " (flashsim create first)");
     chip_detach(chip);
@@ -238,56 +222,12 @@ int cmd_run(Args& args) {
   argv.insert(argv.end(), command.begin(), command.end());
   std::vector<std::string> env = child_environment(settings, emulated ? "" : library);
 
-  // Like system(): the terminal's interrupt is for the program, and we report.
-  struct sigaction ignore {
-  }, oldInt{}, oldQuit{};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGINT, &ignore, &oldInt);
-  sigaction(SIGQUIT, &ignore, &oldQuit);
-  struct sigaction forward {
-  }, oldTerm{}, oldHup{};
-  forward.sa_handler = pass_on;
-  sigemptyset(&forward.sa_mask);
-  forward.sa_flags = SA_RESTART;
-  RunningChild = 0;
-  SignalBeforeFork = 0;
-  sigaction(SIGTERM, &forward, &oldTerm);
-  sigaction(SIGHUP, &forward, &oldHup);
-  auto restore_signals = [&]() {
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGQUIT, &oldQuit, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
-    sigaction(SIGHUP, &oldHup, nullptr);
-  };
-  std::fflush(nullptr);
-  pid_t parent = ::getpid();
-  pid_t child = ::fork();
-  if (child < 0) {
-    restore_signals();
-    return fail(args.command, std::string("fork: ") + std::strerror(errno));
-  }
-  if (child == 0) {
-    restore_signals();
-    // Should flashsim run die by a signal it cannot pass on, the command goes
-    // with it; a parent already gone before the request took effect is caught
-    // by the check after it.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent) ::_exit(128 + SIGKILL);
-    std::vector<char*> argPointers = c_strings(argv);
-    std::vector<char*> envPointers = c_strings(env);
-    ::execvpe(argPointers[0], argPointers.data(), envPointers.data());
-    std::fprintf(stderr, "flashsim run: cannot run %s: %s\n", argv[0].c_str(),
-                 std::strerror(errno));
-    ::_exit(127);
-  }
-  RunningChild = child;
-  if (SignalBeforeFork != 0) ::kill(child, SignalBeforeFork);
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  restore_signals();
-  int exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (statically_linked(emulated ? command[0] : argv[0], child_path(env)))
+    std::fprintf(stderr,
+                 "flashsim run: %s is statically linked: libflashsim.so cannot be loaded into "
+                 "it, so it cannot reach the simulated %s\n",
+                 command[0].c_str(), device.empty() ? flashsim::DEFAULT_DEVICE : device.c_str());
+  int exitStatus = run_command_tree(argv, env);
 
   run = flashsim::RunCounters();
   if (summary && !flashsim::read_summary(state, &run, &total, &error)) {

@@ -53,6 +53,13 @@ void print_counters(FILE* out, const char* heading, const char* section,
 // `--format text|keys`: false, after saying why, for anything else.
 bool keys_format(const std::string& command, const std::string& format, bool* keys);
 
+// `flashsim run`'s command as a process group that ends with the run (command_tree.cpp):
+// its exit status, or 128 + the signal that killed it.
+int run_command_tree(std::vector<std::string> argv, std::vector<std::string> env);
+// Whether PROGRAM (found on `path` when it has no slash) is an ELF executable without an
+// interpreter, which no preloaded library reaches (program_linkage.cpp).
+bool statically_linked(const std::string& program, const std::string& path);
+
 // Every sub-command: Args hold the words after its name.
 int cmd_create(Args& args);
 int cmd_load(Args& args);

@@ -3,6 +3,8 @@
 // run`, and the flashsim command's own subcommands.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "sim_run.h"
@@ -51,6 +53,9 @@ class Client : public ::testing::TestWithParam<ClientRow> {};
 // On 32-bit targets every row runs again through the client built with 64-bit time_t (the
 // simulator's *_time64 hooks), which is built there beside this test.
 TEST_P(Client, Row) {
+  if (!sim_binaries().emulator.empty() &&
+      std::string(GetParam().transcript).find("; exec;") != std::string::npos)
+    GTEST_SKIP() << "qemu-user hands a guest's exec to the host, which cannot run it";
   run_row(GetParam(), beside_me("spidev_client"));
   if (sizeof(void*) == 4) run_row(GetParam(), beside_me("spidev_client_time64"));
 }
@@ -122,6 +127,38 @@ const ClientRow kSpidevRows[] = {
      nullptr, "open ok; msg=9F,rx:3 ok 4: 00 00 00; nanosleep=1000000 ok"},
     {"PowerCutAfterMessageN", "", "--power-cut 3 --summary --format=keys", 137, "run.messages 3",
      "open; 06; 02 000200 FF; 05 > 03", "open ok; msg=06 ok 1; msg=02000200FF ok 5; msg=05,rx:1"},
+    {"StuckWriteLeavesNothingAtAPowerCut", "", "--wip-stuck --power-cut 3", 0, "", nullptr,
+     "open ok; msg=06 ok 1; msg=0200000000 ok 5; nanosleep=5000000 ok; msg=05,rx:1 | open ok; "
+     "msg=03000000,rx:1 ok 5: FF"},
+    // The helper exits after the parent has let go: what it inherited (a message among the
+    // counters, the chip before WRSR) is older than the chip.
+    {"ForkedHelperLeavesTheParentsWrites", "", "--summary --format=keys", 0,
+     "run.processes 1; run.messages 3", nullptr,
+     "open ok; msg=06 ok 1; fork ok; msg=011C ok 2; nanosleep=10000000 ok; close ok; reap ok; "
+     "open ok; msg=05,rx:1 ok 2: 1C"},
+    {"SecondProcessOnTheChipIsWarnedAbout", "", "--summary --format=keys", 0,
+     "two processes driving one chip at once may undo each other's changes; run.processes 2; "
+     "run.messages 1",
+     nullptr, "open ok; forkmsg=06 ok"},
+    {"ExecKeepsTheDescriptorAndTheCounters", "", "--summary --format=keys", 0,
+     "run.processes 1; run.messages 2", "open; 06; 05 > 02; close",
+     "open ok; msg=06 ok 1; exec; msg=05,rx:1 ok 2: 02; close ok"},
+    // As spidev: the lengths must sum to an int, the transfer array and buffers must be
+    // readable (a reply that cannot be delivered fails after the chip acted: WEL is set),
+    // and MESSAGE(0) does nothing, a held chip select included.
+    {"KernelLimitsBadPointersAndMessageZero", "", "", 0, "",
+     "open;  !EMSGSIZE x2;  !EFAULT; 06 !EFAULT; 05 > 02;  !EFAULT; 9F cs; ; > 01 20 18",
+     "open ok; msg=none:0x80000000 fail EMSGSIZE; msg=none:0x40000000,none:0x40000000 fail "
+     "EMSGSIZE; msg=05+badtx fail EFAULT; msg=06+badrx fail EFAULT; msg=05,rx:1 ok 2: 02; "
+     "badmsg=1 fail EFAULT; msg=9F+cs ok 1; msg= ok 0; msg=rx:3 ok 3: 01 20 18"},
+    {"HugeSleepIsCutShortAndTheClockGoesOn", "", "", 0,
+     "a program's clock counts no further than 2^31 s", nullptr,
+     "hugesleep ok; open ok; msg=06 ok 1; msg=20000000 ok 4; nanosleep=50000000 ok;" READ_STATUS
+     "close ok"},
+    {"AnySpellingOfTheDevicePath", "", "", 0, "", nullptr,
+     "openpath=/dev//spi0 ok; close ok; openpath=/dev/./spi0 ok; close ok; "
+     "openpath=/dev/../dev/spi0 ok; close ok; chdir=/dev ok; openpath=spi0 ok; msg=9F,rx:3 ok 4: "
+     "01 20 18"},
 };
 INSTANTIATE_TEST_SUITE_P(Spidev, Client, ::testing::ValuesIn(kSpidevRows),
                          [](const auto& info) { return std::string(info.param.name); });
@@ -150,6 +187,11 @@ TEST(FlashsimCommand, CreatesLoadsComparesSetsAndRefuses) {
       {"dump --state $S --length ten", 2, "--length: not a number"},
       {"set --state $S --status 0x100", 2, "--status: expected a byte value"},
       {"summary --state $S --format json", 2, "--format: expected text or keys"},
+      {"load --state $S --offset 0 $D", 2, "cannot read"},
+      {"compare --state $S $D", 2, "Is a directory"},
+      {"summary --state $D/typo", 2, "no chip in"},
+      {"create --state $S --set status=0x01", 2, "WIP (bit 0) is never stored"},
+      {"set --state $S --status 0x03", 2, "WIP (bit 0) is never stored"},
       {"run --state $S", 2, "no command to run"},
       {"run --state $D/empty -- x", 2, "(flashsim create first)"},
   };
@@ -175,6 +217,100 @@ TEST(FlashsimCommand, CreatesLoadsComparesSetsAndRefuses) {
             std::string::npos);
   EXPECT_EQ(split_words(split(flashsim({"profiles"}).out, '\n').at(1)),
             (Lines{"w25q128", "16384", "KiB", "JEDEC", "EF", "40", "18", "(simulator", "model)"}));
+}
+
+// A state directory the commands cannot write, or that holds what it should not: a clear
+// error naming the file, or for reading no need to write at all, and the chip as it was.
+// The full disk is a file size limit (RLIMIT_FSIZE, SIGXFSZ ignored), which any user can set.
+TEST(FlashsimCommand, StateThatCannotBeWrittenOrIsDamaged) {
+  SimChip chip;
+  write_file(chip.dir.file("ten"), "0123456789");
+  ASSERT_TRUE(chip.create({"--profile", "small", "--image", chip.dir.file("ten")}));
+  // Root writes anywhere unless it gives up overriding permissions.
+  Lines asUser = geteuid() == 0 ? Lines{"setpriv", "--bounding-set=-dac_override,-dac_read_search",
+                                        "--inh-caps=-dac_override,-dac_read_search", "--"}
+                                : Lines{};
+  const struct {
+    const char* setUp;  // shell words run first in the test directory ($S the state)
+    Lines prefix;       // in front of the flashsim command
+    const char* args;   // flashsim's, $S the state
+    int status;
+    const char* err;  // what the error line says, "" for none
+  } rows[] = {
+      {"",
+       {"sh", "-c", "trap '' XFSZ; ulimit -f 64; exec \"$@\"", "sh"},
+       "create --state $S --profile small",
+       2,
+       "cannot write $S/contents.bin: File too large"},
+      {"chmod -R a-w $S", asUser, "regs --state $S", 0, ""},
+      {"", asUser, "dump --state $S --length 10 -o /dev/null", 0, ""},
+      {"", asUser, "compare --state $S $D/ten", 0, ""},
+      {"chmod -R u+w $S; mkdir $S/spidev-settings",
+       {},
+       "run --state $S -- CLIENT /dev/spi0 open",
+       0,
+       "$S/spidev-settings: Is a directory"},
+      {"rmdir $S/spidev-settings; echo 'jedec=EF 40 18' >> $S/profile.txt",
+       {},
+       "regs --state $S",
+       2,
+       "profile.txt:"},
+  };
+  for (const auto& row : rows) {
+    auto expand = [&](std::string text) {
+      for (size_t at; (at = text.find("$S")) != std::string::npos;) text.replace(at, 2, chip.state);
+      for (size_t at; (at = text.find("$D")) != std::string::npos;)
+        text.replace(at, 2, chip.dir.path);
+      for (size_t at; (at = text.find("CLIENT")) != std::string::npos;)
+        text.replace(at, 6, beside_me("spidev_client"));
+      return text;
+    };
+    run_process({"sh", "-c", "cd \"$0\" && " + expand(row.setUp) + "\n:", chip.dir.path});
+    Lines args = split_words(expand(row.args));
+    if (args[0] == "run")
+      args = sim_run_argv(chip.state, {}, Lines(args.begin() + 4, args.end()));
+    else
+      args = sim_binaries().emulator + Lines{sim_binaries().flashsim} + args;
+    ProcessResult run = run_process(row.prefix + args, {}, "");
+    SCOPED_TRACE(row.args);
+    EXPECT_EQ(run.exitStatus, row.status) << run.err;
+    EXPECT_NE(run.err.find(expand(row.err)), std::string::npos) << run.err;
+    EXPECT_EQ(std::string(row.err).empty(), run.err.empty()) << run.err;
+  }
+  run_process({"sed", "-i", "$d", chip.state + "/profile.txt"});
+  EXPECT_EQ(chip.bytes(0, 10), "0123456789");
+  EXPECT_FALSE(std::filesystem::exists(chip.state + "/contents.bin.new"));
+}
+
+// A chip on a tmpfs that then fills up: an erase and a program still land, as the array's
+// blocks were reserved when it was made, and the commands after it work.
+TEST(FlashsimRun, AFullTmpfsNeverReachesTheChip) {
+  if (geteuid() != 0 || run_process({"unshare", "-m", "true"}).exitStatus != 0)
+    GTEST_SKIP() << "mounting a tmpfs takes root and unshare -m";
+  TempDir dir;
+  auto quoted = [](const Lines& words) { return "'" + joined(words, "' '") + "'"; };
+  std::string state = dir.file("chip"),
+              flashsim = quoted(sim_binaries().emulator + Lines{sim_binaries().flashsim});
+  Lines client = {beside_me("spidev_client"),
+                  "/dev/spi0",
+                  "open",
+                  "msg=06",
+                  "msg=20000000",
+                  "nanosleep=50000000",
+                  "msg=06",
+                  "msg=0200000055",
+                  "nanosleep=1000000",
+                  "msg=03000000,rx:1"};
+  std::string script = "mount -t tmpfs -o size=1100k none " + dir.path + " && " + flashsim +
+                       " create --state " + state + " --profile small --fill 0x00 && { dd " +
+                       "if=/dev/zero of=" + dir.file("filler") + " bs=4096 2>/dev/null; " +
+                       quoted(sim_run_argv(state, {}, client)) + "; } && " + flashsim +
+                       " power-cycle --state " + state + " && " + flashsim + " dump --state " +
+                       state + " --length 2 | od -An -tx1";
+  ProcessResult run = run_process({"unshare", "-m", "sh", "-c", script});
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_NE(run.out.find("msg=03000000,rx:1 ok 5: 55\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(" 55 ff\n"), std::string::npos) << run.out;
 }
 
 // Every option `flashsim run` cannot use is refused before the command (here none) runs.
@@ -225,25 +361,28 @@ TEST(Flashrom, IdentifiesTheW25q128AndWritesAndVerifiesARegion) {
 
 }  // namespace
 
-// A killed or hung-up `flashsim run` takes its command with it: TERM and HUP are
-// passed on, and the command dies with a run killed outright.
+// A killed or hung-up `flashsim run` takes everything its command started with it: TERM
+// and HUP are passed on to the command's process group, and a watchdog kills the group
+// when the run is killed outright. The process watched is the script's child.
 TEST(FlashsimRun, TheCommandEndsWithTheRunThatStartedIt) {
   if (!sim_binaries().emulator.empty()) GTEST_SKIP() << "the command here is a host shell";
   SimChip chip;
   ASSERT_TRUE(chip.create({}));
   const char* script = R"sh(
-  "$1" run --state "$2" ${3:+--lib "$3"} --realtime -- sh -c 'echo $$ > "$0"; exec sleep 600' "$4" &
+  "$1" run --state "$2" ${3:+--lib "$3"} --realtime -- sh -c 'sleep 600 & echo $! > "$0"; wait' "$4" &
   i=0; while [ ! -s "$4" ] && [ $((i += 1)) -lt 1200 ]; do sleep 0.05; done
   kill -"$5" $!; wait $!; echo $?
   i=0; while grep -qv '^[0-9]* ([^)]*) Z' "/proc/$(cat "$4")/stat" 2>/dev/null; do
     [ $((i += 1)) -lt 400 ] || { kill -KILL "$(cat "$4")"; echo left running; exit; }; sleep 0.05
   done
   echo ended)sh";
-  for (const char* signal : {"TERM 143", "HUP 129", "KILL 137"}) {
+  for (const char* signal : {"TERM 143 passed", "HUP 129 passed", "KILL 137 killed"}) {
     Lines words = split_words(signal);
     ProcessResult result =
         run_process({"sh", "-c", script, "sh", sim_binaries().flashsim, chip.state,
                      sim_binaries().lib, chip.dir.file("command-" + words[0]), words[0]});
     EXPECT_EQ(result.out, words[1] + "\nended\n") << signal << ": " << result.err;
+    EXPECT_NE(result.err.find("flashsim run: "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(words[2]), std::string::npos) << result.err;
   }
 }

@@ -8,13 +8,20 @@
 //   wrmode=N rdmode wrmode32=N wrlsb=N wrbits=N rdbits wrspeed=N rdspeed   ioctl=REQUEST
 //   msg=SEG[,SEG]...   SEG: HEX (tx) | rx:N | duplex:HEX | none:N, then +cs +hz=N +bits=N
 //                      +delay=US +dual; answers "ok RET[: RX BYTES]" ([N] for more than 8)
+//                      +badtx +badrx (the buffer at 0x10); none:N allocates nothing
+//   badmsg=N (a MESSAGE(N) whose transfer array is at 0x10)   openpath=PATH   chdir=DIR
 //   nanosleep=NS usleep=US sleep=S clocksleep=NS abssleep=NS busywait=NS
+//   hugesleep (nanosleep of the largest time_t)
+//   fork (a child that never touches the device, waiting to exit until) reap
+//   forkmsg=SEG... (a child that sends that message on the descriptor, then exits)
+//   exec (the client again, with the steps after it and the descriptor it had)
 //   bufsiz (fopen of spidev's sysfs parameter)   bufsiz-open (the same through open)
 //   exit=N
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/spi/spidev.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -23,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -56,7 +64,15 @@ int open_with(std::string how, const char* path) {
             : reinterpret_cast<int (*)(const char*, int, ...)>(f)(path, O_RDWR);
 }
 
-void message(int fd, const std::string& text) {
+// SPI_IOC_MESSAGE(n) without its array type, which for n = 0 has no size.
+unsigned long message_request(size_t n) {
+  return _IOC(_IOC_WRITE, SPI_IOC_MAGIC, 0, n * sizeof(spi_ioc_transfer));
+}
+
+// An address no program has mapped.
+const uintptr_t kBadAddress = 0x10;
+
+int message(int fd, const std::string& text) {
   std::vector<spi_ioc_transfer> transfers;
   std::vector<std::vector<uint8_t>> buffers;  // moving one keeps its bytes where they are
   std::istringstream segments(text);
@@ -65,7 +81,7 @@ void message(int fd, const std::string& text) {
     std::string kind = segment.substr(0, colon),
                 data = segment.substr(colon, segment.find('+') - colon);
     bool counted = kind == "rx:" || kind == "none:";
-    buffers.emplace_back(counted ? number(data) : 0, 0xA5);
+    buffers.emplace_back(kind == "rx:" ? number(data) : 0, 0xA5);
     for (size_t i = 0; !counted && i + 1 < data.size(); i += 2)
       buffers.back().push_back(std::stoul(data.substr(i, 2), nullptr, 16));
     auto mod = [&](const std::string& name) {  // the number after +NAME=, 0 without
@@ -73,17 +89,19 @@ void message(int fd, const std::string& text) {
       return at == std::string::npos ? 0 : number(segment.substr(at + name.size() + 2));
     };
     spi_ioc_transfer t{};
-    t.len = buffers.back().size();
+    t.len = kind == "none:" ? number(data) : buffers.back().size();
     t.tx_buf = counted ? 0 : reinterpret_cast<uintptr_t>(buffers.back().data());
     if (kind == "rx:" || kind == "duplex:")
       t.rx_buf = reinterpret_cast<uintptr_t>(buffers.back().data());
+    if (segment.find("+badtx") != std::string::npos) t.tx_buf = kBadAddress;
+    if (segment.find("+badrx") != std::string::npos) t.rx_buf = kBadAddress;
     t.cs_change = segment.find("+cs") != std::string::npos;
     t.tx_nbits = segment.find("+dual") != std::string::npos ? 2 : 0;
     t.speed_hz = mod("hz"), t.bits_per_word = mod("bits"), t.delay_usecs = mod("delay");
     transfers.push_back(t);
   }
-  int returned = ioctl(fd, SPI_IOC_MESSAGE(transfers.size()), transfers.data());
-  if (returned < 0) return result(returned);
+  int returned = ioctl(fd, message_request(transfers.size()), transfers.data());
+  if (returned < 0) return result(returned), returned;
   std::string rx;
   char pair[4];
   for (size_t i = 0; i < transfers.size(); ++i)
@@ -91,6 +109,37 @@ void message(int fd, const std::string& text) {
       rx.append(pair, std::snprintf(pair, sizeof pair, " %02X", buffers[i][b]));
   if (rx.size() > 8 * 3) rx = " [" + std::to_string(rx.size() / 3) + "]";  // long replies by length
   std::printf(" ok %d%s%s\n", returned, rx.empty() ? "" : ":", rx.c_str());
+  return returned;
+}
+
+// A helper process on the inherited descriptor: `text` a message it sends at once, or
+// empty to do nothing but wait for `release` to close, then exit (running the exit
+// handlers, as any program's exit does).
+pid_t fork_helper(int fd, const std::string& text, int* release) {
+  int gate[2] = {-1, -1};
+  if (text.empty() && pipe(gate) != 0) return -1;
+  std::fflush(stdout);
+  pid_t child = fork();
+  if (child != 0) {
+    if (gate[0] >= 0) close(gate[0]);
+    *release = gate[1];
+    return child;
+  }
+  close(gate[1]);
+  char byte;
+  while (gate[0] >= 0 && read(gate[0], &byte, 1) > 0) {
+  }
+  FILE* quiet = std::freopen("/dev/null", "w", stdout);  // the parent reports
+  int sent = text.empty() ? 0 : message(fd, text);
+  std::exit(quiet && sent >= 0 ? 0 : 1);
+}
+
+int reap(pid_t child, int release) {
+  if (release >= 0) close(release);
+  int status = 0;
+  if (child <= 0 || waitpid(child, &status, 0) != child) return -1;
+  errno = EIO;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : -1;
 }
 
 uint64_t monotonic_ns() {
@@ -103,7 +152,10 @@ uint64_t monotonic_ns() {
 
 int main(int argc, char** argv) {
   const char* bufsiz = "/sys/module/spidev/parameters/bufsiz";
-  int fd = -1;
+  const char* inherited = std::getenv("SPIDEV_CLIENT_FD");  // from before an exec
+  int fd = inherited ? std::atoi(inherited) : -1;
+  pid_t helper = -1;
+  int release = -1;
   for (int a = 2; a < argc; ++a) {
     std::string step = argv[a], name = step.substr(0, step.find('='));
     std::string value = step.size() > name.size() ? step.substr(name.size() + 1) : "";
@@ -127,6 +179,27 @@ int main(int argc, char** argv) {
     if (name == "close") result(close(fd));
     if (name == "ioctl") result(ioctl(fd, number(value), std::vector<uint8_t>(64).data()));
     if (name == "msg") message(fd, value);
+    if (name == "badmsg")
+      result(ioctl(fd, message_request(number(value)), reinterpret_cast<void*>(kBadAddress)));
+    if (name == "openpath") result(fd = open(value.c_str(), O_RDWR));
+    if (name == "chdir") result(chdir(value.c_str()));
+    if (name == "hugesleep") {
+      struct timespec forever = {std::numeric_limits<time_t>::max(), 999999999};
+      result(nanosleep(&forever, nullptr));
+    }
+    if (name == "fork" || name == "forkmsg") helper = fork_helper(fd, value, &release);
+    if (name == "fork") result(helper > 0 ? 0 : -1);
+    if (name == "reap" || name == "forkmsg") result(reap(helper, release)), release = -1;
+    if (name == "exec") {
+      std::printf("\n");
+      std::fflush(stdout);
+      setenv("SPIDEV_CLIENT_FD", std::to_string(fd).c_str(), 1);
+      std::vector<char*> rest = {argv[0], argv[1]};
+      rest.insert(rest.end(), argv + a + 1, argv + argc);
+      rest.push_back(nullptr);
+      execv("/proc/self/exe", rest.data());
+      return 127;
+    }
     if (name == "nanosleep") result(nanosleep(&want, nullptr));
     if (name == "usleep") result(usleep(number(value)));
     if (name == "sleep") std::printf(" left %u\n", sleep(number(value)));
