@@ -1,8 +1,9 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
-# Regenerates docs/parts.md, the compatibility table: what each of romflash's 24
-# operations does on every part of the parts catalogue, as observed by running
-# romflash on flashsim's profile of that part (one fresh chip per operation).
+# Regenerates docs/parts.md, the compatibility table: what each of romflash's
+# operations (OPS below, checked against the operations table) does on every part
+# of the parts catalogue, as observed by running romflash on flashsim's profile of
+# that part (one fresh chip per operation).
 #
 #   scripts/parts-table.sh FLASHSIM ROMFLASH [OUT]       writes OUT (docs/parts.md)
 #   scripts/parts-table.sh --check FLASHSIM ROMFLASH DIR  writes DIR/parts.md and
