@@ -2,7 +2,9 @@
 // romflash on the simulated chip, one row per case, each checked on every outcome.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <regex>
+#include <tuple>
 
 #include "sim_run.h"
 
@@ -72,28 +74,23 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 // reads (05) and waits are left out: how many there are follows the chip's busy times, the rest
 // is what the operation asked of the chip.
 std::string commands_sent(const std::string& wire) {
-  struct Command {
-    std::string opcode, first, last;
-    int count;
-  };
-  std::vector<Command> commands;
+  Lines order;
+  std::map<std::string, std::tuple<std::string, std::string, int>> seen;  // first, last, count
   for (const auto& entry : split(wire, ';')) {
-    Lines words = split_words(entry);
-    if (words.empty() || words[0].size() != 2 || !std::isxdigit(words[0][0]) || words[0] == "05")
-      continue;
-    std::string address = words.size() > 1 && words[1].size() == 6 ? words[1] : "";
-    auto command = std::find_if(commands.begin(), commands.end(),
-                                [&](const Command& c) { return c.opcode == words[0]; });
-    if (command == commands.end())
-      command = commands.insert(commands.end(), Command{words[0], address, address, 0});
-    command->last = address;
-    ++command->count;
+    Lines w = split_words(entry);
+    if (w.empty() || w[0].size() != 2 || !std::isxdigit(w[0][0]) || w[0] == "05") continue;
+    if (!seen.count(w[0])) order.push_back(w[0]);
+    auto& [first, last, count] = seen[w[0]];
+    last = w.size() > 1 && w[1].size() == 6 ? w[1] : "";
+    first = count++ ? first : last;
   }
-  std::string text = "~";
-  for (const auto& c : commands)
-    text += (text.size() > 1 ? "; " : "") + c.opcode + (c.first.empty() ? "" : " " + c.first) +
-            (c.last == c.first ? "" : "-" + c.last) + " x" + std::to_string(c.count);
-  return text;
+  std::string text;
+  for (const auto& op : order) {
+    auto& [first, last, count] = seen[op];
+    text += "; " + op + (first.empty() ? "" : " " + first) + (last == first ? "" : "-" + last) +
+            " x" + std::to_string(count);
+  }
+  return "~" + text.substr(std::min<size_t>(2, text.size()));
 }
 
 class Romflash : public ::testing::TestWithParam<Row> {
