@@ -18,7 +18,6 @@ touch "$tmp/dev/spi0" "$tmp/dev/spidev1.0" "$tmp/dev/null" "$tmp/image.bin"
 # expected COMPREPLY, sorted | command line up to the cursor
 rows="-b -d -f -h -m -o -s -w|romflash -
 ops:RDSR|romflash -d /dev/spi0 -o RDSR
-ops:SE|romflash -o SE
 $tmp/dev/spi0 $tmp/dev/spidev1.0|romflash -d $tmp/dev/
 $tmp/image.bin|romflash -o WRITE 0 -f $tmp/im
 $tmp/image.bin|romflash -w $tmp/im

@@ -79,18 +79,17 @@ std::string commands_sent(const std::string& wire) {
   for (const auto& entry : split(wire, ';')) {
     Lines w = split_words(entry);
     if (w.empty() || w[0].size() != 2 || !std::isxdigit(w[0][0]) || w[0] == "05") continue;
-    if (!seen.count(w[0])) order.push_back(w[0]);
     auto& [first, last, count] = seen[w[0]];
     last = w.size() > 1 && w[1].size() == 6 ? w[1] : "";
-    first = count++ ? first : last;
+    if (!count++) order.push_back(w[0]), first = last;
   }
-  std::string text;
+  std::string text = "~";
   for (const auto& op : order) {
     auto& [first, last, count] = seen[op];
-    text += "; " + op + (first.empty() ? "" : " " + first) + (last == first ? "" : "-" + last) +
-            " x" + std::to_string(count);
+    text += (text.size() > 1 ? "; " : "") + op + (first.empty() ? "" : " " + first) +
+            (last == first ? "" : "-" + last) + " x" + std::to_string(count);
   }
-  return "~" + text.substr(std::min<size_t>(2, text.size()));
+  return text;
 }
 
 class Romflash : public ::testing::TestWithParam<Row> {

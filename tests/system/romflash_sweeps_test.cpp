@@ -84,18 +84,19 @@ class Sweep : public ::testing::Test {
     for (int n = 1 + slice * step; n <= count; n += step * slices, ++tried) {
       std::string at = std::to_string(n) + (span ? "-" + std::to_string(n + span) : "");
       // Said before the run, so that a test stopped mid-sweep shows where it was.
-      std::printf("trying %s %s\n", option, at.c_str());
-      std::fflush(stdout);
+      std::printf("trying %s %s\n", option, at.c_str()), std::fflush(stdout);
       ProcessResult faulty = run({option, at});
       int outcome = (this->*verdict)(faulty);
       EXPECT_NE(outcome, 0) << name << " at " << at << ": status " << faulty.exitStatus << "\n"
                             << faulty.err;
       ++outcomes[outcome];
     }
-    std::string sliced =
-        slices > 1 ? ", slice " + std::to_string(slice + 1) + " of " + std::to_string(slices) : "";
-    std::printf("sweep %s%s: %d messages, %d tried, %d survived, %d refused\n", name,
-                sliced.c_str(), count, tried, outcomes[1], outcomes[2]);
+    std::printf(
+        "sweep %s%s: %d messages, %d tried, %d survived, %d refused\n", name,
+        slices > 1
+            ? (", slice " + std::to_string(slice + 1) + " of " + std::to_string(slices)).c_str()
+            : "",
+        count, tried, outcomes[1], outcomes[2]);
     EXPECT_GT(tried, 0);
     return outcomes[2];
   }

@@ -3,22 +3,17 @@
 # romflash-update on the simulated chip: one row per scenario, under BusyBox
 # ash, dash and bash, and a power-cut sweep over a whole update. PART picks one
 # bounded piece, so that each is a test of its own:
-#   rows:K/N     the K-th of N consecutive ranges of the rows
-#   cut-points   one whole update, counted: writes the sweep's cut points to CUTS
-#   cuts:K/N     the K-th of N consecutive ranges of the cut points in CUTS
-#   update_test.sh SCRIPT ROMFLASH FLASHSIM LIBFLASHSIM STRIDE PART CUTS [EMULATOR WORDS]
+#   rows:K/N     every N-th row from the K-th on
+#   cuts:K/N     every N-th cut point from the K-th on (of a first, counted update)
+#   update_test.sh SCRIPT ROMFLASH FLASHSIM LIBFLASHSIM STRIDE PART [EMULATOR WORDS]
 # STRIDE thins the sweep's cut points (1 natively). Each row and cut point is
 # announced before it runs, so the last lines of a stopped run say where it was.
 set -u
-[ $# -ge 7 ] || { echo "usage: $0 SCRIPT ROMFLASH FLASHSIM LIB STRIDE PART CUTS [EMULATOR]" >&2; exit 2; }
+[ $# -ge 6 ] || { echo "usage: $0 SCRIPT ROMFLASH FLASHSIM LIB STRIDE PART [EMULATOR]" >&2; exit 2; }
 # shellcheck disable=SC2034 # script is read through the eval in update()
-script=$1 stride=$5 part=$6 cut_points=$7 piece=${6#*:}
+script=$1 stride=$5 part=$6 piece=${6#*:}
 pieces=${piece#*/} piece=${piece%/*}
-case $part/$pieces in
-  cut-points/* | rows:*/[1-9]* | cuts:*/[1-9]*) ;;
-  *) echo "$0: PART is rows:K/N, cut-points or cuts:K/N, not '$part'" >&2; exit 2 ;;
-esac
-export T_ROMFLASH="$2" T_FLASHSIM="$3" T_LIB="$4" T_EMU="${8:-}"
+export T_ROMFLASH="$2" T_FLASHSIM="$3" T_LIB="$4" T_EMU="${7:-}"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-verify_asan_link_order=0:detect_leaks=1}"
 command -v busybox >/dev/null || { echo "busybox not found (Debian package busybox)" >&2; exit 1; }
 work=$(mktemp -d) || exit 1
@@ -144,18 +139,12 @@ update() {  # update SHELL OPTIONS
     "-a $at $2" </dev/null >"$work/out" 2>&1
 }
 journal=$work/journal/_dev_spi0.journal
-# first and last: the lines of this piece of COUNT lines.
-lines_of_piece() {
-  first=$(((piece - 1) * $1 / pieces + 1)) last=$((piece * $1 / pieces))
-}
 run_rows() {
-  all=$(printf '%s\n' "$rows" | grep -c '^[^ ]')
-  lines_of_piece "$all"
   index=0
   while IFS='|' read -r name shell settings run options want text checks; do
     [ -n "$name" ] || continue
     index=$((index + 1))
-    [ "$index" -ge "$first" ] && [ "$index" -le "$last" ] || continue
+    [ $((index % pieces)) -eq $((piece % pieces)) ] || continue
     echo "row $index: $name ($shell)"
     count=$((count + 1)) row_failed=0 T_RUN='' T_CORRUPT='' T_CUT=''
     [ "$shell" != ash ] || shell="busybox sh"
@@ -192,7 +181,7 @@ run_rows() {
   $(printf '%s\n' "$rows" | awk '{ gsub(/ *\| */, "|"); sub(/ *$/, "") }
     /^ / { row = row $0; next } { if (row != "") print row; row = $0 } END { print row }')
 EOF
-  echo "$((count - failed)) of $count rows passed, rows $first to $last of $all"
+  echo "$((count - failed)) of $count rows passed (every $pieces-th from row $piece)"
   [ "$failed" -eq 0 ] && [ "$count" -gt 0 ]
 }
 
@@ -202,27 +191,17 @@ EOF
 # the image in place and every other byte as it was, and remove the journal. The first cut
 # that leaves a journal in each piece is shown to a dry run first; the piece that holds the
 # last cut point, which comes after the journal is written, must have had one.
-# CUTS holds the update's message count on its first line, then the cut points.
-count_cut_points() {
+run_cuts() {
   name=sweep at=0x10800 T_RUN='' T_CORRUPT='' T_CUT=999999999 T_TRACE=''
   chip small old
   update "busybox sh" ""
   total=$(sim summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p')
-  { echo "$total"
-    { awk -v n=$((50 / stride + 1)) -v m="$total" \
-      'BEGIN { for (i = 0; i < n; i++) print 1 + int(i * (m - 1) / (n - 1)) }'
-      [ "$stride" -ne 1 ] || sed '/^0$/d' "$T_STATE.starts"; } | sort -nu; } >"$cut_points"
-  echo "the update sends $total messages; $(($(wc -l <"$cut_points") - 1)) cut points in $cut_points"
-  [ "$total" -gt 0 ]
-}
-run_cuts() {
-  name=sweep at=0x10800 T_RUN='' T_CORRUPT='' T_TRACE=''
-  total=$(head -n 1 "$cut_points") && tail -n +2 "$cut_points" >"$work/cuts" ||
-    { echo "no cut points in $cut_points: run the part cut-points first"; return 1; }
-  all=$(wc -l <"$work/cuts")
-  lines_of_piece "$all"
+  { awk -v n=$((50 / stride + 1)) -v m="$total" \
+    'BEGIN { for (i = 0; i < n; i++) print 1 + int(i * (m - 1) / (n - 1)) }'
+    [ "$stride" -ne 1 ] || sed '/^0$/d' "$T_STATE.starts"; } | sort -nu >"$work/all"
+  awk -v k="$piece" -v n="$pieces" '(NR - k) % n == 0' "$work/all" >"$work/cuts"
   cuts=0 dry_run=''
-  for k in $(sed -n "${first},${last}p" "$work/cuts"); do
+  for k in $(cat "$work/cuts"); do
     echo "cut after message $k"
     chip small old
     T_CUT=$k
@@ -241,11 +220,12 @@ run_cuts() {
   done
   echo "sweep update power cut, slice $piece of $pieces: $total messages, $cuts tried," \
     "$((cuts - failed)) survived, 0 refused"
-  [ "$failed" -eq 0 ] && [ "$cuts" -gt 0 ] && { [ "$last" -lt "$all" ] || [ -n "$dry_run" ]; }
+  [ "$failed" -eq 0 ] && [ "$cuts" -gt 0 ] &&
+    { [ -n "$dry_run" ] || [ "$(tail -n 1 "$work/all")" != "$(tail -n 1 "$work/cuts")" ]; }
 }
 
 case $part in
-  rows:*) run_rows ;;
-  cut-points) count_cut_points ;;
-  cuts:*) run_cuts ;;
+  rows:*/[1-9]*) run_rows ;;
+  cuts:*/[1-9]*) run_cuts ;;
+  *) echo "$0: PART is rows:K/N or cuts:K/N, not '$part'" >&2; exit 2 ;;
 esac
