@@ -188,15 +188,16 @@ EOF
 # The power-cut sweep: the update of the first row, its power cut after message k for k
 # spread over the whole update (and natively after each romflash run's last message), the
 # chip power-cycled, the same update run again with the same journal: it must finish with
-# the image in place and every other byte as it was, and remove the journal. The first cut
-# that leaves a journal in each piece is shown to a dry run first; the piece that holds the
-# last cut point, which comes after the journal is written, must have had one.
+# the image in place and every other byte as it was, and remove the journal. At least ten
+# points, so that each of ten shares has one. The first cut that leaves a journal in each
+# share is shown to a dry run first; the share that holds the last cut point, which comes
+# after the journal is written, must have had one.
 run_cuts() {
   name=sweep at=0x10800 T_RUN='' T_CORRUPT='' T_CUT=999999999 T_TRACE=''
   chip small old
   update "busybox sh" ""
   total=$(sim summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p')
-  { awk -v n=$((50 / stride + 1)) -v m="$total" \
+  { awk -v n=$((50 / stride + 1 > 10 ? 50 / stride + 1 : 10)) -v m="$total" \
     'BEGIN { for (i = 0; i < n; i++) print 1 + int(i * (m - 1) / (n - 1)) }'
     [ "$stride" -ne 1 ] || sed '/^0$/d' "$T_STATE.starts"; } | sort -nu >"$work/all"
   awk -v k="$piece" -v n="$pieces" '(NR - k) % n == 0' "$work/all" >"$work/cuts"
