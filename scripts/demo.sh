@@ -36,8 +36,9 @@ echo "== romflash -d /dev/spi0 -s 16000 -o WRITE 0x000000 -f flash.img"
 
 echo
 echo "== romflash -d /dev/spi0 -s 16000 -o FREAD 0x000000 0x400000 -w read.img"
+# flashsim's summary goes to standard error; both runs show it on standard output.
 "$flashsim" run --state "$work/chip" --summary -- \
-  "$romflash" -d /dev/spi0 -s 16000 -o FREAD 0x000000 0x400000 -w "$work/read.img"
+  "$romflash" -d /dev/spi0 -s 16000 -o FREAD 0x000000 0x400000 -w "$work/read.img" 2>&1
 
 if cmp -s "$work/flash.img" "$work/read.img"; then
   echo "== read-back identical to the image: $(sha256sum < "$work/flash.img" | cut -c1-16)..."

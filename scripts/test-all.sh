@@ -63,8 +63,27 @@ ctest_stage() {
   skipped=$(grep -cE '^[[:space:]]*[0-9]+ - .*\(Skipped\)' <<<"$out")
   # A passing test's output is not shown; the sweeps' figures are in CTest's own log.
   grep '^sweep ' "$binary_dir/Testing/Temporary/LastTest.log" | sort >"$logs/$preset.sweeps"
+  failed_tests_excerpt "$binary_dir/Testing/Temporary" | tee "$logs/$preset.failures"
   echo "$preset: $((total - failed - skipped)) passed, $failed failed, $skipped skipped"
   [ "$rc" -eq 0 ] && [ "$failed" -eq 0 ]
+}
+
+# The last lines of every failed test's output, from CTest's own logs in DIR: the tests
+# announce each row and fault index before they try it, so these say where a test stood
+# when it failed or ran out of time.
+failed_tests_excerpt() {
+  local dir=$1 name
+  [ -s "$dir/LastTestsFailed.log" ] || return 0
+  while IFS= read -r name; do
+    echo "==== $name failed; the last lines of its output:"
+    awk -v name="$name" '
+      index($0, " Test: ") && substr($0, index($0, " Test: ") + 7) == name { found = 1; next }
+      found && /^Output:$/ { getline; output = 1; next }
+      output && /^<end of output>$/ { output = 0; next }
+      output { print }
+      found && index($0, "time elapsed: ") { print; exit }' "$dir/LastTest.log" |
+      tail -n "${ROMFLASH_EXCERPT_LINES:-25}"
+  done < <(sed 's/^[0-9]*://' "$dir/LastTestsFailed.log")
 }
 
 # Makes DIR hold exactly the files of TARBALL (one top folder, stripped) and
@@ -141,8 +160,15 @@ row() {  # row NAME RESULT SECONDS COUNTS
 }
 
 # Prints a failed stage's log without what says nothing about the failure:
-# passing tests and checks, build steps, CMake's probes of the compiler.
+# passing tests and checks, build steps, CMake's probes of the compiler; for a stage
+# whose tests failed, only the last lines of each failed test.
 show_log() {
+  if [ -s "${1%.log}.failures" ]; then
+    echo "---- $1, its failed tests:"
+    cat "${1%.log}.failures"
+    echo "---- end of $1"
+    return
+  fi
   echo "---- $1, without passing tests and build steps:"
   grep -vE '^ *Start +[0-9]+: |^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed +[0-9.]+ sec$|^\[[0-9]+/[0-9]+\] |^ok +' "$1" |
     grep -vE '^-- (Detecting|Check for working|The (C|CXX) compiler|Performing Test|Found )'
@@ -185,6 +211,8 @@ else
   show_log "$logs/packages.log"
   exit 1
 fi
+# The stages' own installs (fuzz, packaging, kernel) go to the same log, not theirs.
+export ROMFLASH_PACKAGES_LOG=$logs/packages.log
 
 for stage in "${stages[@]}"; do
   run_stage "$stage"
@@ -202,6 +230,11 @@ row all "$([ "$any_failed" -eq 0 ] && echo ok || echo FAILED)" "$SECONDS" \
 for stage in "${CTEST_STAGES[@]}"; do
   [ -s "$logs/$stage.sweeps" ] || continue
   echo "fault sweeps, $stage:"
-  sed 's/^sweep /  /' "$logs/$stage.sweeps"
+  # A sweep run in slices has one line per slice: their counts add up.
+  sed -E 's/^sweep //; s/, slice [0-9]+ of [0-9]+:/:/' "$logs/$stage.sweeps" | awk -F': ' '
+    { split($2, n, /[^0-9]+/); if (!($1 in seen)) order[++names] = $1
+      seen[$1] = 1; messages[$1] = n[1]; tried[$1] += n[2]; survived[$1] += n[3]; refused[$1] += n[4] }
+    END { for (i = 1; i <= names; i++) { s = order[i]
+      printf "  %s: %d messages, %d tried, %d survived, %d refused\n", s, messages[s], tried[s], survived[s], refused[s] } }'
 done
 exit "$any_failed"

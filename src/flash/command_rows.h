@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The command table's rows: one per instruction the program can send.
+// The command table's rows: one per command name, each an opcode with the shape of its frame.
+// Several names may send one opcode (RDSR, RDSR_WEL and RDSR_WIP all send 05h); the
+// operations a user selects are these names (src/ops/operation_table.cpp).
 //
 // Read twice, with a ROW macro of each reader's own: into CommandId and into CommandTable.
 //

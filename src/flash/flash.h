@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Flash commands: their table, framing, the transfer, status polling, write enable and retries.
 //
-// Every instruction the program can send is one row of CommandTable; the rest
+// Every command the program can send is one row of CommandTable; the rest
 // of the program asks for rows and never spells an opcode or a frame length.
 #pragma once
 

@@ -2,11 +2,14 @@
 # SPDX-License-Identifier: MIT
 # Sources the bash completions of romflash and flashsim and checks COMPREPLY
 # for a few command lines, once in a plain shell and once with the
-# bash-completion package's functions loaded (when it is installed).
+# bash-completion package's functions loaded (when it is installed). An
+# expected "ops:PREFIX" is every operation of the operations table that begins
+# with PREFIX (scripts/operation-names.sh in the tree above COMPLETION_DIR).
 #   completion_test.sh COMPLETION_DIR     (a flashsim on PATH, for its profiles)
 set -euo pipefail
 
 dir=$(cd "$1" && pwd)
+operations=$("$dir/../scripts/operation-names.sh" "$dir/..")
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 mkdir "$tmp/dev"
@@ -14,8 +17,7 @@ touch "$tmp/dev/spi0" "$tmp/dev/spidev1.0" "$tmp/dev/null" "$tmp/image.bin"
 
 # expected COMPREPLY, sorted | command line up to the cursor
 rows="-b -d -f -h -m -o -s -w|romflash -
-RDSR RDSR_WEL RDSR_WIP|romflash -d /dev/spi0 -o RDSR
-SE SE32K SE4K SE8K|romflash -o SE
+ops:RDSR|romflash -d /dev/spi0 -o RDSR
 $tmp/dev/spi0 $tmp/dev/spidev1.0|romflash -d $tmp/dev/
 $tmp/image.bin|romflash -o WRITE 0 -f $tmp/im
 $tmp/image.bin|romflash -w $tmp/im
@@ -25,7 +27,7 @@ sst25vf016b sst25vf040b|flashsim create --profile sst25
 --state --status|flashsim set --st
 00 ff|flashsim run --absent 
 RD_MAX_SPEED_HZ RD_MODE RD_MODE32|flashsim run --fail-setup RD_M
-WRDI WREN WRITE WRR1 WRR2|flashsim run --state chip -- romflash -d /dev/spi0 -o WR"
+ops:WR|flashsim run --state chip -- romflash -d /dev/spi0 -o WR"
 
 run_rows() {
     local failed=0 expected line got
@@ -37,6 +39,8 @@ run_rows() {
         COMPREPLY=()
         "_${COMP_WORDS[0]}" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]}"
         got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | xargs)
+        [[ $expected != ops:* ]] ||
+            expected=$(grep "^${expected#ops:}" <<<"$operations" | sort | xargs)
         if [ "$got" != "$expected" ]; then
             echo "FAIL ($1): '$line' gave '$got', expected '$expected'"
             failed=1

@@ -2,7 +2,9 @@
 // romflash on the simulated chip, one row per case, each checked on every outcome.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <regex>
+#include <tuple>
 
 #include "sim_run.h"
 
@@ -19,7 +21,7 @@ namespace {
 //           100, $SUMS the sums of a verified image (FILE=0x.. / ROM=0x.., both the image's)
 //   wire    the last run's trace in short form (SimChip::wire); one that does not begin with
 //           "open" is what comes between the usual set-up (at any clock) and the close;
-//           ~N: the number of entries only
+//           "~..." the commands only (commands_sent)
 //   after   ADDR=BYTES chip contents, FILE=BYTES the -w file
 // BYTES: pieces joined by '+': *N:SEED pattern bytes, XX*N a repeated byte, 'text'.
 
@@ -64,6 +66,29 @@ std::string usage(const std::string& name) {
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
     text.replace(at, from.size(), to);
+  return text;
+}
+
+// The commands of a trace by opcode, in the order of their first use, each with the first and
+// last address it carried and its count: "06 x257; D8 000000 x1; 02 000000-00FF00 x256". Status
+// reads (05) and waits are left out: how many there are follows the chip's busy times, the rest
+// is what the operation asked of the chip.
+std::string commands_sent(const std::string& wire) {
+  Lines order;
+  std::map<std::string, std::tuple<std::string, std::string, int>> seen;  // first, last, count
+  for (const auto& entry : split(wire, ';')) {
+    Lines w = split_words(entry);
+    if (w.empty() || w[0].size() != 2 || !std::isxdigit(w[0][0]) || w[0] == "05") continue;
+    auto& [first, last, count] = seen[w[0]];
+    last = w.size() > 1 && w[1].size() == 6 ? w[1] : "";
+    if (!count++) order.push_back(w[0]), first = last;
+  }
+  std::string text = "~";
+  for (const auto& op : order) {
+    auto& [first, last, count] = seen[op];
+    text += (text.size() > 1 ? "; " : "") + op + (first.empty() ? "" : " " + first) +
+            (last == first ? "" : "-" + last) + " x" + std::to_string(count);
+  }
   return text;
 }
 
@@ -127,7 +152,7 @@ TEST_P(Romflash, Row) {
   expect_stderr(run.err, expand(row.err));
 
   static const std::regex usual("^open; spi 0x03 8 [0-9]+; (.*); close$");
-  EXPECT_EQ(row.wire[0] == '~'   ? "~" + std::to_string(split(chip.wire(false), ';').size())
+  EXPECT_EQ(row.wire[0] == '~'   ? commands_sent(chip.wire(false))
             : row.wire[0] == 'o' ? chip.wire()
                                  : std::regex_replace(chip.wire(), usual, "$1"),
             row.wire);
@@ -330,13 +355,13 @@ ROWS(PageProgram,  // name, given, args, status, out, err, wire, after
       PAGE("001000") PAGE("001100") "+2000000us; 0B 001000 00 > [256]; 0B 001100 00 > D3",
       "0x1000=*257:3+FF*255"},
      {"ImageBeyondTheReadAhead", "IMG=*0x100001:8", PP_0, 0, PAGES("4097") "$PCT" CHECKED, "",
-      "~28683", "0=*0x100001:8"},
+      "~06 x4097; 02 000000-100000 x4097; 0B 000000-100000 x4097", "0=*0x100001:8"},
      {"BlankPageNotSent", "IMG=FF*256+7F*256", PP_0, 0,
       PAGES("2") PERCENT("50") PERCENT("100") CHECKED, "",
       "06; 05 > 02 x2; " PAGE("000100") READ_BACK "; 0B 000100 00 > [256]", "0=FF*256+7F*256"},
      {"UnalignedStartWraps", "IMG=*512:6", "-s 16000 -o PP 0x80 -f $IMG", 11,
       PAGES("2") PERCENT("50") PERCENT("100") "\n  Check SUM FILE=0x258 / ROM=0x3fb6\n",
-      "  Check SUM Error!!!\n", "~18", "0x80=*128:6"},
+      "  Check SUM Error!!!\n", "~06 x2; 02 000080-000180 x2; 0B 000080-000180 x2", "0x80=*128:6"},
      {"LatchNeverSets", "IMG=*300:1 | --wel-stuck", PP_0, 11, PAGES("2") "\n",
       TIMEOUT4("300") "  Page Write Protocol retryout!!\n", "(06; (05 > 00; +1000us) x300) x4",
       "0=FF*16"},
@@ -364,13 +389,16 @@ ROWS(Write,  // name, given, args, status, out, err, wire, after
      {"EmptyImage", "--fill 0x00", WRITE_0, 0,
       HEADER("0x000000", "0x000000", "0") "\n" PAGES("0") CHECKED, "", "+2000000us"},
      {"OneSector", "--fill 0x00 IMG=*0x10000:21", WRITE_0, 0,
-      AT_0("0x010000", "1") "\n" PAGES("256") "$PCT" CHECKED, "", "~2098", "0=*0x10000:21+00*16"},
+      AT_0("0x010000", "1") "\n" PAGES("256") "$PCT" CHECKED, "",
+      "~06 x257; D8 000000 x1; 02 000000-00FF00 x256; 0B 000000-00FF00 x256",
+      "0=*0x10000:21+00*16"},
      {"OneByteMoreIsTwoSectors", "--fill 0x00 IMG=*0x10001:22", WRITE_0, 0,
-      AT_0("0x010001", "2") SECTOR("0x010000") "\n" PAGES("257") "$PCT" CHECKED, "", "~2407",
+      AT_0("0x010001", "2") SECTOR("0x010000") "\n" PAGES("257") "$PCT" CHECKED, "",
+      "~06 x259; D8 000000-010000 x2; 02 000000-010000 x257; 0B 000000-010000 x257",
       "0=*0x10001:22+FF*255 0x20000=00*16"},
      {"StartNotRoundedDown", "IMG=*0x300:23", "-s 16000 -o WRITE 0x8100 -f $IMG", 0,
-      HEADER("0x008100", "0x000300", "1") SECTOR("0x008100") "\n" THREE_PAGES, "", "~327",
-      "0x8100=*0x300:23"},
+      HEADER("0x008100", "0x000300", "1") SECTOR("0x008100") "\n" THREE_PAGES, "",
+      "~06 x4; D8 008100 x1; 02 008100-008300 x3; 0B 008100-008300 x3", "0x8100=*0x300:23"},
      {"ErasedImageSendsNoPage", "--fill 0x00 IMG=FF*0x300", WRITE_0, 0,
       AT_0("0x000300", "1") "\n" THREE_PAGES, "",
       ERASE_0 READ_BACK "; 0B 000100 00 > [256]; 0B 000200 00 > [256]",

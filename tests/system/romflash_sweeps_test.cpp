@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Fault sweeps: one programming run with a fault at every message index in turn
 // (every Nth under the sanitizers and an emulator). Whatever fails, the result is status 0
-// with exactly the expected chip, or a clean refusal. Each sweep prints one line:
-//   sweep NAME: M messages, T tried, S survived, R refused
+// with exactly the expected chip, or a clean refusal. The long sweeps run as SLICES tests
+// of their own, slice k taking every SLICES-th index from the k-th on, so that each test
+// stays short on a busy machine and the scheduler can spread them. Each prints one line:
+//   sweep NAME[, slice K of SLICES]: M messages, T tried, S survived, R refused
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -22,6 +24,7 @@ class Sweep : public ::testing::Test {
   Lines args;
   std::string expected;  // the chip's contents after the run
   std::string cleanOut;  // standard output of the run without faults
+  int slice = 0, slices = 1;
 
   void prepare(const std::string& contents, const Lines& words) {
     write_file(chip.dir.file("template.bin"), contents);
@@ -78,27 +81,40 @@ class Sweep : public ::testing::Test {
       count += line.compare(0, 4, "msg ") == 0;
     step *=
         std::atoi(env_or("ROMFLASH_SWEEP_STRIDE", std::to_string(ROMFLASH_SWEEP_STRIDE)).c_str());
-    for (int n = 1; n <= count; n += step, ++tried) {
+    for (int n = 1 + slice * step; n <= count; n += step * slices, ++tried) {
       std::string at = std::to_string(n) + (span ? "-" + std::to_string(n + span) : "");
+      // Said before the run, so that a test stopped mid-sweep shows where it was.
+      std::printf("trying %s %s\n", option, at.c_str()), std::fflush(stdout);
       ProcessResult faulty = run({option, at});
       int outcome = (this->*verdict)(faulty);
       EXPECT_NE(outcome, 0) << name << " at " << at << ": status " << faulty.exitStatus << "\n"
                             << faulty.err;
       ++outcomes[outcome];
     }
-    std::printf("sweep %s: %d messages, %d tried, %d survived, %d refused\n", name, count, tried,
-                outcomes[1], outcomes[2]);
+    std::printf(
+        "sweep %s%s: %d messages, %d tried, %d survived, %d refused\n", name,
+        slices > 1
+            ? (", slice " + std::to_string(slice + 1) + " of " + std::to_string(slices)).c_str()
+            : "",
+        count, tried, outcomes[1], outcomes[2]);
     EXPECT_GT(tried, 0);
     return outcomes[2];
   }
 };
 
-TEST_F(Sweep, WriteSurvivesOneFailedMessageAnywhere) {
+constexpr int SLICES = 4;
+class SlicedSweep : public Sweep, public ::testing::WithParamInterface<int> {
+ public:
+  void SetUp() override { slice = GetParam(), slices = SLICES; }
+};
+INSTANTIATE_TEST_SUITE_P(Slice, SlicedSweep, ::testing::Range(0, SLICES));
+
+TEST_P(SlicedSweep, WriteSurvivesOneFailedMessageAnywhere) {
   prepare_write(77);
   sweep("WRITE one failed message", "--fail-msg", 1, 0, &Sweep::survived_one_failure);
 }
 
-TEST_F(Sweep, PageProgramSurvivesOneFailedMessageAnywhere) {
+TEST_P(SlicedSweep, PageProgramSurvivesOneFailedMessageAnywhere) {
   std::string image = pattern_bytes(0x1040, 5), erased = pattern_bytes(0x100000, 78);
   erased.replace(0xF800, image.size(), std::string(image.size(), '\xFF'));
   write_file(chip.dir.file("image"), image);
@@ -116,7 +132,7 @@ TEST_F(Sweep, WriteWithFourFailuresInARowNeverReportsSuccessWithAWrongChip) {
 }
 
 // Power lost after message N; the same WRITE run again restores everything.
-TEST_F(Sweep, WriteAgainAfterAPowerCutAnywhere) {
+TEST_P(SlicedSweep, WriteAgainAfterAPowerCutAnywhere) {
   prepare_write(80);
   sweep("WRITE again after a power cut", "--power-cut", 5, 0, &Sweep::restored_by_running_again);
 }

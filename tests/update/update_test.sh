@@ -1,13 +1,19 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
 # romflash-update on the simulated chip: one row per scenario, under BusyBox
-# ash, dash and bash, then a power-cut sweep over a whole update.
-#   update_test.sh SCRIPT ROMFLASH FLASHSIM LIBFLASHSIM STRIDE [EMULATOR WORDS]
-# STRIDE thins the sweep's cut points (1 natively).
+# ash, dash and bash, and a power-cut sweep over a whole update. PART picks one
+# bounded piece, so that each is a test of its own:
+#   rows:K/N     every N-th row from the K-th on
+#   cuts:K/N     every N-th cut point from the K-th on (of a first, counted update)
+#   update_test.sh SCRIPT ROMFLASH FLASHSIM LIBFLASHSIM STRIDE PART [EMULATOR WORDS]
+# STRIDE thins the sweep's cut points (1 natively). Each row and cut point is
+# announced before it runs, so the last lines of a stopped run say where it was.
 set -u
-[ $# -ge 5 ] || { echo "usage: $0 SCRIPT ROMFLASH FLASHSIM LIB STRIDE [EMULATOR]" >&2; exit 2; }
-script=$1 stride=$5
-export T_ROMFLASH="$2" T_FLASHSIM="$3" T_LIB="$4" T_EMU="${6:-}"
+[ $# -ge 6 ] || { echo "usage: $0 SCRIPT ROMFLASH FLASHSIM LIB STRIDE PART [EMULATOR]" >&2; exit 2; }
+# shellcheck disable=SC2034 # script is read through the eval in update()
+script=$1 stride=$5 part=$6 piece=${6#*:}
+pieces=${piece#*/} piece=${piece%/*}
+export T_ROMFLASH="$2" T_FLASHSIM="$3" T_LIB="$4" T_EMU="${7:-}"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-verify_asan_link_order=0:detect_leaks=1}"
 command -v busybox >/dev/null || { echo "busybox not found (Debian package busybox)" >&2; exit 1; }
 work=$(mktemp -d) || exit 1
@@ -141,74 +147,94 @@ update() {  # update SHELL OPTIONS
     "-a $at $2" </dev/null >"$work/out" 2>&1
 }
 journal=$work/journal/_dev_spi0.journal
-while IFS='|' read -r name shell settings run options want text checks; do
-  [ -n "$name" ] || continue
-  count=$((count + 1)) row_failed=0 T_RUN='' T_CORRUPT='' T_CUT=''
-  [ "$shell" != ash ] || shell="busybox sh"
-  at=$(printf '%s' "$options" | sed -n 's/.*-a \(0x[0-9A-F]*\).*/\1/p')
-  at=${at:-0x10800}
-  chip $settings
-  case $run in
-    corrupt) T_CORRUPT=0x2FFFE ;;
-    torn)
-      mkdir -p "$journal" && echo other >"$journal/data"
-      printf 'romflash-update journal 1\nid 01 20 14\nmd5 %s\nend\n' \
-        "$(md5sum <"$work/old.bin" | cut -c1-32)" >"$journal/plan" ;;
-    *) T_RUN=$run ;;
-  esac
-  update "$shell" "$options"
-  rc=$?
-  [ "$rc" -eq "$want" ] || check "exit $rc, expected $want"
-  if [ -n "$text" ]; then
-    grep -qF -- "$text" "$work/out" || check "no \"$text\" in the output"
-  elif [ -s "$work/out" ]; then
-    check "output where none was expected"
-  fi
-  for item in $checks; do
-    case $item in
-      old) flashsim compare --state "$T_STATE" "$work/before.bin" || check "chip changed" ;;
-      new) flashsim compare --state "$T_STATE" "$work/after.bin" || check "image not in place" ;;
-      wire=*) [ "$(wire '\(..\)')" = "${item#*=}" ] || check "on the wire: $(wire '\(..\)')" ;;
-      erased=*) [ "$(wire 'D8 \(.*\)')" = "${item#*=}" ] || check "erased: $(wire 'D8 \(.*\)')" ;;
-      backup) cmp -s "$work/blocks.bin" "$work/backup.bin" || check "backup differs" ;;
-      lines=*) [ "$(wc -l <"$work/out")" -eq "${item#*=}" ] || check "not ${item#*=} lines" ;;
+run_rows() {
+  index=0
+  while IFS='|' read -r name shell settings run options want text checks; do
+    [ -n "$name" ] || continue
+    index=$((index + 1))
+    [ $((index % pieces)) -eq $((piece % pieces)) ] || continue
+    echo "row $index: $name ($shell)"
+    count=$((count + 1)) row_failed=0 T_RUN='' T_CORRUPT='' T_CUT=''
+    [ "$shell" != ash ] || shell="busybox sh"
+    at=$(printf '%s' "$options" | sed -n 's/.*-a \(0x[0-9A-F]*\).*/\1/p')
+    at=${at:-0x10800}
+    chip $settings
+    case $run in
+      corrupt) T_CORRUPT=0x2FFFE ;;
+      torn)
+        mkdir -p "$journal" && echo other >"$journal/data"
+        printf 'romflash-update journal 1\nid 01 20 14\nmd5 %s\nend\n' \
+          "$(md5sum <"$work/old.bin" | cut -c1-32)" >"$journal/plan" ;;
+      *) T_RUN=$run ;;
     esac
-  done
-  failed=$((failed + row_failed))
-done <<EOF
-$(printf '%s\n' "$rows" | awk '{ gsub(/ *\| */, "|"); sub(/ *$/, "") }
-  /^ / { row = row $0; next } { if (row != "") print row; row = $0 } END { print row }')
+    update "$shell" "$options"
+    rc=$?
+    [ "$rc" -eq "$want" ] || check "exit $rc, expected $want"
+    if [ -n "$text" ]; then
+      grep -qF -- "$text" "$work/out" || check "no \"$text\" in the output"
+    elif [ -s "$work/out" ]; then
+      check "output where none was expected"
+    fi
+    for item in $checks; do
+      case $item in
+        old) flashsim compare --state "$T_STATE" "$work/before.bin" || check "chip changed" ;;
+        new) flashsim compare --state "$T_STATE" "$work/after.bin" || check "image not in place" ;;
+        wire=*) [ "$(wire '\(..\)')" = "${item#*=}" ] || check "on the wire: $(wire '\(..\)')" ;;
+        erased=*) [ "$(wire 'D8 \(.*\)')" = "${item#*=}" ] || check "erased: $(wire 'D8 \(.*\)')" ;;
+        backup) cmp -s "$work/blocks.bin" "$work/backup.bin" || check "backup differs" ;;
+      esac
+    done
+    failed=$((failed + row_failed))
+  done <<EOF
+  $(printf '%s\n' "$rows" | awk '{ gsub(/ *\| */, "|"); sub(/ *$/, "") }
+    /^ / { row = row $0; next } { if (row != "") print row; row = $0 } END { print row }')
 EOF
-echo "$((count - failed)) of $count rows passed"
+  echo "$((count - failed)) of $count rows passed (every $pieces-th from row $piece)"
+  [ "$failed" -eq 0 ] && [ "$count" -gt 0 ]
+}
 
 # The power-cut sweep: the update of the first row, its power cut after message k for k
 # spread over the whole update (and natively after each romflash run's last message), the
 # chip power-cycled, the same update run again with the same journal: it must finish with
-# the image in place and every other byte as it was, and remove the journal. The first cut
-# that leaves a journal is shown to a dry run first.
-name=sweep at=0x10800 T_RUN='' T_CORRUPT='' T_CUT=999999999 T_TRACE='' started=$(date +%s)
-chip small old
-update "busybox sh" ""
-total=$(sim summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p')
-cuts=0 dry_run=''
-for k in $({ awk -v n=$((50 / stride + 1)) -v m="$total" \
-  'BEGIN { for (i = 0; i < n; i++) print 1 + int(i * (m - 1) / (n - 1)) }'
-  [ "$stride" -ne 1 ] || sed '/^0$/d' "$T_STATE.starts"; } | sort -nu); do
+# the image in place and every other byte as it was, and remove the journal. At least ten
+# points, so that each of ten shares has one. The first cut that leaves a journal in each
+# share is shown to a dry run first; the share that holds the last cut point, which comes
+# after the journal is written, must have had one.
+run_cuts() {
+  name=sweep at=0x10800 T_RUN='' T_CORRUPT='' T_CUT=999999999 T_TRACE=''
   chip small old
-  T_CUT=$k
   update "busybox sh" ""
-  rc=$? T_CUT='' row_failed=0 cuts=$((cuts + 1))
-  if [ -z "$dry_run" ] && [ -d "$journal" ]; then
-    dry_run=$k
-    update dash -n && grep -q "journal  unfinished in" "$work/out" ||
-      check "cut after message $k: the dry run does not report the unfinished journal"
-  fi
-  flashsim power-cycle --state "$T_STATE"
-  update "busybox sh" "" && [ "$rc" -ne 0 ] && [ ! -e "$journal" ] &&
-    flashsim compare --state "$T_STATE" "$work/after.bin" ||
-    check "cut after message $k (exit $rc): the next run did not finish the update"
-  failed=$((failed + row_failed))
-done
-echo "sweep update power cut: $total messages, $cuts cut points, $((cuts + count - failed))" \
-  "of $((cuts + count)) rows and cuts passed, $(($(date +%s) - started)) s"
-[ "$failed" -eq 0 ] && [ -n "$dry_run" ]
+  total=$(sim summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p')
+  { awk -v n=$((50 / stride + 1 > 10 ? 50 / stride + 1 : 10)) -v m="$total" \
+    'BEGIN { for (i = 0; i < n; i++) print 1 + int(i * (m - 1) / (n - 1)) }'
+    [ "$stride" -ne 1 ] || sed '/^0$/d' "$T_STATE.starts"; } | sort -nu >"$work/all"
+  awk -v k="$piece" -v n="$pieces" '(NR - k) % n == 0' "$work/all" >"$work/cuts"
+  cuts=0 dry_run=''
+  for k in $(cat "$work/cuts"); do
+    echo "cut after message $k"
+    chip small old
+    T_CUT=$k
+    update "busybox sh" ""
+    rc=$? T_CUT='' row_failed=0 cuts=$((cuts + 1))
+    if [ -z "$dry_run" ] && [ -d "$journal" ]; then
+      dry_run=$k
+      update dash -n && grep -q "journal  unfinished in" "$work/out" ||
+        check "cut after message $k: the dry run does not report the unfinished journal"
+    fi
+    flashsim power-cycle --state "$T_STATE"
+    update "busybox sh" "" && [ "$rc" -ne 0 ] && [ ! -e "$journal" ] &&
+      flashsim compare --state "$T_STATE" "$work/after.bin" ||
+      check "cut after message $k (exit $rc): the next run did not finish the update"
+    failed=$((failed + row_failed))
+  done
+  echo "sweep update power cut, slice $piece of $pieces: $total messages, $cuts tried," \
+    "$((cuts - failed)) survived, 0 refused"
+  [ "$failed" -eq 0 ] && [ "$cuts" -gt 0 ] &&
+    { [ -n "$dry_run" ] || [ "$(tail -n 1 "$work/all")" != "$(tail -n 1 "$work/cuts")" ]; }
+}
+
+case $part in
+  rows:*/[1-9]*) run_rows ;;
+  cuts:*/[1-9]*) run_cuts ;;
+  *) echo "$0: PART is rows:K/N or cuts:K/N, not '$part'" >&2; exit 2 ;;
+esac
