@@ -308,7 +308,8 @@ void refused(ChipState* chip, uint8_t error) {
 // between the words, WRDI ends it.
 void aai_word(ChipState* chip, const Frame& f) {
   if (f.count != 3u + f.addressBytes || !wel_set(chip)) return;
-  const uint32_t at = f.aaiNext ? chip->st.aaiAddress : f.address & ~1u;
+  // A state file may hold any address: it is kept inside the chip here.
+  const uint32_t at = (f.aaiNext ? chip->st.aaiAddress % chip->profile.sizeBytes : f.address) & ~1u;
   chip->st.aaiAddress = (at + 2) % chip->profile.sizeBytes;
   if (is_protected(chip, at, 2)) {
     if (!f.aaiNext) refused(chip, FLAG_STATUS_PROGRAM);

@@ -148,6 +148,10 @@ bool decode_state(const uint8_t* in, size_t length, PersistentState* st, std::st
     if (error) *error = "state.bin holds a status with WIP set";
     return false;
   }
+  if (version >= 3 && (in[OFF_FLAG_STATUS] & FLAG_STATUS_READY) != 0) {  // derived, not kept
+    if (error) *error = "state.bin holds a flag status with the ready bit set";
+    return false;
+  }
   st->clockNs = get_le(in + OFF_CLOCK, 8);
   st->status = in[OFF_STATUS] & static_cast<uint8_t>(~WIP);  // version 1 may hold it
   st->config = in[OFF_CONFIG];
@@ -160,7 +164,7 @@ bool decode_state(const uint8_t* in, size_t length, PersistentState* st, std::st
   st->aaiAddress = v3 ? static_cast<uint32_t>(get_le(in + OFF_AAI_ADDR, 4)) : 0;
   st->status3 = v3 ? in[OFF_STATUS3] : 0;
   st->nvStatus3 = v3 ? in[OFF_NV_STATUS3] : 0;
-  st->flagStatus = v3 ? in[OFF_FLAG_STATUS] & static_cast<uint8_t>(~FLAG_STATUS_READY) : 0;
+  st->flagStatus = v3 ? in[OFF_FLAG_STATUS] : 0;
   if (fileVersion) *fileVersion = static_cast<uint32_t>(version);
   st->bank = v1 ? 0 : in[OFF_BANK];
   st->nvStatus = v1 ? st->status & static_cast<uint8_t>(~WEL) : in[OFF_NV_STATUS];

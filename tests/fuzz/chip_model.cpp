@@ -99,13 +99,10 @@ bool write_of(const Bytes& f, const Seen& b, Write* w) {
     return false;
   uint64_t raw = at == 3 ? uint64_t(b.bank & 0x7F) << 24 : 0;  // the bank register's window
   for (unsigned i = 1; i <= at && !chipErase; ++i) raw |= uint64_t(f[i]) << 8 * (at - i);
-  uint32_t address = uint32_t(raw % p.sizeBytes);
-  if (aai)
-    address = inside ? uint32_t(b.state[OFF_AAI_ADDR] | b.state[OFF_AAI_ADDR + 1] << 8 |
-                                b.state[OFF_AAI_ADDR + 2] << 16 |
-                                uint32_t(b.state[OFF_AAI_ADDR + 3]) << 24)
-                     : address & ~1u;
   const uint32_t size = p.sizeBytes;
+  uint32_t address = uint32_t(raw % size);
+  if (inside) std::memcpy(&address, b.state + OFF_AAI_ADDR, 4);  // little-endian hosts only
+  if (aai) address = address % size & ~1u;
   *w = {!program && !aai, false, 0, aai ? 2 : program ? p.pageBytes : rule.blockBytes, 0,
         Bytes(512, 0xFF)};
   size_t block = 0;  // a map's blocks lie from address 0 upward

@@ -261,9 +261,8 @@ const Script kParts[] = {
      "03 001234=AB; 13 00001234=5A; B7; cut; C8=00; 03 001234=5A"},
     // S25FL512S: 17 (BRWR) writes the bank register that 16 (BRRD) reads, bit 7 the
     // 4-byte addresses; the native 4-byte opcodes, but no 21 where there are no 4 KiB sectors.
-    {"S25fl512sBrwrWritesWhatBrrdReads", "s25fl512s",
-     "!2001234=AB; 16=00; 17 02; 16=02 02; 03 001234=AB; 17 83; 16=83; 03 02001234=AB; cut; 16=00"},
-    {"S25fl512sNative4ByteProgramAndErase", "s25fl512s fill=0x00",
+    {"S25fl512sBankRegisterAndNative4ByteOpcodes", "s25fl512s fill=0x00",
+     "!2001234=AB; 16=00; 17 02; 16=02 02; 03 001234=AB; 17 83; 16=83; 03 02001234=AB; cut; 16=00; "
      "06; DC 03040000; 05=03; +520ms; @3040000=FF*262144; 06; 12 03040010 11 22; +340us; "
      "13 03040010=11 22 FF; 0C 03040010 00=11 22; 06; 21 03040000; 05=02"},
     // A WRR with one data byte: on S25FL-S it clears QUAD in CR1, on W25Q SR2 stays.
