@@ -173,10 +173,12 @@ bool set_ext(ChipProfile* p, const std::string&, const std::vector<std::string>&
   p->extendedId.clear();
   if (words.empty() || (words.size() == 1 && words[0] == "none")) return true;
   if (words.size() == 1 && words[0] == "cfi") return p->extendedIdIsCfi = true;
-  if (words.size() == 2 && words[0] == "zeros" && parse_number(words[1], &count) && count < 256)
+  // unknown N: a length byte N whose bytes no source gives; the model answers zeros.
+  if (words.size() == 2 && (words[0] == "zeros" || words[0] == "unknown") &&
+      parse_number(words[1], &count) && count < 256)
     return p->extendedId.assign(size_t(count), 0), true;
   if (parse_bytes(joined(words), &p->extendedId) && p->extendedId.size() <= 255) return true;
-  return *why = "none, cfi, zeros N or 0 to 255 hex bytes", false;
+  return *why = "none, cfi, zeros N, unknown N or 0 to 255 hex bytes", false;
 }
 
 using Words = std::vector<std::string>;
