@@ -171,6 +171,37 @@ unverified() { # PROFILE TRACE [KEY...]
         print (k in what ? what[k] : "what " substr(k, 6) "h erases") " (" marks[k] ")" } }' "$work/marks" "$trace" | sort
 }
 
+# ---- the commands flashsim models ----------------------------------------------
+# The opcodes the part's profile (the chip's profile.txt) makes flashsim answer, as one
+# line of the part's section.
+modelled() { # PROFILE.TXT
+  awk -F= '{ v[$1] = $2 }
+    function on(key, absent) { return (key in v) && v[key] != absent }
+    function add(group, text) { g[group] = g[group] " " text }
+    END {
+      add("reads", "03 0B 9F"); if (on("op4B", "absent")) add("reads", "13 0C")
+      if (on("rems", "absent")) add("reads", "90"); if (on("res", "absent")) add("reads", "AB")
+      if (v["sfdp"] == "yes") add("reads", "5A")
+      add("programs", "02 (" v["program"] ")"); if (on("op4B", "absent")) add("programs", "12")
+      if (v["opAD"] == "aai-word") add("programs", "AD (AAI word, 04 ends it)")
+      split("20 21 40 - 52 5C D8 DC 60 - C7 -", four, " ")
+      for (i = 1; i <= 11; i += 2) if (on("erase" four[i], "absent")) {
+        add("erases", four[i] " (" v["erase" four[i]] ")")
+        if (four[i + 1] != "-" && on("op4B", "absent")) add("erases", four[i + 1])
+      }
+      add("registers", "05 01"); if (on("op35", "absent")) add("registers", "35 (" v["op35"] ")")
+      if (on("op31", "absent")) add("registers", "31"); if (on("op15", "absent")) add("registers", "15 (" v["op15"] ")")
+      if (on("op11", "absent")) add("registers", "11"); if (on("op50", "absent")) add("registers", "50 (" v["op50"] ")")
+      if (on("op70", "absent")) add("registers", "70"); if (v["lock"] == "global") add("registers", "98")
+      if (v["opB9"] == "bank-access") add("addressing", "B9 (BRAC)")
+      if (v["bankreg"] == "brrd-brwr") add("addressing", "16 17"); else if (on("bankreg", "absent")) add("addressing", "C8 C5")
+      if (on("opB7", "absent")) add("addressing", "B7 E9")
+      if (v["opB9"] == "deep-power-down") add("power", "B9 AB")
+      n = split("reads programs erases registers addressing power", order, " ")
+      for (i = 1; i <= n; i++) if (order[i] in g) out = out (out == "" ? "" : ";") " " order[i] g[order[i]]
+      print "flashsim models:" out "." }' "$1"
+}
+
 # ---- one operation -------------------------------------------------------------
 # observe OP [STEPS-BEFORE]: a fresh chip of $profile, the steps before (if any),
 # the operation; sets $verdict and $words.
@@ -392,6 +423,7 @@ observe_part() {
     printf 'At power-up the status register reads %s' "$powerup"
     [ $((powerup & 0x1C)) -eq 0 ] || printf ' (block protection set)'
     printf ' %s\n' "${lock_note:-and WRITE works.}"
+    modelled "$dir/chip/profile.txt"
     echo
     echo "| verdict | operation | what happens |"
     echo "|---|---|---|"
@@ -493,6 +525,16 @@ Verdicts: **safe** — does what it says; **fails** — does not do what it says
 may still report success: read the words); **data loss outside the range** — changes
 flash outside what the operation names; **bricks until power-off** — the part answers
 no further command until it is powered off.
+
+Each part's section names the commands flashsim answers for it, by opcode. Not
+modelled on any part: the quad and QPI protocols themselves (where 35h enters them, on
+MX25L, IS25LP and Micron, the model ignores every single-wire command after it; 38h on
+SST26 and GD25Q is ignored; F5h or FFh leaves in that protocol), dual and quad reads,
+suspend and resume, one-time-programmable and security registers, software reset
+(66h, 99h, F0h), Micron's 9Eh (an RDID of its own), S25FL-S AutoBoot (14h, 15h), its
+07h (status register 2: suspend bits) and 30h (clears error bits the model never sets),
+SST26 block-protection registers (72h, 42h, E8h) and W25Q individual block locks
+(36h, 39h, 3Dh): none of them changes the main array or how addresses are taken.
 
 | operation | as run (each `romflash -d DEVICE` plus) |
 |---|---|

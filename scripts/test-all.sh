@@ -63,6 +63,9 @@ ctest_stage() {
   skipped=$(grep -cE '^[[:space:]]*[0-9]+ - .*\(Skipped\)' <<<"$out")
   # A passing test's output is not shown; the sweeps' figures are in CTest's own log.
   grep '^sweep ' "$binary_dir/Testing/Temporary/LastTest.log" | sort >"$logs/$preset.sweeps"
+  # flashrom's conformance table (profile, definition, result, device time) goes with them.
+  grep '^flashrom | ' "$binary_dir/Testing/Temporary/LastTest.log" | sort | sed 's/^/sweep /' \
+    >>"$logs/$preset.sweeps"
   failed_tests_excerpt "$binary_dir/Testing/Temporary" | tee "$logs/$preset.failures"
   echo "$preset: $((total - failed - skipped)) passed, $failed failed, $skipped skipped"
   [ "$rc" -eq 0 ] && [ "$failed" -eq 0 ]

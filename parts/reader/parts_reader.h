@@ -35,10 +35,20 @@ enum class PowerUpLock : uint8_t {
   BP,      // block-protect bits are volatile and come up as the profile's status
   GLOBAL,  // every block locked at power-up; only 0x98 (after WREN) unlocks
 };
-enum class RegisterWrite : uint8_t { IGNORED, STATUS, CONFIG, STATUS2 };  // what a WRR byte reaches
+// What a register write reaches.
+enum class RegisterWrite : uint8_t { IGNORED, STATUS, CONFIG, STATUS2, STATUS3 };
 enum class Opcode35 : uint8_t { ABSENT, READ_CONFIG, READ_STATUS2, ENTER_QPI, ENTER_QUAD };
 enum class Opcode50 : uint8_t { ABSENT, EWSR, VOLATILE_SR_ENABLE, CLEAR_FLAG_STATUS };
 enum class OpcodeB9 : uint8_t { ABSENT, DEEP_POWER_DOWN, BANK_ACCESS };
+enum class Opcode15 : uint8_t { ABSENT, READ_CONFIG, READ_STATUS3 };
+// B7h enters 4-byte addresses, E9h leaves them: absent, without WREN, or only after WREN.
+enum class Enter4Byte : uint8_t { ABSENT, PLAIN, AFTER_WREN };
+enum class BankRegister : uint8_t {
+  ABSENT,
+  BRRD_BRWR,  // 16h reads the bank register, 17h writes it (bit 7 = 4-byte addresses)
+  EAR,        // C8h reads the extended address register, C5h writes it
+  EAR_WREN,   // the same, C5h only after WREN
+};
 enum class ResAnswer : uint8_t { ABSENT, SIGNATURE, AS_REMS };  // AS_REMS: AB is 90's Read-ID
 enum class AddressBanks : uint8_t {
   NONE,  // 3-byte addresses reach the whole part (at most 16 MiB)
@@ -83,7 +93,17 @@ struct ChipProfile {
   Opcode50 opcode50;
   OpcodeB9 opcodeB9;
   AddressBanks banks;
-  uint8_t startBank;  // the address state a boot loader left when the chip was created
+  bool aaiWordProgram;  // ADh: auto-address-increment word program, 04h ends it
+  bool native4Byte;     // 13h 0Ch 12h, and 21h 5Ch DCh where 20h 52h D8h erase blocks
+  Enter4Byte opcodeB7;  // B7h / E9h
+  BankRegister bankRegister;
+  bool flagStatus;         // 70h reads the flag status register (bit 7 ready), 50h clears it
+  Opcode15 opcode15;       // 15h
+  RegisterWrite opcode11;  // 11h s: IGNORED or STATUS3
+  bool hasStatus3;         // a third status register
+  uint8_t status3;         // its value at power-up
+  uint8_t wrr8Clears;      // second-register bits a WRR with one data byte clears
+  uint8_t startBank;       // the address state a boot loader left when the chip was created
   bool startAddr4;
   ChipTimings timings;
 };

@@ -42,6 +42,21 @@ const Choice OPB9S[] = {{"absent", uint8_t(OpcodeB9::ABSENT)},
 const Choice BANKS[] = {{"none", uint8_t(AddressBanks::NONE)},
                         {"bar", uint8_t(AddressBanks::BAR)},
                         {"ear", uint8_t(AddressBanks::EAR)}};
+const Choice OPADS[] = {{"aai-word", 1}, {"absent", 0}};
+const Choice OP4BS[] = {{"native", 1}, {"absent", 0}};
+const Choice OPB7S[] = {{"enter-4byte", uint8_t(Enter4Byte::PLAIN)},
+                        {"enter-4byte-wren", uint8_t(Enter4Byte::AFTER_WREN)},
+                        {"absent", uint8_t(Enter4Byte::ABSENT)}};
+const Choice BANKREGS[] = {{"brrd-brwr", uint8_t(BankRegister::BRRD_BRWR)},
+                           {"ear", uint8_t(BankRegister::EAR)},
+                           {"ear-wren", uint8_t(BankRegister::EAR_WREN)},
+                           {"absent", uint8_t(BankRegister::ABSENT)}};
+const Choice OP70S[] = {{"flag-status", 1}, {"absent", 0}};
+const Choice OP15S[] = {{"read-config", uint8_t(Opcode15::READ_CONFIG)},
+                        {"read-status3", uint8_t(Opcode15::READ_STATUS3)},
+                        {"absent", uint8_t(Opcode15::ABSENT)}};
+const Choice OP11S[] = {{"write-status3", uint8_t(RegisterWrite::STATUS3)},
+                        {"absent", uint8_t(RegisterWrite::IGNORED)}};
 const Choice YES_NO[] = {{"no", 0}, {"yes", 1}, {"0", 0}, {"1", 1}};
 
 template <size_t N>
@@ -158,11 +173,12 @@ bool set_ext(ChipProfile* p, const std::string&, const std::vector<std::string>&
   p->extendedId.clear();
   if (words.empty() || (words.size() == 1 && words[0] == "none")) return true;
   if (words.size() == 1 && words[0] == "cfi") return p->extendedIdIsCfi = true;
-  if (words.size() == 2 && words[0] == "zeros" && parse_plain_number(words[1], &count) &&
-      count < 256)
+  // unknown N: a length byte N whose bytes no source gives; the model answers zeros.
+  if (words.size() == 2 && (words[0] == "zeros" || words[0] == "unknown") &&
+      parse_plain_number(words[1], &count) && count < 256)
     return p->extendedId.assign(size_t(count), 0), true;
   if (parse_bytes(joined(words), &p->extendedId) && p->extendedId.size() <= 255) return true;
-  return *why = "none, cfi, zeros N or 0 to 255 hex bytes", false;
+  return *why = "none, cfi, zeros N, unknown N or 0 to 255 hex bytes", false;
 }
 
 using Words = std::vector<std::string>;
@@ -266,6 +282,26 @@ bool set_config(ChipProfile* p, const std::string&, const Words& w, std::string*
   return !p->hasConfig || one_byte(w, &p->config, why) || (*why += " or none", false);
 }
 
+template <bool ChipProfile::*member, const auto& choices>
+bool set_flag_choice(ChipProfile* p, const std::string&, const Words& w, std::string* why) {
+  uint8_t v = 0;
+  return choose(choices, w, &v, why) && (p->*member = v == 1, true);
+}
+
+bool set_status3(ChipProfile* p, const std::string&, const Words& w, std::string* why) {
+  p->hasStatus3 = !(w.size() == 1 && w[0] == "none");
+  p->status3 = 0;
+  return !p->hasStatus3 || one_byte(w, &p->status3, why) || (*why += " or none", false);
+}
+
+// keeps | clears MASK: what a WRR with one data byte does to the second register.
+bool set_wrr8(ChipProfile* p, const std::string&, const Words& w, std::string* why) {
+  p->wrr8Clears = 0;
+  if (w.size() == 1 && w[0] == "keeps") return true;
+  if (w.size() == 2 && w[0] == "clears" && one_byte({w[1]}, &p->wrr8Clears, why)) return true;
+  return *why = "keeps or clears MASK, e.g. clears 0x02", false;
+}
+
 bool set_all_erase_times(ChipProfile* p, const std::string&, const Words& w, std::string* why) {
   uint64_t ns = 0;
   if (!typical_time(w, &ns, why)) return false;
@@ -329,6 +365,15 @@ const Field FIELDS[] = {
     {"op50", false, set_choice<Opcode50, &ChipProfile::opcode50, OP50S>},
     {"opB9", false, set_choice<OpcodeB9, &ChipProfile::opcodeB9, OPB9S>},
     {"banks", false, set_choice<AddressBanks, &ChipProfile::banks, BANKS>},
+    {"opAD", false, set_flag_choice<&ChipProfile::aaiWordProgram, OPADS>},
+    {"op4B", false, set_flag_choice<&ChipProfile::native4Byte, OP4BS>},
+    {"opB7", false, set_choice<Enter4Byte, &ChipProfile::opcodeB7, OPB7S>},
+    {"bankreg", false, set_choice<BankRegister, &ChipProfile::bankRegister, BANKREGS>},
+    {"op70", false, set_flag_choice<&ChipProfile::flagStatus, OP70S>},
+    {"op15", false, set_choice<Opcode15, &ChipProfile::opcode15, OP15S>},
+    {"op11", false, set_choice<RegisterWrite, &ChipProfile::opcode11, OP11S>},
+    {"status3", false, set_status3},
+    {"wrr8", false, set_wrr8},
     {"time-program", false, set_time<&ChipTimings::programNs>},
     {"time-erase", false, set_all_erase_times},
     {"time-erase-4K", false, nullptr},
@@ -445,8 +490,18 @@ bool finish_profile(ChipProfile* p, std::string* why) {
     return *why = "config none, yet op35, wrr2 or op31 reaches a second register", false;
   if (p->startBank != 0 && uint64_t(p->startBank) * BANK_BYTES >= p->sizeBytes)
     return *why = "bank " + std::to_string(p->startBank) + " lies beyond the part", false;
-  if (p->startAddr4 && p->banks == AddressBanks::NONE)
-    return *why = "addr4 needs a part with banks bar or ear", false;
+  if (p->startAddr4 && p->banks == AddressBanks::NONE && p->opcodeB7 == Enter4Byte::ABSENT)
+    return *why = "addr4 needs a part with banks bar or ear, or with opB7", false;
+  if ((p->bankRegister == BankRegister::BRRD_BRWR && p->banks != AddressBanks::BAR) ||
+      ((p->bankRegister == BankRegister::EAR || p->bankRegister == BankRegister::EAR_WREN) &&
+       p->banks != AddressBanks::EAR))
+    return *why = "bankreg brrd-brwr needs banks bar, ear needs banks ear", false;
+  if ((p->opcode15 == Opcode15::READ_CONFIG && !p->hasConfig) ||
+      ((p->opcode15 == Opcode15::READ_STATUS3 || p->opcode11 == RegisterWrite::STATUS3) &&
+       !p->hasStatus3))
+    return *why = "op15 or op11 reaches a register the part lacks (config, status3)", false;
+  if (p->wrr8Clears != 0 && !p->hasConfig)
+    return *why = "wrr8 clears bits of a second register the part lacks", false;
   if (p->extendedIdIsCfi) p->extendedId = cfi_extended_id(*p);
   return true;
 }
@@ -477,8 +532,15 @@ std::string profile_to_text(const ChipProfile& p) {
     << "\nop35=" << word_of(OP35S, uint8_t(p.opcode35))
     << "\nop50=" << word_of(OP50S, uint8_t(p.opcode50))
     << "\nopB9=" << word_of(OPB9S, uint8_t(p.opcodeB9))
-    << "\nbanks=" << word_of(BANKS, uint8_t(p.banks)) << "\npage_program_ns=" << p.timings.programNs
-    << "\n";
+    << "\nbanks=" << word_of(BANKS, uint8_t(p.banks))
+    << "\nopAD=" << word_of(OPADS, p.aaiWordProgram) << "\nop4B=" << word_of(OP4BS, p.native4Byte)
+    << "\nopB7=" << word_of(OPB7S, uint8_t(p.opcodeB7))
+    << "\nbankreg=" << word_of(BANKREGS, uint8_t(p.bankRegister))
+    << "\nop70=" << word_of(OP70S, p.flagStatus) << "\nop15=" << word_of(OP15S, uint8_t(p.opcode15))
+    << "\nop11=" << word_of(OP11S, uint8_t(p.opcode11))
+    << "\nstatus3=" << (p.hasStatus3 ? byte_text(p.status3) : "none")
+    << "\nwrr8=" << (p.wrr8Clears ? "clears " + byte_text(p.wrr8Clears) : "keeps")
+    << "\npage_program_ns=" << p.timings.programNs << "\n";
   for (int i = 0; i < ERASE_SIZE_COUNT; ++i)
     o << "erase" << ERASE_SIZES[i] / 1024 << "k_ns=" << p.timings.eraseNs[i] << "\n";
   o << "chip_erase_ns=" << p.timings.chipEraseNs

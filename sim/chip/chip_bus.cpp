@@ -34,16 +34,71 @@ enum Role : uint8_t {
   DEEP_POWER_DOWN,
   BANK_ACCESS,    // BRAC: the next WRR writes the bank register
   GLOBAL_UNLOCK,  // 0x98 (ULBPR)
+  AAI_WORD,       // 0xAD: the address once, then two bytes a frame
+  ENTER_4BYTE,
+  EXIT_4BYTE,
+  READ_BANK,    // 0x16 BRRD, 0xC8 RDEAR
+  WRITE_BANK,   // 0x17 BRWR, 0xC5 WREAR
+  READ_FLAGS,   // 0x70
+  CLEAR_FLAGS,  // 0x50 where it clears the flag status register
+  READ_THIRD,
+  WRITE_THIRD,
 };
 
-int erase_slot(uint8_t op) {
+// The 4-byte opcodes of the erases, in the order of ERASE_OPCODES (0: none).
+constexpr uint8_t ERASE4_OPCODES[ERASE_OPCODE_COUNT] = {0x21, 0, 0x5C, 0xDC, 0, 0};
+
+// The erase rule an opcode stands for, 3-byte or native 4-byte; -1 for none.
+int erase_slot(const ChipProfile& p, uint8_t op) {
   for (int i = 0; i < ERASE_OPCODE_COUNT; ++i)
-    if (ERASE_OPCODES[i] == op) return i;
+    if (ERASE_OPCODES[i] == op || (p.native4Byte && ERASE4_OPCODES[i] == op && op != 0)) return i;
   return -1;
 }
 
+bool native_4byte_opcode(uint8_t op) {
+  return op == 0x13 || op == 0x0C || op == 0x12 || op == 0x21 || op == 0x5C || op == 0xDC;
+}
+
+// The roles of opcodes that exist only with some trait of the part.
+Role optional_role(const ChipProfile& p, uint8_t op) {
+  const bool ear = p.bankRegister == BankRegister::EAR || p.bankRegister == BankRegister::EAR_WREN;
+  const bool brwr = p.bankRegister == BankRegister::BRRD_BRWR;
+  switch (op) {
+    case 0x0C:
+      return p.native4Byte ? FAST_READ : NONE;
+    case 0x11:
+      return p.opcode11 == RegisterWrite::STATUS3 ? WRITE_THIRD : NONE;
+    case 0x12:
+      return p.native4Byte ? PROGRAM : NONE;
+    case 0x13:
+      return p.native4Byte ? READ : NONE;
+    case 0x15:
+      return p.opcode15 == Opcode15::READ_CONFIG    ? READ_SECOND
+             : p.opcode15 == Opcode15::READ_STATUS3 ? READ_THIRD
+                                                    : NONE;
+    case 0x16:
+      return brwr ? READ_BANK : NONE;
+    case 0x17:
+      return brwr ? WRITE_BANK : NONE;
+    case 0x70:
+      return p.flagStatus ? READ_FLAGS : NONE;
+    case 0xAD:
+      return p.aaiWordProgram ? AAI_WORD : NONE;
+    case 0xB7:
+      return p.opcodeB7 != Enter4Byte::ABSENT ? ENTER_4BYTE : NONE;
+    case 0xC5:
+      return ear ? WRITE_BANK : NONE;
+    case 0xC8:
+      return ear ? READ_BANK : NONE;
+    case 0xE9:
+      return p.opcodeB7 != Enter4Byte::ABSENT ? EXIT_4BYTE : NONE;
+    default:
+      return NONE;
+  }
+}
+
 Role role_of(const ChipProfile& p, uint8_t op) {
-  const int slot = erase_slot(op);
+  const int slot = erase_slot(p, op);
   if (slot >= 0) return p.erases[slot].kind == EraseKind::ABSENT ? NONE : ERASE;
   switch (op) {
     case 0x01:
@@ -73,9 +128,10 @@ Role role_of(const ChipProfile& p, uint8_t op) {
         default:
           return NONE;
       }
-    case 0x50:  // clearing the flag status register changes nothing the model keeps
+    case 0x50:
       return p.opcode50 == Opcode50::EWSR || p.opcode50 == Opcode50::VOLATILE_SR_ENABLE ? ARM_WRITE
-                                                                                        : NONE;
+             : p.opcode50 == Opcode50::CLEAR_FLAG_STATUS && p.flagStatus ? CLEAR_FLAGS
+                                                                         : NONE;
     case 0x5A:
       return SFDP;
     case 0x90:
@@ -93,13 +149,18 @@ Role role_of(const ChipProfile& p, uint8_t op) {
              : p.opcodeB9 == OpcodeB9::BANK_ACCESS   ? BANK_ACCESS
                                                      : NONE;
     default:
-      return NONE;
+      return optional_role(p, op);
   }
 }
 
-// Array instructions take 4 address bytes in 4-byte mode; ID and SFDP reads keep 3.
-uint8_t address_bytes(const ChipState* chip, Role role) {
+// Array instructions take 4 address bytes in 4-byte mode, the native 4-byte opcodes
+// always; ID and SFDP reads keep 3. An AAI word inside the sequence has no address.
+uint8_t address_bytes(const ChipState* chip, uint8_t op, Role role) {
+  if (native_4byte_opcode(op) && role != NONE) return 4;
   switch (role) {
+    case AAI_WORD:
+      if (chip->st.flags & FLAG_AAI) return 0;
+      return chip->st.bank & BANK_ADDR4 ? 4 : 3;
     case READ:
     case FAST_READ:
     case PROGRAM:
@@ -128,7 +189,11 @@ bool obeyed(const ChipState* chip, uint8_t op, Role role) {
   if (chip->st.flags & FLAG_DEEP_POWER_DOWN) return op == 0xAB && role != NONE;
   if (chip->st.flags & FLAG_QPI) return false;
   if (role == NONE) return false;
-  if (chip_busy(chip)) return role == READ_STATUS || role == READ_SECOND;
+  // Inside AAI the part takes the next word, WRDI and status reads only.
+  if ((chip->st.flags & FLAG_AAI) && role != AAI_WORD && role != WRDI && role != READ_STATUS)
+    return false;
+  if (chip_busy(chip))
+    return role == READ_STATUS || role == READ_SECOND || role == READ_THIRD || role == READ_FLAGS;
   return true;
 }
 
@@ -153,6 +218,10 @@ void write_register_values(PersistentState* st, uint32_t mask, const uint8_t* da
   if (mask & WRITE_CONFIG) {
     st->config = data[1];
     if (nonVolatile) st->nvConfig = data[1];
+  }
+  if (mask & WRITE_STATUS3) {
+    st->status3 = data[2];
+    if (nonVolatile) st->nvStatus3 = data[2];
   }
 }
 
@@ -184,8 +253,8 @@ bool wel_set(ChipState* chip) { return (chip->st.status & WEL) != 0; }
 
 void drop_wel(ChipState* chip) { chip->st.status &= static_cast<uint8_t>(~WEL); }
 
-void write_registers(ChipState* chip, uint32_t mask, uint8_t first, uint8_t second) {
-  const uint8_t data[2] = {first, second};
+// data: status, second register, third register, as the mask picks them.
+void write_registers(ChipState* chip, uint32_t mask, const uint8_t* data) {
   if (chip->st.flags & FLAG_WRITE_ARMED) {
     // After 0x50: no WEL needed, no write time, WEL left as it was; after a
     // volatile-write enable the values last until power-off.
@@ -195,8 +264,21 @@ void write_registers(ChipState* chip, uint32_t mask, uint8_t first, uint8_t seco
     return;
   }
   if (!wel_set(chip)) return;
-  std::memcpy(chip->st.pending.data, data, 2);
+  std::memcpy(chip->st.pending.data, data, 3);
   start_operation(chip, PEND_REGISTERS, mask, 1, chip->profile.timings.registerWriteNs);
+}
+
+// The bank register bits a part has: bit 7 (4-byte addresses) and its banks' bits.
+uint8_t bank_bits(const ChipProfile& p) {
+  const uint32_t banks = p.sizeBytes > BANK_BYTES ? p.sizeBytes / BANK_BYTES : 1;
+  return static_cast<uint8_t>(BANK_ADDR4 | (banks - 1));
+}
+
+// Writes that change the addressing: BRWR, WREAR, B7, E9; some parts want WEL first.
+void write_bank(ChipState* chip, uint8_t bank, bool needsWel) {
+  if (needsWel && !wel_set(chip)) return;
+  chip->st.bank = bank;
+  if (needsWel) drop_wel(chip);
 }
 
 void write_register_frame(ChipState* chip, const Frame& f) {
@@ -205,13 +287,39 @@ void write_register_frame(ChipState* chip, const Frame& f) {
   if (chip->st.flags & FLAG_BANK_ARMED) {
     // BRAC then WRR: the byte goes to the bank register at once.
     chip->st.flags &= static_cast<uint8_t>(~FLAG_BANK_ARMED);
-    const uint32_t banks = p.sizeBytes > BANK_BYTES ? p.sizeBytes / BANK_BYTES : 1;
-    chip->st.bank = f.regs[0] & static_cast<uint8_t>(BANK_ADDR4 | (banks - 1));
+    chip->st.bank = f.regs[0] & bank_bits(p);
     return;
   }
   uint32_t mask = p.wrr1 == RegisterWrite::STATUS ? WRITE_STATUS : 0;
+  uint8_t data[3] = {f.regs[0], f.regs[1], 0};
   if (f.count == 3 && p.wrr2 != RegisterWrite::IGNORED) mask |= WRITE_CONFIG;
-  write_registers(chip, mask, f.regs[0], f.regs[1]);
+  if (f.count == 2 && p.wrr8Clears != 0) {  // a one-byte WRR clears bits of the second register
+    mask |= WRITE_CONFIG;
+    data[1] = chip->st.config & static_cast<uint8_t>(~p.wrr8Clears);
+  }
+  write_registers(chip, mask, data);
+}
+
+// A program or erase the protection drops: parts with a flag status register say so there.
+void refused(ChipState* chip, uint8_t error) {
+  drop_wel(chip);
+  if (chip->profile.flagStatus) chip->st.flagStatus |= FLAG_STATUS_PROTECTION | error;
+}
+
+// AD a a a d d starts the sequence, AD d d goes on at the next word; WEL stays set
+// between the words, WRDI ends it.
+void aai_word(ChipState* chip, const Frame& f) {
+  if (f.count != 3u + f.addressBytes || !wel_set(chip)) return;
+  // A state file may hold any address: it is kept inside the chip here.
+  const uint32_t at = (f.aaiNext ? chip->st.aaiAddress % chip->profile.sizeBytes : f.address) & ~1u;
+  chip->st.aaiAddress = (at + 2) % chip->profile.sizeBytes;
+  if (is_protected(chip, at, 2)) {
+    if (!f.aaiNext) refused(chip, FLAG_STATUS_PROGRAM);
+    return;
+  }
+  chip->st.flags |= FLAG_AAI;
+  std::memcpy(chip->st.pending.data, f.page, 2);
+  start_operation(chip, PEND_PROGRAM, at, 2, chip->profile.timings.programNs);
 }
 
 void program(ChipState* chip, const Frame& f) {
@@ -219,7 +327,7 @@ void program(ChipState* chip, const Frame& f) {
   const uint32_t length = chip->profile.pageBytes;
   const uint32_t base = f.address & ~(length - 1);
   if (is_protected(chip, base, length)) {
-    drop_wel(chip);
+    refused(chip, FLAG_STATUS_PROGRAM);
     return;
   }
   std::memcpy(chip->st.pending.data, f.page, length);
@@ -231,7 +339,7 @@ void erase(ChipState* chip, uint32_t base, uint32_t length, uint64_t durationNs)
   uint32_t size = chip->profile.sizeBytes;
   if (length > size - base) length = size - base;
   if (is_protected(chip, base, length)) {
-    drop_wel(chip);
+    refused(chip, FLAG_STATUS_ERASE);
     return;
   }
   start_operation(chip, PEND_ERASE, base, length, durationNs);
@@ -274,7 +382,7 @@ void settle(ChipState* chip) {
   if (op.kind == PEND_NONE || pending_running(chip) || chip->stuckBusy) return;
   apply(chip, op, op.length);
   op.kind = PEND_NONE;
-  drop_wel(chip);
+  if (!(chip->st.flags & FLAG_AAI)) drop_wel(chip);  // AAI keeps WEL from word to word
   save_state(chip);
 }
 
@@ -297,7 +405,8 @@ uint8_t chip_shift(ChipState* chip, uint8_t mosi) {
     f.opcode = mosi;
     f.role = role_of(p, mosi);
     f.ignored = !obeyed(chip, mosi, Role(f.role));
-    f.addressBytes = address_bytes(chip, Role(f.role));
+    f.addressBytes = address_bytes(chip, mosi, Role(f.role));
+    f.aaiNext = (chip->st.flags & FLAG_AAI) != 0;
     return 0xFF;
   }
   if (f.ignored) return 0xFF;
@@ -315,6 +424,16 @@ uint8_t chip_shift(ChipState* chip, uint8_t mosi) {
       return chip_status_register(chip);  // re-read every byte: WIP may clear mid-read
     case READ_SECOND:
       return chip->st.config;
+    case READ_THIRD:
+      return chip->st.status3;
+    case READ_FLAGS:  // bit 7: ready
+      return static_cast<uint8_t>(chip->st.flagStatus | (chip_busy(chip) ? 0 : FLAG_STATUS_READY));
+    case READ_BANK:  // the extended address register has no 4-byte bit
+      return f.opcode == 0x16 ? chip->st.bank : chip->st.bank & static_cast<uint8_t>(~BANK_ADDR4);
+    case AAI_WORD:
+      if (f.dataCount < 2) f.page[f.dataCount] = mosi;
+      ++f.dataCount;
+      return 0xFF;
     case RDID:
       return rdid_byte(p, i - 1);
     case REMS:
@@ -343,6 +462,8 @@ uint8_t chip_shift(ChipState* chip, uint8_t mosi) {
       return 0xFF;
     case WRR:
     case WRITE_SECOND:
+    case WRITE_THIRD:
+    case WRITE_BANK:
       if (i <= 2) f.regs[i - 1] = mosi;
       return 0xFF;
     default:
@@ -362,8 +483,30 @@ void chip_deselect(ChipState* chip) {
     case WREN:
       if (n == 1 && !chip->faults.welNeverSets) st.status |= WEL;
       break;
-    case WRDI:
-      if (n == 1) drop_wel(chip);
+    case WRDI:  // also ends an AAI sequence
+      if (n == 1) drop_wel(chip), st.flags &= static_cast<uint8_t>(~FLAG_AAI);
+      break;
+    case CLEAR_FLAGS:
+      if (n == 1) st.flagStatus = 0;
+      break;
+    case ENTER_4BYTE:
+    case EXIT_4BYTE:
+      if (n == 1)
+        write_bank(chip,
+                   f.role == ENTER_4BYTE ? st.bank | BANK_ADDR4
+                                         : st.bank & static_cast<uint8_t>(~BANK_ADDR4),
+                   p.opcodeB7 == Enter4Byte::AFTER_WREN);
+      break;
+    case WRITE_BANK:  // BRWR writes the whole register, WREAR the bank bits
+      if (n == 2)
+        write_bank(chip,
+                   f.opcode == 0x17
+                       ? f.regs[0] & bank_bits(p)
+                       : (st.bank & BANK_ADDR4) | (f.regs[0] & bank_bits(p) & ~BANK_ADDR4),
+                   p.bankRegister == BankRegister::EAR_WREN);
+      break;
+    case AAI_WORD:
+      aai_word(chip, f);
       break;
     case ARM_WRITE:
       if (n == 1) st.flags |= FLAG_WRITE_ARMED;
@@ -392,15 +535,21 @@ void chip_deselect(ChipState* chip) {
       write_register_frame(chip, f);
       break;
     case WRITE_SECOND:
-      if (n == 2) write_registers(chip, WRITE_CONFIG, 0, f.regs[0]);
+    case WRITE_THIRD: {
+      const uint8_t data[3] = {0, f.regs[0], f.regs[0]};
+      if (n == 2)
+        write_registers(chip, f.role == WRITE_SECOND ? WRITE_CONFIG : WRITE_STATUS3, data);
       break;
+    }
     case PROGRAM:
       if (n >= 2u + f.addressBytes) program(chip, f);
       break;
-    case ERASE:
-      if (n == 1u + (p.erases[erase_slot(f.opcode)].kind == EraseKind::CHIP ? 0 : f.addressBytes))
-        erase_at(chip, p.erases[erase_slot(f.opcode)], f.address);
+    case ERASE: {
+      const EraseRule& rule = p.erases[erase_slot(p, f.opcode)];
+      if (n == 1u + (rule.kind == EraseKind::CHIP ? 0 : f.addressBytes))
+        erase_at(chip, rule, f.address);
       break;
+    }
     default:
       return;  // reads change nothing
   }

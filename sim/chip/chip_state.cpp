@@ -159,6 +159,10 @@ void encode_state(const PersistentState& st, uint8_t* out) {
   out[OFF_BANK] = st.bank;
   out[OFF_NV_STATUS] = st.nvStatus;
   out[OFF_NV_CONFIG] = st.nvConfig;
+  put_le(out + OFF_AAI_ADDR, st.aaiAddress, 4);
+  out[OFF_STATUS3] = st.status3;
+  out[OFF_NV_STATUS3] = st.nvStatus3;
+  out[OFF_FLAG_STATUS] = st.flagStatus;
   out[OFF_PEND_KIND] = st.pending.kind;
   put_le(out + OFF_PEND_ADDR, st.pending.address, 4);
   put_le(out + OFF_PEND_LEN, st.pending.length, 4);
@@ -167,13 +171,14 @@ void encode_state(const PersistentState& st, uint8_t* out) {
   std::memcpy(out + OFF_PEND_DATA, st.pending.data, MAX_PAGE_BYTES);
 }
 
-bool decode_state(const uint8_t* in, size_t length, PersistentState* st, std::string* error) {
+bool decode_state(const uint8_t* in, size_t length, PersistentState* st, std::string* error,
+                  uint32_t* fileVersion) {
   if (length < STATE_V1_FILE_BYTES || std::memcmp(in + OFF_MAGIC, MAGIC, 4) != 0) {
     if (error) *error = "state.bin is not a chip state";
     return false;
   }
   const uint64_t version = get_le(in + OFF_VERSION, 4);
-  if (version != STATE_VERSION && version != 1) {
+  if (version < 1 || version > STATE_VERSION) {
     if (error) *error = "state.bin has an unknown version";
     return false;
   }
@@ -190,11 +195,24 @@ bool decode_state(const uint8_t* in, size_t length, PersistentState* st, std::st
     if (error) *error = "state.bin holds a status with WIP set";
     return false;
   }
+  if (version >= 3 && (in[OFF_FLAG_STATUS] & FLAG_STATUS_READY) != 0) {  // derived, not kept
+    if (error) *error = "state.bin holds a flag status with the ready bit set";
+    return false;
+  }
   st->clockNs = get_le(in + OFF_CLOCK, 8);
   st->status = in[OFF_STATUS] & static_cast<uint8_t>(~WIP);  // version 1 may hold it
   st->config = in[OFF_CONFIG];
-  // Version 1 had neither volatile register values nor these modes.
-  st->flags = v1 ? in[OFF_FLAGS] & (FLAG_DEEP_POWER_DOWN | FLAG_WRITE_ARMED) : in[OFF_FLAGS];
+  // Version 1 had neither volatile register values nor these modes, version 2 no AAI.
+  const uint8_t knownFlags = v1             ? FLAG_DEEP_POWER_DOWN | FLAG_WRITE_ARMED
+                             : version == 2 ? FLAG_AAI - 1
+                                            : 0xFF;
+  st->flags = in[OFF_FLAGS] & knownFlags;
+  const bool v3 = version >= 3;
+  st->aaiAddress = v3 ? static_cast<uint32_t>(get_le(in + OFF_AAI_ADDR, 4)) : 0;
+  st->status3 = v3 ? in[OFF_STATUS3] : 0;
+  st->nvStatus3 = v3 ? in[OFF_NV_STATUS3] : 0;
+  st->flagStatus = v3 ? in[OFF_FLAG_STATUS] : 0;
+  if (fileVersion) *fileVersion = static_cast<uint32_t>(version);
   st->bank = v1 ? 0 : in[OFF_BANK];
   st->nvStatus = v1 ? st->status & static_cast<uint8_t>(~WEL) : in[OFF_NV_STATUS];
   st->nvConfig = v1 ? st->config : in[OFF_NV_CONFIG];
@@ -225,8 +243,11 @@ void power_on(const ChipProfile& p, PersistentState* st) {
   st->status = p.lock == PowerUpLock::BP ? p.status : st->nvStatus;
   st->status &= static_cast<uint8_t>(~(WIP | WEL));
   st->config = st->nvConfig;
+  st->status3 = st->nvStatus3;
   st->flags = p.lock == PowerUpLock::GLOBAL ? FLAG_GLOBAL_LOCK : 0;
   st->bank = 0;
+  st->flagStatus = 0;
+  st->aaiAddress = 0;
 }
 
 }  // namespace chipsim
@@ -286,6 +307,7 @@ bool chip_create(const std::string& stateDir, const std::string& profileName, ui
   std::memset(&st, 0, sizeof st);
   st.nvStatus = profile.status & static_cast<uint8_t>(~WEL);
   st.nvConfig = profile.config;
+  st.nvStatus3 = profile.status3;
   power_on(profile, &st);
   st.status = profile.status;  // a WEL given in the settings stays
   st.bank = static_cast<uint8_t>(profile.startBank | (profile.startAddr4 ? BANK_ADDR4 : 0));
@@ -350,7 +372,9 @@ ChipState* attach_dir(const std::string& stateDir, const ChipFaults& faults, boo
   uint8_t* state = map_state(path_in(stateDir, "state.bin"), writable, error);
   if (!state) return nullptr;
   PersistentState st;
-  bool ok = decode_state(state, STATE_FILE_BYTES, &st, error);
+  uint32_t version = 0;
+  bool ok = decode_state(state, STATE_FILE_BYTES, &st, error, &version);
+  if (ok && version < 3) st.status3 = st.nvStatus3 = profile.status3;  // not kept before
   if (ok && st.pending.kind != PEND_NONE &&
       (st.pending.length == 0 || st.pending.address >= profile.sizeBytes ||
        st.pending.length > profile.sizeBytes - st.pending.address) &&
@@ -424,7 +448,8 @@ void chip_load(ChipState* chip, uint32_t offset, const uint8_t* bytes, uint32_t 
 bool chipsim::chip_busy(const ChipState* chip) { return chip->stuckBusy || pending_running(chip); }
 
 uint8_t chipsim::chip_status_register(const ChipState* chip) {
-  return static_cast<uint8_t>(chip->st.status | (chip_busy(chip) ? WIP : 0));
+  return static_cast<uint8_t>(chip->st.status | (chip_busy(chip) ? WIP : 0) |
+                              (chip->st.flags & FLAG_AAI ? STATUS_AAI : 0));
 }
 
 void chip_set_registers(ChipState* chip, int status, int config) {
@@ -464,6 +489,13 @@ std::string chip_describe(const ChipState* chip) {
   else
     std::snprintf(buf, sizeof buf, "config: none\n");
   out += buf;
+  std::snprintf(buf, sizeof buf, "status3: 0x%02X\n", st.status3);
+  if (p.hasStatus3) out += buf;
+  std::snprintf(buf, sizeof buf, "flag status: 0x%02X\n",
+                st.flagStatus | (chip_busy(chip) ? 0 : FLAG_STATUS_READY));
+  if (p.flagStatus) out += buf;
+  std::snprintf(buf, sizeof buf, "aai word program: next 0x%06" PRIX32 "\n", st.aaiAddress);
+  if (st.flags & FLAG_AAI) out += buf;
   std::snprintf(buf, sizeof buf,
                 "deep power-down: %s\nvolatile status write: %s\nquad (QPI): %s\n"
                 "bank register: 0x%02X%s\nglobal block lock: %s\nclock: %" PRIu64 " ns\n",

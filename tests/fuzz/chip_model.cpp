@@ -25,6 +25,7 @@ namespace {
 enum Step { SELECT, DESELECT, SHIFT, SHIFT_REPEATED, ADVANCE, POWER_CUT, REATTACH, FRAME };
 constexpr uint8_t DEAF = FLAG_DEEP_POWER_DOWN | FLAG_QPI;
 const EraseRule NO_ERASE{};
+const uint8_t ERASE4[] = {0x21, 0x00, 0x5C, 0xDC, 0x00, 0x00};  // 4-byte forms, by erase slot
 
 const std::vector<ChipProfile> PROFILES = chip_profiles();
 // The state directory, on a tmpfs (chips stay sparse, msync costs nothing), gone at exit.
@@ -78,29 +79,42 @@ Seen observe() {
 }
 
 // The program or erase a frame asks for, as the part decodes it; false for any other frame.
+// Inside an AAI sequence only AD writes: its next word, with no address.
 bool write_of(const Bytes& f, const Seen& b, Write* w) {
   const ChipProfile& p = rig.chip->profile;
-  const unsigned at = b.bank & BANK_ADDR4 ? 4 : 3;  // address bytes
-  const long slot = std::find(ERASE_OPCODES, std::end(ERASE_OPCODES), f[0]) - ERASE_OPCODES;
-  const EraseRule& rule = slot < ERASE_OPCODE_COUNT ? p.erases[slot] : NO_ERASE;
+  const bool aai = f[0] == 0xAD && p.aaiWordProgram, inside = b.flags & FLAG_AAI;
+  if (inside && !aai) return false;
+  const uint8_t* const four = std::find(std::begin(ERASE4), std::end(ERASE4), f[0]);
+  const bool native = p.native4Byte && f[0] != 0 && (f[0] == 0x12 || four != std::end(ERASE4));
+  const bool program = f[0] == 0x02 || (native && f[0] == 0x12);
+  const unsigned at = inside ? 0 : native || (b.bank & BANK_ADDR4) ? 4 : 3;  // address bytes
+  const long slot = native && !program
+                        ? four - ERASE4
+                        : std::find(ERASE_OPCODES, std::end(ERASE_OPCODES), f[0]) - ERASE_OPCODES;
+  const EraseRule& rule = slot < ERASE_OPCODE_COUNT && !program ? p.erases[slot] : NO_ERASE;
   const bool chipErase = rule.kind == EraseKind::CHIP;
-  if (f[0] == 0x02 ? f.size() < 2 + at
-                   : rule.kind == EraseKind::ABSENT || f.size() != (chipErase ? 1 : 1 + at))
+  if (aai       ? f.size() != 3 + at
+      : program ? f.size() < 2 + at
+                : rule.kind == EraseKind::ABSENT || f.size() != (chipErase ? 1 : 1 + at))
     return false;
   uint64_t raw = at == 3 ? uint64_t(b.bank & 0x7F) << 24 : 0;  // the bank register's window
   for (unsigned i = 1; i <= at && !chipErase; ++i) raw |= uint64_t(f[i]) << 8 * (at - i);
-  const uint32_t address = uint32_t(raw % p.sizeBytes), size = p.sizeBytes;
-  *w = {f[0] != 0x02, false, 0, f[0] == 0x02 ? p.pageBytes : rule.blockBytes, 0, Bytes(512, 0xFF)};
+  const uint32_t size = p.sizeBytes;
+  uint32_t address = uint32_t(raw % size);
+  if (inside) std::memcpy(&address, b.state + OFF_AAI_ADDR, 4);  // little-endian hosts only
+  if (aai) address = address % size & ~1u;
+  *w = {!program && !aai, false, 0, aai ? 2 : program ? p.pageBytes : rule.blockBytes, 0,
+        Bytes(512, 0xFF)};
   size_t block = 0;  // a map's blocks lie from address 0 upward
   while (rule.kind == EraseKind::MAP && address >= w->base + rule.mapBlocks[block])
     w->base += rule.mapBlocks[block++];
   if (rule.kind == EraseKind::MAP) w->length = rule.mapBlocks[block];
   if (chipErase) w->length = size;
   if (rule.kind != EraseKind::MAP) w->base = address - address % w->length;
-  // The column wraps in the page; a byte-program part takes the first byte.
-  for (size_t k = 1 + at; !w->erase && k < (p.program == ProgramMode::BYTE ? 2 + at : f.size());
-       ++k)
-    w->want[(address + k - 1 - at) % p.pageBytes] = f[k];
+  // The column wraps in the page; a byte-program part takes the first byte, AAI two.
+  const size_t end = aai ? 3 + at : p.program == ProgramMode::BYTE ? 2 + at : f.size();
+  for (size_t k = 1 + at; !w->erase && k < end; ++k)
+    w->want[(address + k - 1 - at) % w->length] = f[k];
   const long sized = std::find(ERASE_SIZES, std::end(ERASE_SIZES), w->length) - ERASE_SIZES;
   w->ns = !w->erase   ? p.timings.programNs
           : chipErase ? p.timings.chipEraseNs
@@ -148,11 +162,15 @@ void check_step(Step step, Seen b, const Bytes& f) {
   const bool wren = obeyed && is(f, 0x06) && !chip.faults.welNeverSets;
   check(wren ? (a.sr & WEL) : wel || !(a.sr & WEL), "WEL not as WREN sets it");
   check(!(obeyed && is(f, 0x04)) || !(a.sr & WEL), "WRDI left WEL set");
+  // B7, E9 and C5 after WREN on the parts that want it.
+  const bool addressing = obeyed && (is(f, 0xB7) || is(f, 0xE9) || f[0] == 0xC5);
   check(!wel || (a.sr & WEL) || step == POWER_CUT || wipFell ||
-            (obeyed && (is(f, 0x04) || is(f, 0x98) || write)),
-        "WEL cleared by something other than WRDI, a write or its end, ULBPR or power-off");
+            (obeyed && (is(f, 0x04) || is(f, 0x98) || write)) || addressing,
+        "WEL cleared by something other than WRDI, a write or its end, ULBPR, an address "
+        "mode write or power-off");
   // WIP: from CS# rising on a write taken (a register write too) until its time has passed.
-  check(wipRose == taken || (wipRose && obeyed && wel && (f[0] == 0x01 || f[0] == 0x31)),
+  check(wipRose == taken ||
+            (wipRose && obeyed && wel && (f[0] == 0x01 || f[0] == 0x31 || f[0] == 0x11)),
         "WIP rose without a write taken, or a write taken did not raise it");
   if (wipRose) {
     rig.op = taken ? w : Write{false, false, 0, 0, chip.profile.timings.registerWriteNs, {}};
@@ -164,7 +182,8 @@ void check_step(Step step, Seen b, const Bytes& f) {
   check(!(b.sr & WIP) ||
             wipFell == (step == POWER_CUT || (due && (step == ADVANCE || step == REATTACH))),
         "WIP not set for exactly the write's time");
-  check(!wipFell || step == POWER_CUT || !(a.sr & WEL), "WEL still set after a write ended");
+  check(!wipFell || step == POWER_CUT || !(a.sr & WEL) || (a.flags & FLAG_AAI),
+        "WEL still set after a write ended outside AAI");
   if ((b.sr & WIP) || step == REATTACH) check_array(wipFell, wipFell && step != POWER_CUT);
   check(step != REATTACH || wipFell || !std::memcmp(a.state, b.state, STATE_FILE_BYTES),
         "the state read back differs from the state left");

@@ -136,11 +136,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     state.replace(h[1] * 4u, after2.size(), after2).resize(h[2] ? h[2] * 8 : STATE_FILE_BYTES);
     PersistentState st;
     uint8_t written[STATE_FILE_BYTES];
-    if (reader == STATE && state[4] == 2 &&
+    if (reader == STATE && state[4] == STATE_VERSION &&
         decode_state(reinterpret_cast<const uint8_t*>(state.data()), state.size(), &st, &error)) {
       encode_state(st, written);  // every field as read; byte 23 is none
       check(!std::memcmp(written, state.data(), 23) &&
-                !std::memcmp(written + 24, state.data() + 24, OFF_PEND_DATA + MAX_PAGE_BYTES - 24),
+                !std::memcmp(written + 24, state.data() + 24, OFF_FLAG_STATUS + 1 - 24),
             "a state written otherwise than it was read", error);
     }
     if (reader == STATE) put(FILES[STATE], state);

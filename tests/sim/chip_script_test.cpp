@@ -245,6 +245,39 @@ const Script kParts[] = {
     // GD25Q128C: 31 writes SR2 after WREN, for good, in the register-write time; 35 reads it.
     {"Gd25q31WritesSr2", "gd25q128c",
      "31 02; 35=00; 06; 31 02; 05=03; +5ms; 05=00; 35=02; cut; 35=02"},
+    // SST25: AD programs a word a frame, the address only in the first; inside the sequence
+    // status bit 6 is set, WEL stays, and only AD, 04 and 05 are obeyed; 04 ends it, and so
+    // does a power cut, which keeps the words done and leaves the rest erased.
+    {"Sst25AaiWordProgramEndsOnWrdi", "sst25vf016b",
+     "50; 01 00; 06; AD 000101 11 22; 05=43; +7us; 05=42; 9F=FF FF; 06; 02 000200 77; AD 33 44; "
+     "+7us; 04; 05=00; 03 000100=11 22 33 44 FF; @200=FF; AD 55 66; +7us; @104=FF"},
+    {"Sst25AaiCutKeepsTheWordsDone", "sst25vf016b",
+     "50; 01 00; 06; AD 000100 11 22; +7us; AD 33 44; +7us; AD 55 66; +3us; cut; 05=1C; "
+     "03 000100=11 22 33 44 FF FF"},
+    // MX25L25645G: B7 and E9 switch the address length without WREN; 13 always takes four
+    // bytes; C5 writes the bank 3-byte addresses reach, C8 reads it; power-up clears both.
+    {"MxB7E9AndEarReachTheBanks", "mx25l25645g",
+     "!1234=5A; !1001234=AB; B7; 03 00001234=5A; 03 01001234=AB; E9; 03 001234=5A; C5 01; C8=01; "
+     "03 001234=AB; 13 00001234=5A; B7; cut; C8=00; 03 001234=5A"},
+    // S25FL512S: 17 (BRWR) writes the bank register that 16 (BRRD) reads, bit 7 the
+    // 4-byte addresses; the native 4-byte opcodes, but no 21 where there are no 4 KiB sectors.
+    {"S25fl512sBankRegisterAndNative4ByteOpcodes", "s25fl512s fill=0x00",
+     "!2001234=AB; 16=00; 17 02; 16=02 02; 03 001234=AB; 17 83; 16=83; 03 02001234=AB; cut; 16=00; "
+     "06; DC 03040000; 05=03; +520ms; @3040000=FF*262144; 06; 12 03040010 11 22; +340us; "
+     "13 03040010=11 22 FF; 0C 03040010 00=11 22; 06; 21 03040000; 05=02"},
+    // A WRR with one data byte: on S25FL-S it clears QUAD in CR1, on W25Q SR2 stays.
+    {"S25flOneByteWrrClearsQuad", "s25fl512s config=0x02",
+     "35=02; 06; 01 00 02; +5ms; 35=02; 06; 01 00; +5ms; 35=00"},
+    {"W25qOneByteWrrKeepsSr2AndSr3IsWritten", "w25q128jv",
+     "06; 01 00; +10ms; 35=02; 15=00; 06; 11 60; 05=03; +10ms; 15=60; 50; 11 20; 15=20; cut; "
+     "15=60"},
+    // Micron: the flag status register's bit 7 is ready; a refused erase sets its error
+    // bits until 50 clears them. MT25QL128ABA enters 4-byte mode only after WREN.
+    {"N25qFlagStatusAfterAProgram", "n25q128a",
+     "06; 02 000000 11; 70=00 00; +700us; 70=80; @0=11; 06; 01 1C; +5ms; 06; D8 000000; 70=A2; "
+     "50; 70=80"},
+    {"Mt25qB7NeedsWren", "mt25ql128aba",
+     "!1234=5A; B7; 03 001234=5A; 06; B7; 05=00; 03 00001234=5A"},
 };
 INSTANTIATE_TEST_SUITE_P(Behaviour, ChipScript, ::testing::ValuesIn(kBehaviour), script_name);
 INSTANTIATE_TEST_SUITE_P(Parts, ChipScript, ::testing::ValuesIn(kParts), script_name);
@@ -276,7 +309,7 @@ TEST(ChipStateFile, IsLittleEndianAndReadTheSameOnEveryHost) {
   rig.chip = nullptr;
   std::string state = read_file(rig.dir.file("state.bin"));
   ASSERT_EQ(state.size(), 1024u);
-  EXPECT_EQ(state.substr(0, 16), std::string("RFCS\2\0\0\0\x08\x07\x06\x05\x04\x03\x02\x01", 16));
+  EXPECT_EQ(state.substr(0, 16), std::string("RFCS\3\0\0\0\x08\x07\x06\x05\x04\x03\x02\x01", 16));
   // A version 1 state, written by hand: clock 100 ms, status 0x1C, config 0x33, VSRWE
   // armed, and a 4 KiB erase at 0x002000 started at 90 ms lasting 20 ms.
   const char v1[] =

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The simulator as a product: spidev_client (and flashrom) run through `flashsim
-// run`, and the flashsim command's own subcommands.
+// The simulator as a product: spidev_client run through `flashsim run`, and the
+// flashsim command's own subcommands (flashrom's rows: flashrom_conformance_test.cpp).
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -337,26 +337,6 @@ TEST(FlashsimRun, ThrowawayChipWithoutAState) {
       sim_run_argv("", {}, {beside_me("spidev_client"), "/dev/spi0", "open", "msg=9F,rx:3"}));
   EXPECT_EQ(run.out, "open ok\nmsg=9F,rx:3 ok 4: 01 20 18\n") << run.err;
   EXPECT_TRUE(std::filesystem::is_empty(scratch.path));
-}
-
-// Debian's flashrom with its linux_spi programmer, a host program: native builds only.
-TEST(Flashrom, IdentifiesTheW25q128AndWritesAndVerifiesARegion) {
-  if (!sim_binaries().emulator.empty()) GTEST_SKIP() << "flashrom is a host program";
-  if (!std::filesystem::exists("/usr/sbin/flashrom")) GTEST_SKIP() << "no Debian flashrom";
-  SimChip chip;
-  ASSERT_TRUE(chip.create({"--profile", "w25q128"}));
-  std::string image(16u << 20, '\xFF');
-  write_file(chip.dir.file("image"), image.replace(0x123400, 0x10000, pattern_bytes(0x10000, 9)));
-  write_file(chip.dir.file("layout"), "00123400:001333ff part\n");
-  ProcessResult written =
-      chip.run({"/usr/sbin/flashrom", "-p", "linux_spi:dev=/dev/spi0,spispeed=16000", "-l",
-                chip.dir.file("layout"), "-i", "part", "-w", chip.dir.file("image")});
-  EXPECT_EQ(written.exitStatus, 0) << written.err;
-  for (const char* line :
-       {"Found Winbond flash chip \"W25Q128.V\" (16384 kB, SPI) on linux_spi.", "VERIFIED"})
-    EXPECT_NE(written.out.find(line), std::string::npos) << written.out;
-  EXPECT_EQ(written.out.find("Multiple flash chip definitions match"), std::string::npos);
-  EXPECT_TRUE(chip.bytes(0x123300, 0x10200) == image.substr(0x123300, 0x10200));
 }
 
 }  // namespace
