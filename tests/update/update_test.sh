@@ -61,12 +61,15 @@ tail -c +$((0x10000 + 1)) "$work/old.bin" | head -c $((0x20000)) >"$work/blocks.
 
 # name | shell (ash: BusyBox) | chip: profile, contents at 0 (old, new, gap), settings |
 # flashsim run options (corrupt: XY over 0x02FFFE after each WRITE; torn: a journal whose
-# data does not match its plan's checksum) | options | exit | output text (empty: none at all) |
-# checks:
+# data does not match its plan's checksum) | options; the options of each later run on the
+# same chip and journal, without -f and -a ("cut": its power is cut half as many messages in
+# as the runs before it took, it must fail leaving the journal, and the chip is power-cycled) | exit | output text (empty: none
+# at all) of the last run | checks:
 #   old/new    the chip holds what it held / that with the image at -a (0x10800)
 #   wire=OPS   the commands on the wire, by opcode: 9F RDID, 05 RDSR, 0B FREAD, ...
 #   erased=AT  the 0xD8 erases sent, by address
 #   backup     the -b file holds the covered blocks as they were
+#   kept/none  the journal directory holds a kept copy / none
 # A line that starts with blanks continues the row above.
 rows='
 unaligned | ash | small old | | -b $work/backup.bin | 0 | in place; 2 blocks rewritten, 0 unch |
@@ -105,6 +108,15 @@ geometry | ash | small old --set jedec=C22817 | | -g 0x100000:0x10000 | 0 | -g, 
 256 KiB | ash | s25fl128s old | | -a 0x3F800 | 0 | S25FL128S; taking what loses no data: 16 MiB, |
   new erased=000000,010000,020000,030000,040000,050000,060000,070000
 bad option | ash | small old | | -x | 2 | -x: unknown option | old wire=
+roll back | ash | small old | | -k; -R | 0 | rollback: done; the kept copy | old none
+unchanged rollback | dash | small new | | -k; -R | 0 | 0 blocks rewritten, 2 | new none
+commit | dash | small old | | -k; -C | 0 | commit: the kept copy | new none
+keep over kept | ash | small old | | -k; -k -a 0x10000 -f $work/blocks.bin; -R | 0 | done; |
+  old none
+keep other blocks | ash | small old | | -k; -k -a 0 -f $work/blocks.bin | 11 | not committed, |
+  new kept
+nothing kept | ash | small old | | ; -R | 12 | no kept copy in | old wire= none
+cut rollback | bash | small old | | -k; cut -R; -R | 0 | rollback: done | old none
 '
 
 failed=0 count=0
@@ -129,15 +141,35 @@ chip() {
   rm -rf "$T_TRACE" "$T_STATE.starts" "$work/backup.bin" "$work/journal"
 }
 update() {  # update SHELL OPTIONS
-  eval "$1 \"\$script\" -d /dev/spi0 -s 16000 -f \"\$work/image.bin\" -J \"\$work/journal\"" \
-    "-a $at $2" </dev/null >"$work/out" 2>&1
+  run "$1" "-f \"\$work/image.bin\" -a $at $2"
+}
+run() {  # run SHELL OPTIONS
+  eval "$1 \"\$script\" -d /dev/spi0 -s 16000 -J \"\$work/journal\" $2" </dev/null >"$work/out" 2>&1
+}
+# Each later run of a row, and its power cut.
+later() {  # later SHELL RUN...
+  shell=$1
+  shift
+  for step in "$@"; do
+    step=${step# }
+    case $step in
+      cut*)
+        T_CUT=$(sim summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p')
+        T_CUT=$((T_CUT * 3 / 2))
+        run "$shell" "${step#cut}" && check "the cut run passed"
+        [ -d "$journal" ] || check "the cut run left no journal"
+        T_CUT=''
+        flashsim power-cycle --state "$T_STATE" ;;
+      *) run "$shell" "$step" ;;
+    esac
+  done
 }
 journal=$work/journal/_dev_spi0.journal
 while IFS='|' read -r name shell settings run options want text checks; do
   [ -n "$name" ] || continue
   count=$((count + 1)) row_failed=0 T_RUN='' T_CORRUPT='' T_CUT=''
   [ "$shell" != ash ] || shell="busybox sh"
-  at=$(printf '%s' "$options" | sed -n 's/.*-a \(0x[0-9A-F]*\).*/\1/p')
+  at=$(printf '%s' "${options%%;*}" | sed -n 's/.*-a \(0x[0-9A-F]*\).*/\1/p')
   at=${at:-0x10800}
   chip $settings
   case $run in
@@ -148,8 +180,19 @@ while IFS='|' read -r name shell settings run options want text checks; do
         "$(md5sum <"$work/old.bin" | cut -c1-32)" >"$journal/plan" ;;
     *) T_RUN=$run ;;
   esac
-  update "$shell" "$options"
+  case $options in
+    ';'*) ;;
+    *) update "$shell" "${options%%;*}" ;;
+  esac
   rc=$?
+  if [ "${options#*;}" != "$options" ]; then
+    IFS=';'
+    # shellcheck disable=SC2086 # the runs are split at the semicolons
+    set -- ${options#*;}
+    unset IFS
+    later "$shell" "$@"
+    rc=$?
+  fi
   [ "$rc" -eq "$want" ] || check "exit $rc, expected $want"
   if [ -n "$text" ]; then
     grep -qF -- "$text" "$work/out" || check "no \"$text\" in the output"
@@ -163,6 +206,8 @@ while IFS='|' read -r name shell settings run options want text checks; do
       wire=*) [ "$(wire '\(..\)')" = "${item#*=}" ] || check "on the wire: $(wire '\(..\)')" ;;
       erased=*) [ "$(wire 'D8 \(.*\)')" = "${item#*=}" ] || check "erased: $(wire 'D8 \(.*\)')" ;;
       backup) cmp -s "$work/blocks.bin" "$work/backup.bin" || check "backup differs" ;;
+      kept) [ -d "$work/journal/_dev_spi0.kept" ] || check "no kept copy" ;;
+      none) [ ! -e "$work/journal/_dev_spi0.kept" ] || check "a kept copy stays" ;;
     esac
   done
   failed=$((failed + row_failed))
