@@ -14,35 +14,11 @@ work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
 export T_STATE="$work/chip" T_TRACE="$work/trace" T_XY="$work/corrupt" T_RUN T_CORRUPT T_CUT
 
-# The romflash the script finds on PATH: the real binary on the simulated chip,
-# one flashsim run per call, all on one state directory. No simulator fault
-# leaves a wrong byte behind a WRITE that passes its own checksum, so with
-# T_CORRUPT set this wrapper overwrites two bytes there once WRITE is done.
-# With T_CUT set it cuts the chip's power after message T_CUT of the whole
-# update (counted since the chip was made), and nothing answers after that; it
-# notes how many messages went before each run in chip.starts.
-mkdir "$work/bin" && printf XY >"$work/corrupt"
-cat >"$work/bin/romflash" <<'EOF'
-#!/bin/sh
-sim() { $T_EMU "$T_FLASHSIM" "$@"; }
-cut=''
-if [ -n "$T_CUT" ]; then
-  done=$(sim summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p')
-  echo "$done" >>"$T_STATE.starts"
-  [ "$T_CUT" -gt "$done" ] || exit 1
-  cut="--power-cut $((T_CUT - done))"
-fi
-set -- --state "$T_STATE" ${T_TRACE:+--trace "$T_TRACE"} --lib "$T_LIB" $T_RUN $cut -- \
-  "$T_ROMFLASH" "$@"
-[ -z "$T_EMU" ] || set -- --emulator "$T_EMU" "$@"
-sim run "$@"
-rc=$?
-case " $* " in
-  *" WRITE "*) [ -z "$T_CORRUPT" ] || sim load --state "$T_STATE" --offset "$T_CORRUPT" "$T_XY" ;;
-esac
-exit $rc
-EOF
-chmod +x "$work/bin/romflash"
+# The romflash the script finds on PATH: tests/update/simulated-romflash.sh, the real binary
+# on the simulated chip (its power cut by T_CUT, two bytes corrupted after each WRITE by
+# T_CORRUPT).
+mkdir "$work/bin" && printf XY >"$work/corrupt" &&
+  cp "$(dirname "$0")/simulated-romflash.sh" "$work/bin/romflash" && chmod +x "$work/bin/romflash"
 PATH="$work/bin:$PATH"
 sim() { $T_EMU "$T_FLASHSIM" "$@"; }
 flashsim() { sim "$@" >/dev/null; }
