@@ -39,8 +39,8 @@ tail -c +$((0x10000 + 1)) "$work/old.bin" | head -c $((0x20000)) >"$work/blocks.
 # flashsim run options (corrupt: XY over 0x02FFFE after each WRITE; torn: a journal whose
 # data does not match its plan's checksum) | options; the options of each later run on the
 # same chip and journal, without -f and -a ("cut": its power is cut half as many messages in
-# as the runs before it took, it must fail leaving the journal, and the chip is power-cycled) | exit | output text (empty: none
-# at all) of the last run | checks:
+# as the runs before it took, it must fail leaving the journal, and the chip is
+# power-cycled) | exit | output text (empty: none at all) of the last run | checks:
 #   old/new    the chip holds what it held / that with the image at -a (0x10800)
 #   wire=OPS   the commands on the wire, by opcode: 9F RDID, 05 RDSR, 0B FREAD, ...
 #   erased=AT  the 0xD8 erases sent, by address
