@@ -10,7 +10,7 @@ set -u
 usage() {
   cat <<EOF
 Usage: romflash-swu -f IMAGE -d DEVICE -k KEY -c CERT -H REVISION -o OUTPUT
-                    [-a ADDRESS] [-j JEDEC] [-J DIR] [-s KHZ] [-v VERSION]
+                    [-a ADDRESS] [-j JEDEC] [-J DIR] [-s KHZ] [-R] [-v VERSION]
 Writes OUTPUT, a .swu that installs IMAGE with romflash-update on the board.
   -f IMAGE     the ROM image
   -d DEVICE    the board's spidev device, e.g. /dev/spi0
@@ -18,6 +18,8 @@ Writes OUTPUT, a .swu that installs IMAGE with romflash-update on the board.
   -j JEDEC     expected JEDEC ID, e.g. "EF 40 18" (romflash-update -j)
   -J DIR       journal directory on the board (romflash-update -J)
   -s KHZ       SPI clock in kHz (romflash-update -s)
+  -R           keep the blocks it replaces for romflash-update -R or -C
+               (romflash-update -k)
   -k KEY       private key (PEM) that signs sw-description
   -c CERT      its certificate (PEM); the board's swupdate checks with -k CERT
   -H REVISION  hardware revision the image is for (swupdate -H BOARD:REVISION)
@@ -47,8 +49,8 @@ plain() {
 }
 
 image='' device='' address='' jedec='' journal='' khz='' key='' cert='' revision=''
-version=1.0.0 output=''
-while getopts ':f:d:a:j:J:s:k:c:H:v:o:h' option; do
+version=1.0.0 output='' keep=''
+while getopts ':f:d:a:j:J:s:Rk:c:H:v:o:h' option; do
   case $option in
     f) image=$OPTARG ;;
     d) device=$OPTARG ;;
@@ -56,6 +58,7 @@ while getopts ':f:d:a:j:J:s:k:c:H:v:o:h' option; do
     j) jedec=$OPTARG ;;
     J) journal=$OPTARG ;;
     s) khz=$OPTARG ;;
+    R) keep=true ;;
     k) key=$OPTARG ;;
     c) cert=$OPTARG ;;
     H) revision=$OPTARG ;;
@@ -65,7 +68,7 @@ while getopts ':f:d:a:j:J:s:k:c:H:v:o:h' option; do
     :) usage_error "-$OPTARG needs an argument" ;;
     *) usage_error "-$OPTARG: unknown option" ;;
   esac
-  case $option in f | o | k | c) ;; *) plain "$option" "$OPTARG" ;; esac
+  case $option in f | o | k | c | R) ;; *) plain "$option" "$OPTARG" ;; esac
 done
 shift $((OPTIND - 1))
 [ $# -eq 0 ] || usage_error "$1: unexpected argument"
@@ -100,6 +103,7 @@ property() {  # property KEY VALUE: a line of the image's properties when VALUE 
   property jedec "$jedec"
   property journal "$journal"
   property khz "$khz"
+  property keep "$keep"
   printf '      };\n    }\n  );\n}\n'
 } >"$work/sw-description" || fail "cannot write sw-description"
 

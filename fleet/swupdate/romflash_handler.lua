@@ -4,8 +4,9 @@
 -- wrong chip or an image past the part before anything is erased, keeps what
 -- lies around the image, journals and verifies. The image's attributes name
 -- the device (device) and, as properties, the flash address (address), the
--- expected JEDEC ID (jedec), the journal directory (journal) and the SPI
--- clock in kHz (khz). romflash-update's lines go to SWUpdate's log, its
+-- expected JEDEC ID (jedec), the journal directory (journal), the SPI
+-- clock in kHz (khz) and, with keep = "true", that the blocks it replaces are
+-- kept for romflash-update -R (rollback) or -C (commit) later. romflash-update's lines go to SWUpdate's log, its
 -- errors as errors; any exit status but 0 fails the installation.
 require("swupdate")
 
@@ -37,16 +38,22 @@ function M.command(image, path)
     return nil, "image " .. image.filename .. " names no device (device = \"/dev/spi0\";)"
   end
   local words = { "romflash-update", "-d", device, "-f", path }
-  local options = { address = "-a", jedec = "-j", journal = "-J", khz = "-s" }
+  local options = { address = "-a", jedec = "-j", journal = "-J", khz = "-s", keep = "-k" }
   local properties = image.properties or {}
   for key, value in pairs(properties) do
     if not options[key] then
       return nil, "image " .. image.filename .. ": unknown property " .. key ..
-        " (known: address, jedec, journal, khz)"
+        " (known: address, jedec, journal, khz, keep)"
     end
     if type(value) ~= "string" then
       return nil, "image " .. image.filename .. ": property " .. key .. " is not one string"
     end
+  end
+  if properties.keep and properties.keep ~= "true" then
+    return nil, "image " .. image.filename .. ": keep is \"true\" or absent"
+  end
+  if properties.keep then
+    table.insert(words, "-k")
   end
   for _, key in ipairs({ "address", "jedec", "journal", "khz" }) do
     if properties[key] then

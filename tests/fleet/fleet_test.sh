@@ -30,8 +30,9 @@ seq 500000 700000 | head -c 74565 >"$work/image.bin"
 { head -c $((0x10800)) "$work/old.bin" && cat "$work/image.bin" &&
   tail -c +$((0x10800 + 74565 + 1)) "$work/old.bin"; } >"$work/new.bin"
 
-swupdate_run() {  # swupdate_run STEP: install (the .swu) or tampered (one byte of its image)
-  swu=$work/art.swu
+swupdate_run() {  # swupdate_run STEP: install (the .swu), tampered (one byte of its image
+  swu=$work/art.swu  # changed) or rollback (romflash-update -R, SWUpdate's route to it)
+  [ "$1" != rollback ] || { romflash-update -d /dev/spi0 -s 16000 -J "$work/journal" -R; return; }
   if [ "$1" = tampered ]; then
     mkdir "$work/x" && (cd "$work/x" && cpio -i --quiet <"$swu" && printf Z |
       dd of=image.bin bs=1 seek=1000 conv=notrunc 2>/dev/null &&
@@ -40,6 +41,12 @@ swupdate_run() {  # swupdate_run STEP: install (the .swu) or tampered (one byte 
   fi
   LUA_PATH="$usr/share/lua/5.3/?.lua;;" swupdate -f "$work/swupdate.cfg" -H sim:1.0 \
     -k "$work/cert.pem" -i "$swu" -l 3
+}
+swupdate_build() {
+  romflash-swu "$@" -k "$work/key.pem" -c "$work/cert.pem" -H 1.0 -o "$work/art.swu"
+}
+mender_build() {
+  romflash-mender "$@" -n image -t sim -o "$work/art.mender"
 }
 mender_run() {  # mender_run STEP: install (the artifact), commit or rollback
   [ "$1" != install ] || set -- install "$work/art.mender"
@@ -57,6 +64,7 @@ swu install | swupdate | -j "01 20 14" | install | 0 | done: image 0x010800-0x02
 swu wrong chip | swupdate | -j EF4018 | install | 1 | expected EF 40 18; nothing was | old wire=9F
 swu tampered | swupdate | | tampered | 1 | HASH mismatch | old wire=
 swu power cut | swupdate | | cut install; install | 0 | journal: finished and verified | new
+swu keep, roll back | swupdate | -R | install; rollback | 0 | rollback: done | old
 mender commit | mender | -j 012014 | install; commit | 0 | kept copy | new
 mender rollback | mender | | install; rollback | 0 | rollback: done | old
 mender past the end | mender | -a 0xF0000 | install | 1 | ends past the part | old wire=9F
@@ -77,9 +85,7 @@ while IFS='|' read -r name client options runs want text checks; do
   echo artifact_name=before >"$work/mender/etc/artifact_info"
   echo device_type=sim >"$work/mender/data/device_type"
   set -- -f "$work/image.bin" -d /dev/spi0 -a 0x10800 -J "$work/journal" -s 16000
-  eval "romflash-swu $* -k \"\$work/key.pem\" -c \"\$work/cert.pem\" -H 1.0 -o \"\$work/art.swu\"" \
-    "$options && romflash-mender $* -n image -t sim -o \"\$work/art.mender\" $options" \
-    >"$work/out" 2>&1 || fail "the artifacts were not built"
+  eval "${client}_build \"\$@\" $options" >"$work/out" 2>&1 || fail "no artifact was built"
   IFS=';'
   # shellcheck disable=SC2086 # the runs, split at the semicolons
   set -- $runs
