@@ -138,10 +138,11 @@ usr/share/bash-completion/completions/romflash
 usr/share/doc/romflash/LICENSE
 usr/share/man/man1/romflash.1"
 # The update wrapper, when the tree has it, belongs to the board too, with the
-# parts catalogue it reads.
+# parts catalogue, the catalogue lookup and the planner it reads.
 if [ -e update/romflash-update.sh ]; then
   board_files+=$'\nusr/bin/romflash-update\nusr/share/man/man1/romflash-update.1'
-  board_files+=$'\nusr/share/romflash/catalogue.txt\nusr/share/romflash/catalogue.flat'
+  board_files+=$'\nusr/share/romflash/catalogue.txt\nusr/share/romflash/catalogue.awk'
+  board_files+=$'\nusr/share/romflash/plan.awk\nusr/share/romflash/catalogue.flat'
 fi
 sim_files="usr/bin/flashsim
 usr/libexec/flashsim/flashsim
@@ -175,8 +176,8 @@ for elf_check in ppc32be needed; do
 done
 check "the Yocto recipe ships every installed file" yocto_ships_all "$work/root"
 if [ -e update/romflash-update.sh ]; then
-  check "installed romflash-update reads the installed catalogue" \
-    grep -q "^INSTALLED_CATALOGUE='/usr/share/romflash/catalogue.txt'" "$work/root/usr/bin/romflash-update"
+  check "installed romflash-update reads the installed catalogue and planner" \
+    grep -q "^INSTALLED_DATA='/usr/share/romflash'" "$work/root/usr/bin/romflash-update"
 fi
 
 # mandoc: nothing at level WARNING or above (-W warning); its STYLE notes are

@@ -93,7 +93,7 @@ root=$tmp/initramfs
 mkdir -p "$root/bin" "$root/modules" "$root/work"
 cp "$busybox_dir/bin/busybox" "$(program "$arm_build" romflash)" "$root/bin/"
 cp update/romflash-update.sh "$root/bin/romflash-update"
-cp parts/catalogue.txt "$root/bin/"
+cp parts/catalogue.txt update/catalogue.awk update/plan.awk "$root/bin/"
 find "$kernel_dir/lib" -name '*.ko' -exec cp {} "$root/modules/" \;
 cp scripts/kernel/init "$root/init"
 tests/kernel/check.sh images "$root/work"

@@ -34,8 +34,10 @@ lay "$work/old.bin" 0x10800 >"$work/new.bin"
 { head -c 65536 "$work/old.bin" && tail -c +2049 "$work/image.bin" | head -c 65536 &&
   tail -c +131073 "$work/old.bin"; } >"$work/gap.bin"
 tail -c +$((0x10000 + 1)) "$work/old.bin" | head -c $((0x20000)) >"$work/blocks.bin"
+{ head -c 131072 "$work/new.bin" && tail -c +131073 "$work/old.bin"; } >"$work/one.bin"
 
-# name | shell (ash: BusyBox) | chip: profile, contents at 0 (old, new, gap), settings |
+# name | shell (ash: BusyBox) | chip: profile, contents at 0 (old, new, gap, one: new up
+# to 0x020000, old from there), settings |
 # flashsim run options (corrupt: XY over 0x02FFFE after each WRITE; torn: a journal whose
 # data does not match its plan's checksum) | options; the options of each later run on the
 # same chip and journal, without -f and -a ("cut": its power is cut half as many messages in
@@ -46,6 +48,7 @@ tail -c +$((0x10000 + 1)) "$work/old.bin" | head -c $((0x20000)) >"$work/blocks.
 #   erased=AT  the 0xD8 erases sent, by address
 #   backup     the -b file holds the covered blocks as they were
 #   kept/none  the journal directory holds a kept copy / none
+#   lines=N    the output has N lines
 # A line that starts with blanks continues the row above.
 rows='
 unaligned | ash | small old | | -b $work/backup.bin | 0 | in place; 2 blocks rewritten, 0 unch |
@@ -55,6 +58,11 @@ unchanged | ash | small new | | | 0 | 0 blocks rewritten, 2 unchanged skipped, n
   new wire=05,0B,9F
 gap | dash | small gap | | -a 0xF800 | 0 | 2 blocks rewritten, 1 unchanged skipped |
   new erased=000000,020000
+one block | bash | small one | | | 0 | in place; 1 block rewritten, 1 unchanged skipped |
+  new erased=020000
+dry unchanged | dash | small new | | -n | 0 | journal  none needed: no block changes, nothing |
+  new wire=05,0B,9F
+no image | ash | small old | | -f "" | 2 | romflash-update: -h prints the usage | old wire= lines=2
 no journal | ash | small old | | -J "" | 0 | 2048 bytes in 0x010000-0x0107FF and 54459 bytes |
   new
 torn journal | ash | small old | torn | | 11 | _dev_spi0.journal is torn | old wire=05,9F
@@ -184,6 +192,7 @@ while IFS='|' read -r name shell settings run options want text checks; do
       backup) cmp -s "$work/blocks.bin" "$work/backup.bin" || check "backup differs" ;;
       kept) [ -d "$work/journal/_dev_spi0.kept" ] || check "no kept copy" ;;
       none) [ ! -e "$work/journal/_dev_spi0.kept" ] || check "a kept copy stays" ;;
+      lines=*) [ "$(wc -l <"$work/out")" -eq "${item#*=}" ] || check "not ${item#*=} lines" ;;
     esac
   done
   failed=$((failed + row_failed))
