@@ -130,23 +130,17 @@ update() {  # update SHELL OPTIONS
 run() {  # run SHELL OPTIONS
   eval "$1 \"\$script\" -d /dev/spi0 -s 16000 -J \"\$work/journal\" $2" </dev/null >"$work/out" 2>&1
 }
-# Each later run of a row, and its power cut.
-later() {  # later SHELL RUN...
-  shell=$1
-  shift
+messages() { sim summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p'; }
+later() {  # later SHELL RUN...: each later run of a row, and its power cut
+  shell=$1 && shift
   for step in "$@"; do
-    step=${step# }
-    case $step in
-      cut*)
-        T_CUT=$(sim summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p')
-        T_CUT=$((T_CUT * 3 / 2))
-        run "$shell" "${step#cut}" && check "the cut run passed"
-        [ -d "$journal" ] || check "the cut run left no journal"
-        T_CUT=''
-        flashsim power-cycle --state "$T_STATE" ;;
-      *) run "$shell" "$step" ;;
-    esac
+    case $step in *cut*) T_CUT=$(($(messages) * 3 / 2)) step=${step#*cut} ;; esac
+    run "$shell" "$step"
+    rc=$?
+    [ -z "$T_CUT" ] || { { [ "$rc" -ne 0 ] && [ -d "$journal" ]; } || check "the cut missed"
+      T_CUT='' && flashsim power-cycle --state "$T_STATE"; }
   done
+  return "$rc"
 }
 journal=$work/journal/_dev_spi0.journal
 while IFS='|' read -r name shell settings run options want text checks; do
@@ -164,19 +158,13 @@ while IFS='|' read -r name shell settings run options want text checks; do
         "$(md5sum <"$work/old.bin" | cut -c1-32)" >"$journal/plan" ;;
     *) T_RUN=$run ;;
   esac
-  case $options in
-    ';'*) ;;
-    *) update "$shell" "${options%%;*}" ;;
-  esac
+  IFS=';'
+  # shellcheck disable=SC2086 # the runs, split at the semicolons
+  set -- $options
+  unset IFS
+  case $options in ';'*) ;; *) update "$shell" "${1:-}" ;; esac
   rc=$?
-  if [ "${options#*;}" != "$options" ]; then
-    IFS=';'
-    # shellcheck disable=SC2086 # the runs are split at the semicolons
-    set -- ${options#*;}
-    unset IFS
-    later "$shell" "$@"
-    rc=$?
-  fi
+  [ $# -le 1 ] || { shift && later "$shell" "$@"; rc=$?; }
   [ "$rc" -eq "$want" ] || check "exit $rc, expected $want"
   if [ -n "$text" ]; then
     grep -qF -- "$text" "$work/out" || check "no \"$text\" in the output"
@@ -210,7 +198,7 @@ echo "$((count - failed)) of $count rows passed"
 name=sweep at=0x10800 T_RUN='' T_CORRUPT='' T_CUT=999999999 T_TRACE='' started=$(date +%s)
 chip small old
 update "busybox sh" ""
-total=$(sim summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p')
+total=$(messages)
 cuts=0 dry_run=''
 for k in $({ awk -v n=$((50 / stride + 1)) -v m="$total" \
   'BEGIN { for (i = 0; i < n; i++) print 1 + int(i * (m - 1) / (n - 1)) }'
