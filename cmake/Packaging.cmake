@@ -4,7 +4,10 @@
 #             architecture the tree was built for (a cross build packages for
 #             its target);
 #   flashsim  the simulator (command, LD_PRELOAD library, manual page and
-#             completion), from host builds only.
+#             completion), from host builds only;
+#   romflash-fleet  the fleet component (SWUpdate handler, Mender update
+#             module, the scripts that build their images), architecture
+#             all, from host builds only.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME romflash)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -32,6 +35,18 @@ flashsim keeps a simulated SPI NOR flash chip in a directory and runs
 unmodified spidev programs (romflash, flashrom, update scripts) against
 it through an LD_PRELOAD library, with traces, fault injection and
 simulated device time, so flash updates can be tested in CI.")
+
+set(CPACK_DEBIAN_FLEET_PACKAGE_NAME romflash-fleet)
+set(CPACK_DEBIAN_FLEET_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_FLEET_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_FLEET_PACKAGE_DEPENDS "romflash")
+set(CPACK_DEBIAN_FLEET_PACKAGE_SUGGESTS "swupdate, mender-client, mender-artifact, cpio, openssl")
+set(CPACK_DEBIAN_FLEET_DESCRIPTION "SWUpdate handler and Mender update module for romflash-update
+romflash-fleet lets SWUpdate and Mender update the SPI NOR flash of boards
+that expose it only through spidev: a Lua image handler for SWUpdate and
+an update module for Mender install images with romflash-update, which
+journals, verifies and keeps what it replaced for a rollback; romflash-swu
+and romflash-mender build the signed .swu and the Mender artifact.")
 
 # Man pages compressed, and the copyright file, as Debian packages carry them.
 set(CPACK_ROMFLASH_LICENSE_FILE ${PROJECT_SOURCE_DIR}/LICENSE)
@@ -71,7 +86,7 @@ set(CPACK_DEBIAN_ROMFLASH_PACKAGE_DEPENDS \"libc6 (>= \${_newest})\")
 ")
   set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackCrossDepends.cmake)
 else()
-  set(CPACK_COMPONENTS_ALL romflash simulator)
+  set(CPACK_COMPONENTS_ALL romflash simulator fleet)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
 

@@ -15,7 +15,8 @@
 #     component) against the files the Yocto recipe packages;
 #   - the manual pages through mandoc's and groff's checks, the completions;
 #   - Debian packages from CPack: romflash for powerpc and amd64, flashsim for
-#     amd64, inspected with dpkg-deb and lintian, and run once.
+#     amd64, romflash-fleet for all, inspected with dpkg-deb and lintian, and
+#     run once.
 # Prints one line per check and "packaging: N passed, M failed"; exits 1 when
 # a check failed.
 #   scripts/check-packaging.sh [WORK_DIR]     (default build-packaging, wiped)
@@ -148,16 +149,26 @@ usr/libexec/flashsim/flashsim
 usr/libexec/flashsim/libflashsim.so
 usr/share/bash-completion/completions/flashsim
 usr/share/man/man1/flashsim.1"
+fleet_files="usr/bin/romflash-mender
+usr/bin/romflash-swu
+usr/share/lua/5.3/romflash_handler.lua
+usr/share/lua/5.3/swupdate_handlers.lua
+usr/share/man/man1/romflash-mender.1
+usr/share/man/man1/romflash-swu.1
+usr/share/mender/modules/v3/romflash"
 # (A failed build shows above; the checks below then fail rather than stop.)
 DESTDIR=$work/root cmake --install "$ppc" >/dev/null 2>&1 || true
 DESTDIR=$work/root-amd64 cmake --install "$host" >/dev/null 2>&1 || true
 DESTDIR=$work/simroot cmake --install "$ppc" --component simulator >/dev/null 2>&1 || true
+DESTDIR=$work/fleetroot cmake --install "$host" --component fleet >/dev/null 2>&1 || true
 for root in root root-amd64; do
   check "board install ($root): romflash, its page, completion and licence, nothing else" \
     diff <(sort <<<"$board_files") <(listing "$work/$root")
 done
 check "simulator component: flashsim, its library, page and completion" \
   diff <(sort <<<"$sim_files") <(listing "$work/simroot")
+check "fleet component: SWUpdate handler, Mender module, build scripts and their page" \
+  diff <(sort <<<"$fleet_files") <(listing "$work/fleetroot")
 check "flashsim on PATH reaches the installed executable" test -x "$work/simroot/usr/bin/flashsim"
 for elf_check in ppc32be needed; do
   check "installed romflash: $elf_check" cmake -DREADELF=powerpc-linux-gnu-readelf \
@@ -200,6 +211,9 @@ check "romflash_${v}_amd64.deb" deb_is "$host/romflash_${v}_amd64.deb" amd64 \
   'libc6 \(>= 2\.[0-9]+\)' "$(debian_files "$board_files" romflash)"
 check "flashsim_${v}_amd64.deb" deb_is "$host/flashsim_${v}_amd64.deb" amd64 \
   'libc6 \(>= 2\.[0-9]+\)(, [a-z0-9+.-]+ \(>= [0-9.]+\))*' "$(debian_files "$sim_files" flashsim)"
+
+check "romflash-fleet_${v}_all.deb" deb_is "$host/romflash-fleet_${v}_all.deb" all 'romflash' \
+  "$(debian_files "$fleet_files" romflash-fleet)"
 
 # The copyright files are DEP-5, and their licence is LICENSE, word for word.
 terms() {  # the licence's terms: what follows its copyright line

@@ -19,6 +19,7 @@ comment_of() {  # comment_of PATH: the comment opener for PATH, "none", or nothi
     *.c | *.cc | *.cpp | *.h | *.hpp) echo '//' ;;
     *.map) echo '/*' ;;  # linker version scripts know only C comments
     *.svg) echo none ;;  # charts the benchmarks draw
+    *.lua) echo '--' ;;
     *.sh | *.awk | *.cmake | CMakeLists.txt | */CMakeLists.txt | *.mk | *.bb | *.bbappend | Config.in | */Config.in)
       echo '#' ;;
     tests/*.txt | */tests/*.txt) echo '#' ;;  # test tables, read with # comments skipped

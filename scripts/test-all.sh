@@ -6,6 +6,7 @@
 #   ppc        the board binary (32-bit big-endian PowerPC), every suite under qemu-ppc
 #   packaging  the release as a packager meets it (scripts/check-packaging.sh)
 #   fuzz       every fuzz target from its committed corpus, 30 s in all (scripts/fuzz.sh)
+#   fleet      romflash-update through Debian's swupdate and mender (tests/fleet/fleet_test.sh)
 #   kernel     after native: romflash through Linux's own spidev and SPI controller
 #              driver on an emulated board, held against flashsim (scripts/kernel-stage.sh)
 #
@@ -21,7 +22,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 
 readonly CTEST_STAGES=(native sanitize ppc)
-readonly ALL_STAGES=("${CTEST_STAGES[@]}" packaging fuzz)
+readonly ALL_STAGES=("${CTEST_STAGES[@]}" packaging fuzz fleet)
 readonly PACKAGES=(cmake ninja-build g++ googletest g++-powerpc-linux-gnu qemu-user flashrom busybox procps)
 
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -131,6 +132,19 @@ stage_packaging() {
 # scripts/fuzz.sh (it installs clang and libclang-rt-14-dev): its closing line
 # "fuzz: N targets, E executions, F findings" is the stage's counts; a finding fails it.
 stage_fuzz() { scripts/fuzz.sh; }
+
+# tests/fleet/fleet_test.sh: romflash-update behind Debian's swupdate and mender (installed
+# here, into the packages log), on the native stage's build or, without one, its own.
+stage_fleet() {
+  local build=${native_tree:+$native_tree/build}
+  scripts/install-packages.sh swupdate mender-client mender-artifact cpio openssl \
+    >>"$logs/packages.log" 2>&1 || { echo "fleet: could not install its packages"; return 1; }
+  if [ ! -x "${build:-/nonexistent}/src/romflash" ]; then
+    cmake --preset native && cmake --build --preset native -j "$build_jobs" || return 1
+    build=$PWD/build
+  fi
+  tests/fleet/fleet_test.sh "$build"
+}
 
 # scripts/kernel-stage.sh prints "kernel rows: P passed, F failed" per boot. It
 # compares with the native build's flashsim, so it waits for that build.

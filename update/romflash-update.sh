@@ -15,11 +15,15 @@ INSTALLED_DATA='@ROMFLASH_DATADIR@/romflash'  # the catalogue and the planner; s
 # One exit status per outcome; 7 and up refuse before anything is erased or written.
 EXIT_INTERNAL=1 EXIT_USAGE=2 EXIT_CHIP=3 EXIT_PROTECTED=4 EXIT_ROMFLASH=5 EXIT_MISMATCH=6
 EXIT_UNKNOWN=7 EXIT_FIT=8 EXIT_JOURNAL=11  # 8 to 10: the planner's refusals
+EXIT_NOTHING_KEPT=12
 
 usage() {
   cat <<EOF
 Usage: romflash-update -d DEVICE -f IMAGE [-a ADDRESS] [-s KHZ] [-j JEDEC] [-c SIZE]
-                       [-g SIZE:ERASE] [-J DIR] [-u] [-b BACKUP] [-n] [-q]
+                       [-g SIZE:ERASE] [-J DIR] [-u] [-b BACKUP] [-k] [-n] [-q]
+       romflash-update -d DEVICE -R [-s KHZ] [-j JEDEC] [-c SIZE] [-g SIZE:ERASE]
+                       [-J DIR] [-u] [-n] [-q]
+       romflash-update -d DEVICE -C [-J DIR] [-n] [-q]
        romflash-update -V
 Writes IMAGE into the SPI NOR flash from ADDRESS with romflash WRITE, keeping
 every byte of the covered erase blocks outside the image and rewriting only
@@ -38,6 +42,12 @@ The part is looked up in the parts catalogue by its JEDEC ID.
               -J '' updates without a journal
   -u          clear block protection (BP2..BP0) when set, instead of stopping
   -b BACKUP   save the covered blocks, as read before writing, to BACKUP
+  -k          keep the covered blocks, as read before the first erase, in the
+              journal directory for a rollback (a copy not yet committed is
+              left as it is)
+  -R          roll back: write the kept blocks back, with the same checks,
+              journal and verify, then remove them
+  -C          commit: remove the kept blocks
   -n          dry run: identify, read and print the plan; erase and write nothing
   -q          quiet: errors only
   -h          this text
@@ -46,7 +56,8 @@ Numbers are decimal or 0x hexadecimal. Exit status: 0 done, 1 internal failure,
 2 usage, 3 wrong or absent chip, 4 block protection set, 5 romflash failed,
 6 verification mismatch, 7 unknown part, 8 image does not fit the part or
 3-byte addresses, 9 WRITE cannot program the part, 10 part locked beyond
-romflash's operations, 11 unusable journal.
+romflash's operations, 11 unusable journal or kept copy, 12 no kept copy to
+roll back.
 EOF
 }
 
@@ -90,17 +101,18 @@ rf() {
 fread() { rf -o FREAD "$(hex "$1")" "$(hex "$2")" -w "$3" && [ "$(bytes_of "$3")" -eq "$2" ]; }
 
 # Sets the settings: device khz image start jedec size_limit geometry (-g as a
-# candidate line for the planner) journal_dir unprotect backup dry_run quiet.
+# candidate line for the planner) journal_dir unprotect backup dry_run quiet,
+# and mode (k, R, C or '') and placed (-a given).
 parse_options() {
   local option geometry_size geometry_erase
   device='' khz='' image='' start=0 jedec='' size_limit='' geometry='' unprotect='' backup=''
-  dry_run='' quiet='' journal_dir=$JOURNAL_DEFAULT
-  while getopts ':d:s:f:a:j:c:g:J:ub:nqhV' option; do
+  dry_run='' quiet='' journal_dir=$JOURNAL_DEFAULT mode='' placed=''
+  while getopts ':d:s:f:a:j:c:g:J:ub:kRCnqhV' option; do
     case $option in
       d) device=$OPTARG ;;
       s) khz=$(number -s "$OPTARG") || exit ;;
       f) image=$OPTARG ;;
-      a) start=$(number -a "$OPTARG") || exit ;;
+      a) start=$(number -a "$OPTARG") placed=1 || exit ;;
       j) jedec=$(printf '%s' "$OPTARG" | sed 's/0[xX]//g; s/[ ,:]//g' | tr a-f A-F)
         { [ "${#jedec}" -eq 6 ] && [ -n "${jedec##*[!0-9A-F]*}" ]; } ||
           usage_error "-j $OPTARG: not three hexadecimal bytes" ;;
@@ -116,6 +128,9 @@ parse_options() {
       J) journal_dir=$OPTARG ;;
       u) unprotect=1 ;;
       b) backup=$OPTARG ;;
+      k | R | C) [ -z "$mode" ] || [ "$mode" = "$option" ] ||
+        usage_error "-$mode and -$option: one of -k, -R, -C"
+        mode=$option ;;
       n) dry_run=1 ;;
       q) quiet=1 ;;
       h) usage; exit 0 ;;
@@ -127,6 +142,7 @@ parse_options() {
   shift $((OPTIND - 1))
   [ $# -eq 0 ] || usage_error "$1: unexpected argument"
   [ -n "$device" ] || usage_error "no device (-d)"
+  case $mode in R | C) return ;; esac  # the kept copy is the image: kept_mode
   [ -n "$image" ] || usage_error "no image (-f)"
   { [ -f "$image" ] && [ -r "$image" ]; } || usage_error "$image: not a readable file"
 }
@@ -372,7 +388,95 @@ write_plan() {
   say "journal: the plan and $length bytes of new contents saved in $journal"
 }
 
+# The kept copy (-k): the covered blocks as read before the first erase, with
+# their address and the chip's ID, in DIR/NAME.kept beside the journal and
+# under its rules (written into NAME.kept.new, made durable, then renamed). A
+# rollback (-R) writes them back as an update of its own; a commit (-C)
+# removes them. An update that finds a copy not yet committed leaves it: it
+# holds the blocks as they were before the first update since the last commit.
+kept_value() { sed -n "s/^$1 //p" "$kept/plan"; }
+
+kept_sound() {
+  { [ "$(head -n 1 "$kept/plan" 2>/dev/null)" = "romflash-update kept 1" ] &&
+    [ "$(tail -n 1 "$kept/plan")" = end ] && [ -r "$kept/data" ] &&
+    [ "$(digest "$kept")" = "$(kept_value md5)" ]; } ||
+    stop "$EXIT_JOURNAL" "the kept copy $kept is torn (its plan or its data does not match its checksum); nothing was written. Move it away: it cannot roll back"
+}
+
+# Renamed first, as the journal is; made durable so that a committed copy
+# cannot come back after a power cut and be taken for the blocks before a
+# later update.
+remove_kept() {
+  { rm -rf "$kept.old" && mv "$kept" "$kept.old" && rm -rf "$kept.old" && sync; } ||
+    stop "$EXIT_INTERNAL" "the kept copy $kept could not be removed: remove it by hand"
+}
+
+# Sets kept (the copy's path) for -k, -R and -C. -C ends here; -R takes the
+# copy's data and address as its image.
+kept_mode() {
+  [ -n "$mode" ] || return 0
+  [ -n "$journal_dir" ] || usage_error "-$mode needs the journal directory (-J DIR) that holds the kept copy"
+  kept=$journal_dir/$(printf '%s' "$device" | tr -c 'A-Za-z0-9._-' '_').kept
+  [ "$mode" != k ] || return 0
+  { [ -z "$image" ] && [ -z "$placed" ] && [ -z "$backup" ]; } ||
+    usage_error "-$mode takes no -f, -a or -b: the kept copy has its blocks and their address"
+  if [ "$mode" = C ]; then
+    if [ ! -e "$kept" ]; then
+      say "commit: no kept copy in $kept; nothing to remove"
+    elif [ -n "$dry_run" ]; then
+      say "commit (dry run): the kept copy $kept would be removed"
+    else
+      remove_kept
+      say "commit: the kept copy $kept is removed"
+    fi
+    exit 0
+  fi
+  [ -e "$kept" ] ||
+    stop "$EXIT_NOTHING_KEPT" "no kept copy in $kept: nothing to roll back to; nothing was written"
+  kept_sound
+  image=$kept/data start=$(kept_value at)
+}
+
+# Once the covered blocks are read, before anything is erased: -k keeps them,
+# -R checks that its copy comes from this chip.
+keep_blocks() {
+  if [ "$mode" = R ]; then
+    [ "$(kept_value id)" = "$chip_id" ] ||
+      stop "$EXIT_JOURNAL" "the kept copy $kept was read from chip $(kept_value id), but $device holds chip $chip_id; nothing was written"
+    say "rollback: blocks $(kept_value blocks) as kept in $kept"
+    return 0
+  fi
+  [ "$mode" = k ] || return 0
+  if [ -e "$kept" ]; then
+    kept_sound
+    { [ "$(kept_value id)" = "$chip_id" ] && [ "$(kept_value blocks)" = "$blocks" ]; } ||
+      stop "$EXIT_JOURNAL" "the kept copy $kept holds blocks $(kept_value blocks) of chip $(kept_value id) from an update not committed, not blocks $blocks of chip $chip_id; nothing was erased. Commit it (-C) or roll it back (-R) first"
+    say "keep: blocks $blocks kept in $kept before an update not yet committed; left as they are"
+    return 0
+  fi
+  if [ -n "$dry_run" ]; then
+    say "keep (dry run): blocks $blocks would be kept in $kept"
+    return 0
+  fi
+  { mkdir -p "$journal_dir" && rm -rf "$kept.new" && mkdir "$kept.new" &&
+    cp "$work/old.bin" "$kept.new/data" &&
+    printf 'romflash-update kept 1\ndevice %s\nid %s\nblocks %s\nat %s\n' \
+      "$device" "$chip_id" "$blocks" "$first" >"$kept.new/plan" &&
+    printf 'md5 %s\nend\n' "$(digest "$kept.new")" >>"$kept.new/plan" &&
+    sync && mv "$kept.new" "$kept" && sync; } ||
+    stop "$EXIT_USAGE" "cannot keep blocks $blocks in $kept; nothing was erased. Give -J DIR on persistent storage"
+  say "keep: blocks $blocks as read saved in $kept"
+}
+
+# A rollback that is verified has used its copy.
+kept_done() {
+  [ "$mode" = R ] || return 0
+  remove_kept
+  say "rollback: done; the kept copy $kept is removed"
+}
+
 parse_options "$@"
+kept_mode
 size=$(bytes_of "$image")
 [ "$size" -gt 0 ] || usage_error "$image: empty, nothing to write"
 end=$((start + size)) target=$(range "$start" $((start + size)))
@@ -388,12 +492,14 @@ check_protection
 find_journal
 [ -z "$resume" ] || [ -n "$dry_run" ] || finish_journal
 read_blocks
+keep_blocks
 compare_blocks
 if [ -n "$dry_run" ]; then print_plan && exit 0; fi
-[ "$rewritten" -gt 0 ] || { say "done: blocks $blocks already hold image $target; 0 blocks rewritten, $skipped unchanged skipped$([ -n "$resume" ] || echo ', nothing erased or written')"; exit 0; }
+[ "$rewritten" -gt 0 ] || { say "done: blocks $blocks already hold image $target; 0 blocks rewritten, $skipped unchanged skipped$([ -n "$resume" ] || echo ', nothing erased or written')"; kept_done; exit 0; }
 say "compare: $(tally)"
 write_plan
 clear_protection
 write_runs "$plan_dir" "$recovery"
 [ -z "$journal" ] || forget_journal
 say "done: image $target in place; $(count_of "$rewritten" block) rewritten, $skipped unchanged skipped"
+kept_done

@@ -17,8 +17,20 @@ inherit cmake
 EXTRA_OECMAKE = "-DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DROMFLASH_WERROR=OFF"
 
 # The simulator is a development host's tool: its install component is
-# never asked for here. Everything installed is claimed below.
-PACKAGES =+ "${PN}-bash-completion"
+# never asked for here. The fleet component (SWUpdate handler, Mender update
+# module, the scripts that build their images) is installed with
+# PACKAGECONFIG:append:pn-romflash = " fleet", into ${PN}-fleet. Everything
+# installed is claimed below.
+PACKAGECONFIG ??= ""
+PACKAGECONFIG[fleet] = ""
+do_install:append() {
+    if ${@bb.utils.contains('PACKAGECONFIG', 'fleet', 'true', 'false', d)}; then
+        DESTDIR=${D} cmake --install ${B} --component fleet
+    fi
+}
+PACKAGES =+ "${PN}-fleet ${PN}-bash-completion"
+FILES:${PN}-fleet = "${bindir}/romflash-swu ${bindir}/romflash-mender ${datadir}/lua ${datadir}/mender"
+RDEPENDS:${PN}-fleet = "${PN}"
 FILES:${PN} = "${bindir} ${datadir}/romflash"
 FILES:${PN}-doc = "${mandir} ${docdir}"
 FILES:${PN}-bash-completion = "${datadir}/bash-completion"

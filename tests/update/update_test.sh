@@ -20,35 +20,11 @@ work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
 export T_STATE="$work/chip" T_TRACE="$work/trace" T_XY="$work/corrupt" T_RUN T_CORRUPT T_CUT
 
-# The romflash the script finds on PATH: the real binary on the simulated chip,
-# one flashsim run per call, all on one state directory. No simulator fault
-# leaves a wrong byte behind a WRITE that passes its own checksum, so with
-# T_CORRUPT set this wrapper overwrites two bytes there once WRITE is done.
-# With T_CUT set it cuts the chip's power after message T_CUT of the whole
-# update (counted since the chip was made), and nothing answers after that; it
-# notes how many messages went before each run in chip.starts.
-mkdir "$work/bin" && printf XY >"$work/corrupt"
-cat >"$work/bin/romflash" <<'EOF'
-#!/bin/sh
-sim() { $T_EMU "$T_FLASHSIM" "$@"; }
-cut=''
-if [ -n "$T_CUT" ]; then
-  done=$(sim summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p')
-  echo "$done" >>"$T_STATE.starts"
-  [ "$T_CUT" -gt "$done" ] || exit 1
-  cut="--power-cut $((T_CUT - done))"
-fi
-set -- --state "$T_STATE" ${T_TRACE:+--trace "$T_TRACE"} --lib "$T_LIB" $T_RUN $cut -- \
-  "$T_ROMFLASH" "$@"
-[ -z "$T_EMU" ] || set -- --emulator "$T_EMU" "$@"
-sim run "$@"
-rc=$?
-case " $* " in
-  *" WRITE "*) [ -z "$T_CORRUPT" ] || sim load --state "$T_STATE" --offset "$T_CORRUPT" "$T_XY" ;;
-esac
-exit $rc
-EOF
-chmod +x "$work/bin/romflash"
+# The romflash the script finds on PATH: tests/update/simulated-romflash.sh, the real binary
+# on the simulated chip (its power cut by T_CUT, two bytes corrupted after each WRITE by
+# T_CORRUPT).
+mkdir "$work/bin" && printf XY >"$work/corrupt" &&
+  cp "$(dirname "$0")/simulated-romflash.sh" "$work/bin/romflash" && chmod +x "$work/bin/romflash"
 PATH="$work/bin:$PATH"
 sim() { $T_EMU "$T_FLASHSIM" "$@"; }
 flashsim() { sim "$@" >/dev/null; }
@@ -69,12 +45,15 @@ tail -c +$((0x10000 + 1)) "$work/old.bin" | head -c $((0x20000)) >"$work/blocks.
 # name | shell (ash: BusyBox) | chip: profile, contents at 0 (old, new, gap, one: new up
 # to 0x020000, old from there), settings |
 # flashsim run options (corrupt: XY over 0x02FFFE after each WRITE; torn: a journal whose
-# data does not match its plan's checksum) | options | exit | output text (empty: none at all) |
-# checks:
+# data does not match its plan's checksum) | options; the options of each later run on the
+# same chip and journal, without -f and -a ("cut": its power is cut half as many messages in
+# as the runs before it took, it must fail leaving the journal, and the chip is
+# power-cycled) | exit | output text (empty: none at all) of the last run | checks:
 #   old/new    the chip holds what it held / that with the image at -a (0x10800)
 #   wire=OPS   the commands on the wire, by opcode: 9F RDID, 05 RDSR, 0B FREAD, ...
 #   erased=AT  the 0xD8 erases sent, by address
 #   backup     the -b file holds the covered blocks as they were
+#   kept/none  the journal directory holds a kept copy / none
 #   lines=N    the output has N lines
 # A line that starts with blanks continues the row above.
 rows='
@@ -119,6 +98,15 @@ geometry | ash | small old --set jedec=C22817 | | -g 0x100000:0x10000 | 0 | -g, 
 256 KiB | ash | s25fl128s old | | -a 0x3F800 | 0 | S25FL128S; taking what loses no data: 16 MiB, |
   new erased=000000,010000,020000,030000,040000,050000,060000,070000
 bad option | ash | small old | | -x | 2 | -x: unknown option | old wire=
+roll back | ash | small old | | -k; -R | 0 | rollback: done; the kept copy | old none
+unchanged rollback | dash | small new | | -k; -R | 0 | 0 blocks rewritten, 2 | new none
+commit | dash | small old | | -k; -C | 0 | commit: the kept copy | new none
+keep over kept | ash | small old | | -k; -k -a 0x10000 -f $work/blocks.bin; -R | 0 | done; |
+  old none
+keep other blocks | ash | small old | | -k; -k -a 0 -f $work/blocks.bin | 11 | not committed, |
+  new kept
+nothing kept | ash | small old | | ; -R | 12 | no kept copy in | old wire= none
+cut rollback | bash | small old | | -k; cut -R; -R | 0 | rollback: done | old none
 '
 
 failed=0 count=0
@@ -143,8 +131,22 @@ chip() {
   rm -rf "$T_TRACE" "$T_STATE.starts" "$work/backup.bin" "$work/journal"
 }
 update() {  # update SHELL OPTIONS
-  eval "$1 \"\$script\" -d /dev/spi0 -s 16000 -f \"\$work/image.bin\" -J \"\$work/journal\"" \
-    "-a $at $2" </dev/null >"$work/out" 2>&1
+  run "$1" "-f \"\$work/image.bin\" -a $at $2"
+}
+run() {  # run SHELL OPTIONS
+  eval "$1 \"\$script\" -d /dev/spi0 -s 16000 -J \"\$work/journal\" $2" </dev/null >"$work/out" 2>&1
+}
+messages() { sim summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p'; }
+later() {  # later SHELL RUN...: each later run of a row, and its power cut
+  shell=$1 && shift
+  for step in "$@"; do
+    case $step in *cut*) T_CUT=$(($(messages) * 3 / 2)) step=${step#*cut} ;; esac
+    run "$shell" "$step"
+    rc=$?
+    [ -z "$T_CUT" ] || { { [ "$rc" -ne 0 ] && [ -d "$journal" ]; } || check "the cut missed"
+      T_CUT='' && flashsim power-cycle --state "$T_STATE"; }
+  done
+  return "$rc"
 }
 journal=$work/journal/_dev_spi0.journal
 run_rows() {
@@ -156,7 +158,7 @@ run_rows() {
     echo "row $index: $name ($shell)"
     count=$((count + 1)) row_failed=0 T_RUN='' T_CORRUPT='' T_CUT=''
     [ "$shell" != ash ] || shell="busybox sh"
-    at=$(printf '%s' "$options" | sed -n 's/.*-a \(0x[0-9A-F]*\).*/\1/p')
+    at=$(printf '%s' "${options%%;*}" | sed -n 's/.*-a \(0x[0-9A-F]*\).*/\1/p')
     at=${at:-0x10800}
     chip $settings
     case $run in
@@ -167,8 +169,13 @@ run_rows() {
           "$(md5sum <"$work/old.bin" | cut -c1-32)" >"$journal/plan" ;;
       *) T_RUN=$run ;;
     esac
-    update "$shell" "$options"
+    IFS=';'
+    # shellcheck disable=SC2086 # the runs, split at the semicolons
+    set -- $options
+    unset IFS
+    case $options in ';'*) ;; *) update "$shell" "${1:-}" ;; esac
     rc=$?
+    [ $# -le 1 ] || { shift && later "$shell" "$@"; rc=$?; }
     [ "$rc" -eq "$want" ] || check "exit $rc, expected $want"
     if [ -n "$text" ]; then
       grep -qF -- "$text" "$work/out" || check "no \"$text\" in the output"
@@ -182,6 +189,9 @@ run_rows() {
         wire=*) [ "$(wire '\(..\)')" = "${item#*=}" ] || check "on the wire: $(wire '\(..\)')" ;;
         erased=*) [ "$(wire 'D8 \(.*\)')" = "${item#*=}" ] || check "erased: $(wire 'D8 \(.*\)')" ;;
         backup) cmp -s "$work/blocks.bin" "$work/backup.bin" || check "backup differs" ;;
+        kept) [ -d "$work/journal/_dev_spi0.kept" ] || check "no kept copy" ;;
+        none) [ ! -e "$work/journal/_dev_spi0.kept" ] || check "a kept copy stays" ;;
+        lines=*) [ "$(wc -l <"$work/out")" -eq "${item#*=}" ] || check "not ${item#*=} lines" ;;
       esac
     done
     failed=$((failed + row_failed))
@@ -204,7 +214,7 @@ run_cuts() {
   name=sweep at=0x10800 T_RUN='' T_CORRUPT='' T_CUT=999999999 T_TRACE=''
   chip small old
   update "busybox sh" ""
-  total=$(sim summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p')
+  total=$(messages)
   { awk -v n=$((50 / stride + 1 > 10 ? 50 / stride + 1 : 10)) -v m="$total" \
     'BEGIN { for (i = 0; i < n; i++) print 1 + int(i * (m - 1) / (n - 1)) }'
     [ "$stride" -ne 1 ] || sed '/^0$/d' "$T_STATE.starts"; } | sort -nu >"$work/all"

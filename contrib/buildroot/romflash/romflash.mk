@@ -18,4 +18,12 @@ ROMFLASH_LICENSE_FILES = LICENSE
 # file (scripts/check-packaging.sh) configures exactly this way.
 ROMFLASH_CONF_OPTS = -DBUILD_TESTING=OFF -DROMFLASH_WERROR=OFF
 
+# The fleet component is not part of the default install.
+ifeq ($(BR2_PACKAGE_ROMFLASH_FLEET),y)
+define ROMFLASH_INSTALL_FLEET
+	DESTDIR=$(TARGET_DIR) $(BR2_CMAKE) --install $(ROMFLASH_BUILDDIR) --component fleet
+endef
+ROMFLASH_POST_INSTALL_TARGET_HOOKS += ROMFLASH_INSTALL_FLEET
+endif
+
 $(eval $(cmake-package))
