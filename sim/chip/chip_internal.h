@@ -13,8 +13,8 @@ namespace chipsim {
 constexpr uint8_t WIP = 0x01;
 constexpr uint8_t WEL = 0x02;
 constexpr uint32_t MIB = 1024 * 1024;
-constexpr uint32_t BANK_BYTES = 16 * MIB;      // what 3-byte addresses reach
-constexpr uint32_t MAX_CHIP_BYTES = 64 * MIB;  // the largest part of the catalogue
+constexpr uint32_t BANK_BYTES = 16 * MIB;       // what 3-byte addresses reach
+constexpr uint32_t MAX_CHIP_BYTES = 256 * MIB;  // the largest part of the catalogues
 constexpr uint32_t MAX_PAGE_BYTES = 512;
 
 // state.bin: fixed size, every integer little-endian, so a state written by one
@@ -119,6 +119,7 @@ bool finish_profile(ChipProfile* profile, std::string* why);
 
 // The parts catalogue: the text built into the library, and its reader (a pure function).
 extern const char PARTS_CATALOGUE_TEXT[];
+extern const char KERNEL_PARTS_TEXT[];  // parts/kernel.txt: the parts imported from Linux
 const std::string& catalogue_error();  // why the built-in catalogue gave no profiles, if it did not
 bool parse_catalogue(const std::string& text, const std::string& origin,
                      std::vector<ChipProfile>* parts, std::string* error);
