@@ -137,7 +137,7 @@ usr/share/man/man1/romflash.1"
 # parts catalogue it reads.
 if [ -e update/romflash-update.sh ]; then
   board_files+=$'\nusr/bin/romflash-update\nusr/share/man/man1/romflash-update.1'
-  board_files+=$'\nusr/share/romflash/catalogue.txt'
+  board_files+=$'\nusr/share/romflash/catalogue.txt\nusr/share/romflash/kernel.txt'
 fi
 sim_files="usr/bin/flashsim
 usr/libexec/flashsim/flashsim

@@ -13,6 +13,7 @@ VERSION=1.0.0                  # the release: project(romflash VERSION ...) in C
 WINDOW=16777216                # romflash sends 3-byte addresses: the first 16 MiB
 JOURNAL_DEFAULT=/var/lib/romflash-update
 INSTALLED_CATALOGUE='@ROMFLASH_DATADIR@/romflash/catalogue.txt'  # set when installed
+INSTALLED_KERNEL_PARTS='@ROMFLASH_DATADIR@/romflash/kernel.txt'
 
 # One exit status per outcome; 7 and up refuse before anything is erased or written.
 EXIT_INTERNAL=1 EXIT_USAGE=2 EXIT_CHIP=3 EXIT_PROTECTED=4 EXIT_ROMFLASH=5 EXIT_MISMATCH=6
@@ -188,9 +189,13 @@ here=$(dirname "$0")
 romflash=$here/romflash
 [ -x "$romflash" ] || romflash=$(command -v romflash) ||
   stop "$EXIT_ROMFLASH" "romflash not found beside $0 or on PATH; nothing was written to $target"
-catalogue=''
+catalogue='' kernel_parts=''
 for file in "$here/catalogue.txt" "$here/../parts/catalogue.txt" "$INSTALLED_CATALOGUE"; do
   if [ -z "$catalogue" ] && [ -r "$file" ]; then catalogue=$file; fi
+done
+# The parts Linux's tables know, for an ID no datasheet row has.
+for file in "$here/kernel.txt" "$here/../parts/kernel.txt" "$INSTALLED_KERNEL_PARTS"; do
+  if [ -z "$kernel_parts" ] && [ -r "$file" ]; then kernel_parts=$file; fi
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/romflash-update.XXXXXX") || exit "$EXIT_INTERNAL"
@@ -216,12 +221,15 @@ extended=$(sed -n 's/^  0x[0-9A-F]\{8\}://p' "$work/out" | tr '\n' ' ' | awk '{
 [ -n "$extended" ] || extended=00
 
 # The part: every catalogue row whose ID (and, where the row documents them,
-# extended bytes) the chip answers, plus the geometry of -g. Where several
+# extended bytes) the chip answers, else every row of Linux's parts that does
+# (those that match on extended bytes, where any does), plus the geometry of
+# -g. A row of Linux's whose geometry the part gives by SFDP is no candidate,
+# only a name for the part. Where several
 # remain, each fact is taken as the one that loses no data: the smallest size,
 # the erase blocks that hold every candidate's block (boundaries common to all),
 # any candidate's refusal. Prints shell assignments; the blocks of the covered
 # range only when it fits the part.
-facts=$(awk -v id="$shown" -v extended="$extended" -v geometry="$geometry" \
+facts=$(awk -v id="$shown" -v extended="$extended" -v geometry="$geometry" -v kernel="$kernel_parts" \
   -v limit="${size_limit:-0}" -v start="$start" -v end="$end" '
   function bytes(text,  unit) {
     unit = substr(text, length(text))
@@ -241,7 +249,8 @@ facts=$(awk -v id="$shown" -v extended="$extended" -v geometry="$geometry" \
       n = substr(ext, 7) + 0
       want = sprintf("%02X", n)
       for (i = 0; i < n; i++) want = want " 00"
-    } else want = sprintf("%02X", split(ext, words, " ")) " " toupper(ext)
+    } else if (ext ~ /^prefix /) want = toupper(substr(ext, 8))  # the answer begins so
+    else want = sprintf("%02X", split(ext, words, " ")) " " toupper(ext)
     return index(extended " ", want " ") == 1
   }
   function add(name, size, erase,  n, i, j, at, times, blocks, term) {
@@ -281,28 +290,43 @@ facts=$(awk -v id="$shown" -v extended="$extended" -v geometry="$geometry" \
     }
     return result
   }
+  function answers(part) { return toupper(fact(part, "jedec")) == id && documented(fact(part, "ext")) }
+  FNR == 1 { file = FILENAME == kernel ? 2 : 1 }
   {
     sub(/#.*/, "")
     sub(/\|.*/, "")
     if (!NF) next
-    if ($1 == "part") { part = $2; order[++parts] = part; next }
-    value = $2
+    # Rows are named FILE:NAME, so that a name both files use stays two rows.
+    if ($1 == "part") { part = file ":" $2; order[++parts] = part; origin[part] = file; next }
+    value = ($1 == "base" ? file ":" : "") $2
     for (i = 3; i <= NF; i++) value = value " " $i
     if (!((part, $1) in row)) row[part, $1] = value
   }
   END {
     for (p = 1; p <= parts; p++) {
+      if (!answers(order[p])) continue
+      if (origin[order[p]] == 1) sheet = 1
+      else if (fact(order[p], "ext") != "none") specific = 1
+    }
+    for (p = 1; p <= parts; p++) {
       part = order[p]
-      if (toupper(fact(part, "jedec")) != id || !documented(fact(part, "ext"))) continue
-      erase = fact(part, "eraseD8")
-      add(part (fact(part, "kind") == "model" ? " (simulator model)" : ""), bytes(fact(part, "size")),
+      if (!answers(part)) continue
+      if (origin[part] == 2 && (sheet || (specific && fact(part, "ext") == "none"))) continue
+      key = part
+      part = substr(part, index(part, ":") + 1)
+      if (fact(key, "size") == "unknown") {
+        sfdp = sfdp ", " part
+        continue
+      }
+      erase = fact(key, "eraseD8")
+      add(part (fact(key, "kind") == "model" ? " (simulator model)" : ""), bytes(fact(key, "size")),
         erase == "absent" ? 0 : erase)
       if (erase == "absent") unwritable = unwritable "; " part ": it has no 0xD8 erase"
-      else if (fact(part, "program") == "byte")
+      else if (fact(key, "program") == "byte")
         unwritable = unwritable "; " part ": its page program (0x02) programs one byte"
-      if (fact(part, "lock") == "global") locked = locked ", " part
-      if (fact(part, "banks") == "bar") banked = banked ", " part "\047s bank address register"
-      if (fact(part, "banks") == "ear") banked = banked ", " part "\047s extended address register"
+      if (fact(key, "lock") == "global") locked = locked ", " part
+      if (fact(key, "banks") == "bar") banked = banked ", " part "\047s bank address register"
+      if (fact(key, "banks") == "ear") banked = banked ", " part "\047s extended address register"
     }
     if (geometry != "") {
       split(geometry, given, " ")
@@ -319,7 +343,7 @@ facts=$(awk -v id="$shown" -v extended="$extended" -v geometry="$geometry" \
     if (limit && limit < size) size = limit
     print "candidates=" count + 0 " names=" quote(list) " part_size=" size " block_size=" largest
     print "unwritable=" quote(substr(unwritable, 3)) " locked=" quote(substr(locked, 3)) \
-      " banked=" quote(substr(banked, 3))
+      " banked=" quote(substr(banked, 3)) " sfdp=" quote(substr(sfdp, 3))
     if (!count || end > size || unwritable != "") exit
     for (first = start - start % 4096; !common(first); first -= 4096) continue
     for (last = end + (4096 - end % 4096) % 4096; !common(last); last += 4096) continue
@@ -334,11 +358,15 @@ facts=$(awk -v id="$shown" -v extended="$extended" -v geometry="$geometry" \
     }
     print "first=" first " last=" last " bounds=" quote(substr(bounds, 2)) " alone=" quote(alone)
     print "unwritable=" quote(substr(unwritable, 3))
-  }' "${catalogue:-/dev/null}") || stop "$EXIT_INTERNAL" "could not read the parts catalogue $catalogue"
+  }' "${catalogue:-/dev/null}" "${kernel_parts:-/dev/null}") ||
+  stop "$EXIT_INTERNAL" "could not read the parts catalogue $catalogue"
 candidates=0 names='' part_size=0 block_size=0 unwritable='' locked='' banked='' first=0 last=0 bounds=''
-alone=''
+alone='' sfdp=''
 eval "$facts"
 
+if [ "$candidates" -eq 0 ] && [ -n "$sfdp" ]; then
+  stop "$EXIT_UNKNOWN" "$device holds chip $shown, which Linux knows as $sfdp but sizes from the part's own SFDP table, which romflash cannot read; give its size and the block its 0xD8 erases with -g SIZE:ERASE; nothing was written to $target"
+fi
 if [ "$candidates" -eq 0 ]; then
   stop "$EXIT_UNKNOWN" "$device holds chip $shown (RDID length byte ${extended%% *}), which the parts catalogue ${catalogue:-(none found beside $0 nor at $INSTALLED_CATALOGUE)} does not know; give its size and the block its 0xD8 erases with -g SIZE:ERASE; nothing was written to $target"
 fi

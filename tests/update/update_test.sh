@@ -6,7 +6,7 @@
 # STRIDE thins the sweep's cut points (1 natively).
 set -u
 [ $# -ge 5 ] || { echo "usage: $0 SCRIPT ROMFLASH FLASHSIM LIB STRIDE [EMULATOR]" >&2; exit 2; }
-script=$1 stride=$5
+script=$1 main_script=$1 stride=$5
 export T_ROMFLASH="$2" T_FLASHSIM="$3" T_LIB="$4" T_EMU="${6:-}"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-verify_asan_link_order=0:detect_leaks=1}"
 command -v busybox >/dev/null || { echo "busybox not found (Debian package busybox)" >&2; exit 1; }
@@ -59,9 +59,28 @@ lay "$work/old.bin" 0x10800 >"$work/new.bin"
   tail -c +131073 "$work/old.bin"; } >"$work/gap.bin"
 tail -c +$((0x10000 + 1)) "$work/old.bin" | head -c $((0x20000)) >"$work/blocks.bin"
 
+# The script beside a parts file of Linux's in which two parts answer one ID, with
+# different sizes and erase blocks (the real file has no such pair).
+mkdir "$work/collide" && cp "$script" "$work/collide/romflash-update.sh"
+cat >"$work/collide/kernel.txt" <<'EOF'
+part WIDE
+jedec 9D 60 14
+ext none
+size 1M
+eraseD8 256K
+program page 256
+part NARROW
+jedec 9D 60 14
+ext none
+size 2M
+eraseD8 64K
+program page 256
+EOF
+
 # name | shell (ash: BusyBox) | chip: profile, contents at 0 (old, new, gap), settings |
 # flashsim run options (corrupt: XY over 0x02FFFE after each WRITE; torn: a journal whose
-# data does not match its plan's checksum) | options | exit | output text (empty: none at all) |
+# data does not match its plan's checksum; collide: the script beside the parts file
+# above) | options | exit | output text (empty: none at all) |
 # checks:
 #   old/new    the chip holds what it held / that with the image at -a (0x10800)
 #   wire=OPS   the commands on the wire, by opcode: 9F RDID, 05 RDSR, 0B FREAD, ...
@@ -105,6 +124,17 @@ geometry | ash | small old --set jedec=C22817 | | -g 0x100000:0x10000 | 0 | -g, 
 256 KiB | ash | s25fl128s old | | -a 0x3F800 | 0 | S25FL128S; taking what loses no data: 16 MiB, |
   new erased=000000,010000,020000,030000,040000,050000,060000,070000
 bad option | ash | small old | | -x | 2 | -x: unknown option | old wire=
+Linux: named | dash | w25q32 old | | | 0 | W25Q32, 4 MiB, 0xD8 erases 64 KiB | new
+Linux: one ID | ash | small old --set jedec=1F4700 | | | 0 | AT25DF321 or AT26DF321; taking | new
+Linux: collision | ash | small old --set jedec=9D6014 | collide | | 0 | is WIDE or NARROW; taking what loses no data: 1 MiB, 0xD8 erases 256 KiB |
+  new erased=000000,010000,020000,030000
+Linux: byte | ash | sst25vf080b old | | -u | 9 | SST25VF080B: its page program (0x02) programs |
+  old wire=9F
+Linux: 256 KiB | dash | m25p128 old | | -a 0x3F800 | 0 | M25P128, 16 MiB, 0xD8 erases 256 KiB |
+  new erased=000000,010000,020000,030000,040000,050000,060000,070000
+Linux: SFDP | ash | s25fs256t old --set size=1M --set eraseD8=64K | | | 7 | knows as S25FS256T but sizes from |
+  old wire=9F
+Linux: SFDP -g | dash | s25fs256t old --set size=1M --set eraseD8=64K | | -g 0x100000:0x10000 | 0 | -g, 1 MiB | new
 '
 
 failed=0 count=0
@@ -142,6 +172,7 @@ while IFS='|' read -r name shell settings run options want text checks; do
   chip $settings
   case $run in
     corrupt) T_CORRUPT=0x2FFFE ;;
+    collide) script=$work/collide/romflash-update.sh ;;
     torn)
       mkdir -p "$journal" && echo other >"$journal/data"
       printf 'romflash-update journal 1\nid 01 20 14\nmd5 %s\nend\n' \
@@ -165,7 +196,7 @@ while IFS='|' read -r name shell settings run options want text checks; do
       backup) cmp -s "$work/blocks.bin" "$work/backup.bin" || check "backup differs" ;;
     esac
   done
-  failed=$((failed + row_failed))
+  failed=$((failed + row_failed)) script=$main_script
 done <<EOF
 $(printf '%s\n' "$rows" | awk '{ gsub(/ *\| */, "|"); sub(/ *$/, "") }
   /^ / { row = row $0; next } { if (row != "") print row; row = $0 } END { print row }')
