@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Regenerates docs/parts.md, the compatibility table: what each of romflash's 24
 # operations does on every part of the parts catalogue, as observed by running
-# romflash on flashsim's profile of that part (one fresh chip per operation).
+# romflash on flashsim's profile of that part (one fresh chip per operation), then
+# the section scripts/kernel-parts-table.sh writes on the parts Linux knows.
 #
 #   scripts/parts-table.sh FLASHSIM ROMFLASH [OUT]       writes OUT (docs/parts.md)
 #   scripts/parts-table.sh --check FLASHSIM ROMFLASH DIR  writes DIR/parts.md and
@@ -464,7 +465,8 @@ printf 'romflash 1.0' > "$work/version.bin"
 sum=$(od -An -tu1 -v "$work/pattern.bin" | awk '{ for (i = 1; i <= NF; i++) s += $i } END { printf "%04X\n", s % 65536 }')
 marks_table > "$work/marks"
 "$flashsim" profiles > "$work/profiles" || die "flashsim profiles failed"
-parts=$(awk '!/[(]simulator model[)]/ { print $1 }' "$work/profiles")
+# The catalogue's parts; those imported from Linux have their own section, below.
+parts=$(awk '!/[(]simulator model[)]|[(]Linux.s table[)]/ { print $1 }' "$work/profiles")
 [ -n "$parts" ] || die "no parts"
 
 worker=0
@@ -483,6 +485,8 @@ while [ "$worker" -lt "$jobs" ]; do
   pids="${pids:-} $!"
 done
 for pid in $pids; do wait "$pid" || die "observing the parts failed"; done
+"$root/scripts/kernel-parts-table.sh" "$flashsim" "$romflash" > "$work/kernel.md" ||
+  die "the section on the parts Linux knows failed"
 
 {
   cat <<'EOF'
@@ -513,6 +517,7 @@ EOF
   for p in $parts; do cat "$work/$p.summary"; done
   echo
   for p in $parts; do cat "$work/$p.md"; done
+  cat "$work/kernel.md"
 } > "$work/parts.md"
 mkdir -p "$(dirname "$out")"
 mv "$work/parts.md" "$out"
