@@ -244,7 +244,9 @@ facts=$(awk -v id="$shown" -v extended="$extended" -v geometry="$geometry" -v ke
   function quote(text) { gsub(/\047/, "\047\\\047\047", text); return "\047" text "\047" }
   function documented(ext,  want, n, i, words) {
     if (ext == "none") return 1  # bytes after the ID not documented: any answer
-    if (ext == "cfi") want = "4D"
+    # After the length byte, Linux tells a 256 KiB-sector part (00) from its 64 KiB-sector
+    # sibling (01).
+    if (ext == "cfi") want = "4D 00 80"
     else if (ext ~ /^zeros /) {
       n = substr(ext, 7) + 0
       want = sprintf("%02X", n)

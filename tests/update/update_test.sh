@@ -128,6 +128,8 @@ Linux: named | dash | w25q32 old | | | 0 | W25Q32, 4 MiB, 0xD8 erases 64 KiB | n
 Linux: one ID | ash | small old --set jedec=1F4700 | | | 0 | AT25DF321 or AT26DF321; taking | new
 Linux: collision | ash | small old --set jedec=9D6014 | collide | | 0 | is WIDE or NARROW; taking what loses no data: 1 MiB, 0xD8 erases 256 KiB |
   new erased=000000,010000,020000,030000
+Linux: sibling | dash | s25fl128s1 old | | | 0 | is S25FL129P1 or S25FL128S1; taking what loses no data: 16 MiB, 0xD8 erases 64 KiB |
+  new erased=010000,020000
 Linux: byte | ash | sst25vf080b old | | -u | 9 | SST25VF080B: its page program (0x02) programs |
   old wire=9F
 Linux: 256 KiB | dash | m25p128 old | | -a 0x3F800 | 0 | M25P128, 16 MiB, 0xD8 erases 256 KiB |
