@@ -41,21 +41,34 @@ awk '
     m = bar ? substr($0, bar + 1) : ""
     if (bar) $0 = substr($0, 1, bar - 1)
     if (!NF) next
-    if ($1 == "part") { part = file ":" $2; next }
+    if ($1 == "part") { part = file ":" $2; if (file == 1) sheet[++rows] = part; next }
     if ($1 == "kind" && $2 == "kernel") order[++parts] = part
     value = ($1 == "base" ? file ":" : "") $2
     for (i = 3; i <= NF; i++) value = value " " $i
     row[part, $1] = value
     gsub(/^ +| +$/, "", m)
     marks[part, $1] = m
-    if (file == 1 && $1 == "jedec") sheet[toupper(value)] = part
   }
-  # Whether a datasheet row answers what this row does, and so wins.
-  function datasheet(id, ext,  other, theirs) {
-    if (!(toupper(id) in sheet)) return 0
-    theirs = fact(sheet[toupper(id)], "ext")
-    if (theirs == "none" || ext == "none") return 1
-    return theirs == "cfi" && index("4D 00 80 ", substr(ext, 8) " ") == 1
+  # The catalogue rows (datasheet parts, and the models of the simulator) that answer what the
+  # simulator plays for this row (its extended bytes, then zeros), as romflash-update
+  # matches them: those win, named with ", " between them.
+  function catalogue_rows(id, ext,  p, theirs, want, answer, n, i, w, names) {
+    answer = ext == "none" ? "00" : substr(ext, 8)
+    for (i = 0; i < 80; i++) answer = answer " 00"
+    for (p = 1; p <= rows; p++) {
+      if (toupper(fact(sheet[p], "jedec")) != toupper(id)) continue
+      theirs = fact(sheet[p], "ext")
+      if (theirs == "cfi") want = "4D 00 80"
+      else if (theirs ~ /^zeros /) {
+        n = substr(theirs, 7) + 0
+        want = sprintf("%02X", n)
+        for (i = 0; i < n; i++) want = want " 00"
+      } else if (theirs == "none") want = ""
+      else want = sprintf("%02X", split(theirs, w, " ")) " " toupper(theirs)
+      if (want == "" || index(answer " ", want " ") == 1)
+        names = names (names == "" ? "" : " or ") substr(sheet[p], 3)
+    }
+    return names
   }
   END {
     for (p = 1; p <= parts; p++) {
@@ -99,8 +112,8 @@ awk '
         if (update ~ /^0/) update = "4|stops while block protection is set; -u clears it"
       }
       if (bytes(size) > 16777216) update = update " (the first 16 MiB: 3-byte addresses)"
-      if (datasheet(id, ext))
-        update = "-|as the datasheet part " substr(sheet[toupper(id)], 3) ", whose row wins (above)"
+      if ((winners = catalogue_rows(id, ext)) != "")
+        update = "-|as the catalogue'"'"'s " winners ", whose rows win"
       printf "%s|%s|%s|%s|%s|%s|%s|%s|%s\n", name, fact(part, "profile"), shown,
         size == "unknown" ? "unknown" : kib(size), block == "unknown" ? "unknown" : block == "absent" ? "none" : kib(block),
         byte ? "byte" : "page", write, update, substr(flaws, 3)
@@ -153,8 +166,8 @@ the last column. WRITE is `romflash -o WRITE 0x040000` of 64 KiB (at 0 on a part
 512 KiB); romflash-update writes the same image there, and its exit status comes first. Both
 follow from those facts; the parts marked *sampled* were also run on the simulator,
 one of every kind of line, with the results shown. An ID with extended bytes after it
-names the bytes Linux tells the part by; where a datasheet part of the catalogue
-answers the same, its row wins.
+names the bytes Linux tells the part by; where a row of the catalogue (a datasheet part, or
+the simulator's model of one) answers the same, that row wins.
 
 | part | profile | JEDEC ID | size | 0xD8 erases | program | WRITE | romflash-update | unverified |
 |---|---|---|---|---|---|---|---|---|
