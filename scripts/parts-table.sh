@@ -10,7 +10,9 @@
 #                                                         fails, showing the diff, when
 #                                                         docs/parts.md differs from it
 #
-# Nothing in the table is read from the catalogue but the confidence marks: a
+# Nothing in the table is read from the catalogue but the confidence marks, from
+# the marks table the build writes beside the flat table (build/update/
+# catalogue.marks for build/sim/flashsim; ROMFLASH_PARTS_MARKS names another): a
 # verdict that rests on a fact marked only R or NF (by the opcodes the operation
 # sent) says "unverified". ROMFLASH_TABLE_JOBS parts are observed at once (2).
 set -eu
@@ -24,7 +26,7 @@ if [ "${1:-}" = --check ]; then check=1; shift; fi
 abs() { case $1 in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac; }
 flashsim=$(abs "$1") romflash=$(abs "$2")
 if [ -n "$check" ]; then out=${3:?--check needs a directory}/parts.md; else out=${3:-$root/docs/parts.md}; fi
-catalogue=$root/parts/catalogue.txt
+marks=${ROMFLASH_PARTS_MARKS:-$(dirname "$flashsim")/../update/catalogue.marks}
 jobs=${ROMFLASH_TABLE_JOBS:-2}
 work=$(mktemp -d "${TMPDIR:-/tmp}/parts-table.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
@@ -139,28 +141,6 @@ range_state() { # AFTER MEANT BEFORE LENGTH
 }
 
 # ---- the confidence marks ----------------------------------------------------
-# "PROFILE KEY MARKS..." for every fact of every row, facts taken through base
-# included (DS and DSf become DSs there).
-marks_table() {
-  awk '
-    { sub(/#.*/, "") }
-    $1 == "part" { part = $2; order[++n] = part; next }
-    NF == 0 || part == "" { next }
-    $1 == "base" { base[part] = $2; next }
-    $1 == "profile" { profile[part] = $2; next }
-    { bar = index($0, "|"); if (!bar) next
-      facts[part, $1] = substr($0, bar + 1); keys[$1] = 1 }
-    function marks(p, k, inherited,   m, i, w, c, out) {
-      if ((p, k) in facts) m = facts[p, k]
-      else if (p in base) return marks(base[p], k, 1)
-      else return ""
-      c = split(m, w, " ")
-      for (i = 1; i <= c; i++) { if (inherited && (w[i] == "DS" || w[i] == "DSf")) w[i] = "DSs"; out = out " " w[i] }
-      return out
-    }
-    END { for (i = 1; i <= n; i++) for (k in keys) { m = marks(order[i], k, 0); if (m != "") print profile[order[i]], k m } }' "$catalogue"
-}
-
 # The facts an operation rests on, by the first byte of every message it sent
 # (and KEYs its result shows besides), that have no source better than R or NF:
 # "what (MARKS)" a line, or nothing.
@@ -463,7 +443,7 @@ head -c 65536 /dev/zero | tr '\0' '\377' > "$work/ff64k.bin"
 head -c 1024 "$work/ff64k.bin" > "$work/ff1k.bin"
 printf 'romflash 1.0' > "$work/version.bin"
 sum=$(od -An -tu1 -v "$work/pattern.bin" | awk '{ for (i = 1; i <= NF; i++) s += $i } END { printf "%04X\n", s % 65536 }')
-marks_table > "$work/marks"
+cp "$marks" "$work/marks" || die "no marks table $marks: build the parts tables first"
 "$flashsim" profiles > "$work/profiles" || die "flashsim profiles failed"
 # The catalogue's parts; those imported from Linux have their own section, below.
 parts=$(awk '!/[(]simulator model[)]|[(]Linux.s table[)]/ { print $1 }' "$work/profiles")

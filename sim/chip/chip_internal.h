@@ -10,12 +10,10 @@
 
 namespace chipsim {
 
-constexpr uint8_t WIP = 0x01;
+// The profiles, their fields and values are the parts reader's (parts_reader.h).
+using namespace flashparts;
+
 constexpr uint8_t WEL = 0x02;
-constexpr uint32_t MIB = 1024 * 1024;
-constexpr uint32_t BANK_BYTES = 16 * MIB;       // what 3-byte addresses reach
-constexpr uint32_t MAX_CHIP_BYTES = 256 * MIB;  // the largest part of the catalogues
-constexpr uint32_t MAX_PAGE_BYTES = 512;
 
 // state.bin: fixed size, every integer little-endian, so a state written by one
 // host is read identically by any other (x86-64 and 32-bit big-endian PowerPC).
@@ -92,43 +90,17 @@ struct Frame {
 // directory is refused with a reason.
 void encode_state(const PersistentState& st, uint8_t* out);  // STATE_FILE_BYTES
 bool decode_state(const uint8_t* in, size_t length, PersistentState* st, std::string* error);
-std::string profile_to_text(const ChipProfile& profile);
 bool profile_from_text(const std::string& text, ChipProfile* profile, std::string* error);
 
-// The one place sim/chip reads numbers, sizes, times and byte lists (chip_values.cpp).
-// Numbers are decimal or 0x hex (base 0: a leading 0 is octal); sizes take K, KiB, M or
-// MiB; times take ns, us, ms or s and a decimal fraction ("0.7ms"); byte lists are hex
-// pairs: "EF 40 18", "EF,40,18", "0xEF 0x40 0x18" or "EF4018".
-bool parse_number(const std::string& text, uint64_t* out);
-bool parse_size(const std::string& text, uint64_t* out);
-bool parse_duration_ns(const std::string& text, uint64_t* out);
-bool parse_bytes(const std::string& text, std::vector<uint8_t>* out);
-std::vector<std::string> split_words(const std::string& text);
-std::string size_text(uint64_t bytes);  // "4K", "16M", "1000"
-
-// Profile fields by name, shared by the catalogue and the settings (profile_fields.cpp).
-// A field reads its value from words; false with *why set when they do not fit.
-bool set_profile_field(ChipProfile* profile, const std::string& key,
-                       const std::vector<std::string>& words, bool settingsOnly, std::string* why);
-bool is_catalogue_field(const std::string& key);
-std::vector<std::string> catalogue_fields();  // every field a catalogue row must state
-uint64_t erase_time_ns(const ChipTimings& t, uint32_t blockBytes);  // 0: no erase of that size
-// Derives what follows from the other fields (the ID-CFI area) and checks the fields
-// against each other; false with *why set when they disagree.
-bool finish_profile(ChipProfile* profile, std::string* why);
-
-// The parts catalogue: the text built into the library, and its reader (a pure function).
+// The parts catalogue built into the library.
 extern const char PARTS_CATALOGUE_TEXT[];
 extern const char KERNEL_PARTS_TEXT[];  // parts/kernel.txt: the parts imported from Linux
 const std::string& catalogue_error();  // why the built-in catalogue gave no profiles, if it did not
-bool parse_catalogue(const std::string& text, const std::string& origin,
-                     std::vector<ChipProfile>* parts, std::string* error);
 
 // Settings (chip_profiles.cpp) and the identification tables derived from a profile.
 // *failed: the index of the setting refused, settings.size() when they disagree together.
 bool apply_settings(ChipProfile* profile, const std::vector<std::string>& settings,
                     std::string* error, size_t* failed = nullptr);
-std::vector<uint8_t> cfi_extended_id(const ChipProfile& profile);
 std::vector<uint8_t> sfdp_image(const ChipProfile& profile);
 
 // Persistence (chip_state.cpp): the whole record, or just the clock on the hot path.

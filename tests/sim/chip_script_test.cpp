@@ -308,30 +308,6 @@ TEST(ChipSettings, BadSettingsAreRefusedWithAReason) {
   EXPECT_NE(error.find("no-such-part"), std::string::npos) << error;
 }
 
-// The catalogue's reader names the file and line of whatever it cannot take.
-TEST(PartsCatalogue, RefusesWhatItCannotReadAndNamesTheLine) {
-  const std::string good = chipsim::PARTS_CATALOGUE_TEXT;
-  // Columns: catalogue text, the error's place and reason.
-  const std::pair<std::string, std::string> bad[] = {
-      {"size 1M | DS\n", "t:1: 'size' before the first part line"},
-      {"part A\nkind model\ncolour red | DS\n", "t:3: unknown field 'colour'"},
-      {"part A\nsize 1M\n", "t:2: 'size' needs its marks after '|'"},
-      {"part A\nsize 1M | XX\n", "t:2: unknown mark 'XX'"},
-      {"part A\nbase A\n", "t:2: base of A leads back to itself"},
-      {good.substr(0, good.find("time-register", good.find("part W25Q128JV"))),
-       ": W25Q128JV lacks time-register"},
-      {"part A\neraseD8 64X | DS\n", "t:2: eraseD8: a block size"},
-      {std::string(good).replace(good.find("64K*30"), 6, "64K*31"),
-       "SST26VF016B: eraseD8: the block map covers 2112K"},
-  };
-  for (const auto& row : bad) {
-    std::vector<ChipProfile> parts;
-    std::string error;
-    EXPECT_FALSE(chipsim::parse_catalogue(row.first, "t", &parts, &error)) << row.second;
-    EXPECT_NE(error.find(row.second), std::string::npos) << error;
-  }
-}
-
 // parts/kernel.txt as written: a row's words by key (the marks and comments left out).
 using RawRow = std::map<std::string, std::string>;
 std::vector<RawRow> kernel_rows() {

@@ -1,22 +1,25 @@
 // SPDX-License-Identifier: MIT
 // Reads the parts catalogue (parts/catalogue.txt, whose head describes the format)
-// into chip profiles: a pure function over the text, which names the file and line
-// of anything it cannot take and never fills a missing fact in by itself.
+// into part records and their marks: a pure function over the text, which names the
+// file and line of anything it cannot take and never fills a missing fact in by itself.
 #include <algorithm>
-#include <set>
+#include <map>
 
-#include "chip_internal.h"
+#include "parts_reader.h"
 
-namespace chipsim {
+namespace flashparts {
 namespace {
 
 const char* const MARKS[] = {"DS", "DSf", "DSs", "K", "FR", "Q",
                              "UF", "VC",  "CM",  "R", "NF", "SIM"};
 
+using Marks = std::vector<std::string>;
+
 struct RawField {
   std::string key;
   std::vector<std::string> words;
   int line;
+  Marks marks;
 };
 
 struct Row {
@@ -34,8 +37,8 @@ struct Reader {
   std::string* error;
   std::vector<Row> rows;
   std::vector<ChipProfile> built;
-  std::vector<std::set<std::string>> given;  // the fields each row states or takes from its base
-  std::vector<int> state;                    // 0 not built, 1 building, 2 built
+  std::vector<std::map<std::string, Marks>> given;  // each row's facts, stated or from its base
+  std::vector<int> state;                           // 0 not built, 1 building, 2 built
 
   bool fail(int line, const std::string& message) {
     if (error) *error = origin + ":" + std::to_string(line) + ": " + message;
@@ -92,7 +95,7 @@ struct Reader {
       row.base = words[0];
       row.baseLine = line;
     } else {
-      row.fields.push_back(RawField{key, words, line});
+      row.fields.push_back(RawField{key, words, line, marks});
     }
     return true;
   }
@@ -104,20 +107,24 @@ struct Reader {
     if (state[i] == 1) return fail(row.baseLine, "base of " + row.part + " leads back to itself");
     state[i] = 1;
     ChipProfile profile = ChipProfile();
-    std::set<std::string> keys;
+    std::map<std::string, Marks> keys;
     if (!row.base.empty()) {
       int base = row_named(row.base);
       if (base < 0) return fail(row.baseLine, "no part " + row.base + " to take as base");
       if (!build(size_t(base))) return false;
       profile = built[size_t(base)];
       keys = given[size_t(base)];
+      // A fact taken from another part's datasheet is a sibling's.
+      for (auto& fact : keys)
+        for (std::string& mark : fact.second)
+          if (mark == "DS" || mark == "DSf") mark = "DSs";
     }
     std::string why;
     set_profile_field(&profile, "part", {row.part}, false, &why);
     for (const RawField& f : row.fields) {
       if (!set_profile_field(&profile, f.key, f.words, false, &why))
         return fail(f.line, f.key + ": " + why);
-      keys.insert(f.key);
+      keys[f.key] = f.marks;
     }
     built[i] = profile;
     given[i] = keys;
@@ -150,7 +157,8 @@ struct Reader {
 }  // namespace
 
 bool parse_catalogue(const std::string& text, const std::string& origin,
-                     std::vector<ChipProfile>* parts, std::string* error) {
+                     std::vector<ChipProfile>* parts, std::string* error,
+                     std::vector<std::vector<FactMarks>>* marks) {
   Reader reader{origin, error, {}, {}, {}, {}};
   int line = 0;
   for (size_t start = 0; start < text.size();) {
@@ -166,9 +174,15 @@ bool parse_catalogue(const std::string& text, const std::string& origin,
   for (size_t i = 0; i < reader.rows.size(); ++i)
     if (!reader.build(i) || (!reader.rows[i].isTemplate && !reader.complete(i))) return false;
   parts->clear();
-  for (size_t i = 0; i < reader.rows.size(); ++i)
-    if (!reader.rows[i].isTemplate) parts->push_back(reader.built[i]);
+  if (marks) marks->clear();
+  for (size_t i = 0; i < reader.rows.size(); ++i) {
+    if (reader.rows[i].isTemplate) continue;
+    parts->push_back(reader.built[i]);
+    if (!marks) continue;
+    marks->emplace_back();
+    for (const auto& fact : reader.given[i]) marks->back().push_back({fact.first, fact.second});
+  }
   return true;
 }
 
-}  // namespace chipsim
+}  // namespace flashparts

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 // Numbers, sizes, times and byte lists as the catalogue and the settings write
-// them: the only place in the chip model that reads them from text.
+// them: the only place a part's values are read from text.
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 
-#include "chip_internal.h"
-#include "parse_number.h"
+#include "parts_reader.h"
 
-namespace chipsim {
+namespace flashparts {
 namespace {
 
 std::string trim_quotes(std::string v) {
@@ -31,7 +31,7 @@ bool parse_scaled(const std::string& text, const Unit* units, size_t unitCount, 
   std::string v = trim_quotes(text);
   uint64_t whole = 0;
   size_t used = 0;
-  if (!flashsim::parse_number_prefix(v, &whole, &used)) return false;
+  if (!parse_number_prefix(v, &whole, &used)) return false;
   const char* end = v.c_str() + used;
   std::string decimals;
   if (fraction && *end == '.') {
@@ -54,7 +54,18 @@ bool parse_scaled(const std::string& text, const Unit* units, size_t unitCount, 
 
 }  // namespace
 
-bool parse_number(const std::string& text, uint64_t* out) {
+bool parse_number_prefix(const std::string& text, uint64_t* value, size_t* used) {
+  if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
+  errno = 0;
+  char* end = nullptr;
+  unsigned long long parsed = std::strtoull(text.c_str(), &end, 0);
+  if (errno != 0 || end == text.c_str()) return false;
+  *value = parsed;
+  *used = static_cast<size_t>(end - text.c_str());
+  return true;
+}
+
+bool parse_plain_number(const std::string& text, uint64_t* out) {
   static const Unit plain[] = {{"", 1}};
   return parse_scaled(text, plain, 1, false, out);
 }
@@ -120,4 +131,4 @@ std::string size_text(uint64_t bytes) {
   return std::to_string(bytes);
 }
 
-}  // namespace chipsim
+}  // namespace flashparts

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <sstream>
 
-#include "chip_internal.h"
+#include "parts_reader.h"
 
-namespace chipsim {
+namespace flashparts {
 namespace {
 
 struct Choice {
@@ -79,14 +79,14 @@ std::string joined(const std::vector<std::string>& words) {
 
 bool one_byte(const std::vector<std::string>& words, uint8_t* out, std::string* why) {
   uint64_t n = 0;
-  if (words.size() != 1 || !parse_number(words[0], &n) || n > 0xFF)
+  if (words.size() != 1 || !parse_plain_number(words[0], &n) || n > 0xFF)
     return *why = "a byte value such as 0x1C", false;
   *out = static_cast<uint8_t>(n);
   return true;
 }
 
 bool one_number(const std::vector<std::string>& words, uint64_t* out, std::string* why) {
-  if (words.size() == 1 && parse_number(words[0], out)) return true;
+  if (words.size() == 1 && parse_plain_number(words[0], out)) return true;
   return *why = "a number", false;
 }
 
@@ -137,7 +137,7 @@ bool erase_rule(int index, const std::vector<std::string>& words, EraseRule* rul
     uint64_t count = 1;
     if (!erase_size(word.substr(0, star), &block, why)) return false;
     if (star != std::string::npos &&
-        (!parse_number(word.substr(star + 1), &count) || count == 0 || count > 16384))
+        (!parse_plain_number(word.substr(star + 1), &count) || count == 0 || count > 16384))
       return *why = "a repeat count after '*'", false;
     rule->mapBlocks.insert(rule->mapBlocks.end(), size_t(count), block);
   }
@@ -161,9 +161,11 @@ bool set_ext(ChipProfile* p, const std::string&, const std::vector<std::string>&
   uint64_t count = 0;
   p->extendedIdIsCfi = false;
   p->extendedId.clear();
+  p->extendedIdKnown = 0;
   if (words.empty() || (words.size() == 1 && words[0] == "none")) return true;
   if (words.size() == 1 && words[0] == "cfi") return p->extendedIdIsCfi = true;
-  if (words.size() == 2 && words[0] == "zeros" && parse_number(words[1], &count) && count < 256)
+  if (words.size() == 2 && words[0] == "zeros" && parse_plain_number(words[1], &count) &&
+      count < 256)
     return p->extendedId.assign(size_t(count), 0), true;
   // prefix LEN BYTES...: the answer begins with the length byte and these bytes;
   // the rest of it is not known and reads as zeros.
@@ -172,7 +174,7 @@ bool set_ext(ChipProfile* p, const std::string&, const std::vector<std::string>&
       parse_bytes(joined(Words(words.begin() + 1, words.end())), &prefix) &&
       prefix.size() - 1 <= prefix[0])
     return p->extendedId.assign(prefix.begin() + 1, prefix.end()),
-           p->extendedId.resize(prefix[0], 0), true;
+           p->extendedId.resize(prefix[0], 0), p->extendedIdKnown = prefix.size(), true;
   if (parse_bytes(joined(words), &p->extendedId) && p->extendedId.size() <= 255) return true;
   return *why = "none, cfi, zeros N, prefix LENGTH BYTES... or 0 to 255 hex bytes", false;
 }
@@ -260,7 +262,7 @@ bool set_program(ChipProfile* p, const std::string&, const Words& w, std::string
   uint64_t n = 0;
   if (w.size() == 1 && w[0] == "byte")
     return p->program = ProgramMode::BYTE, p->pageBytes = 1, true;
-  if (w.size() == 2 && w[0] == "page" && parse_number(w[1], &n) &&
+  if (w.size() == 2 && w[0] == "page" && parse_plain_number(w[1], &n) &&
       (n == 256 || n == MAX_PAGE_BYTES))
     return p->program = ProgramMode::PAGE, p->pageBytes = uint32_t(n), true;
   return *why = "byte, page 256 or page 512", false;
@@ -499,4 +501,4 @@ std::string profile_to_text(const ChipProfile& p) {
   return o.str();
 }
 
-}  // namespace chipsim
+}  // namespace flashparts
