@@ -143,6 +143,7 @@ if [ -e update/romflash-update.sh ]; then
   board_files+=$'\nusr/bin/romflash-update\nusr/share/man/man1/romflash-update.1'
   board_files+=$'\nusr/share/romflash/catalogue.txt\nusr/share/romflash/catalogue.awk'
   board_files+=$'\nusr/share/romflash/plan.awk\nusr/share/romflash/catalogue.flat'
+  board_files+=$'\nusr/share/romflash/kernel.txt'
 fi
 sim_files="usr/bin/flashsim
 usr/libexec/flashsim/flashsim

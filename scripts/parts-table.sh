@@ -3,7 +3,8 @@
 # Regenerates docs/parts.md, the compatibility table: what each of romflash's
 # operations (OPS below, checked against the operations table) does on every part
 # of the parts catalogue, as observed by running romflash on flashsim's profile of
-# that part (one fresh chip per operation).
+# that part (one fresh chip per operation), then the section
+# scripts/kernel-parts-table.sh writes on the parts Linux knows.
 #
 #   scripts/parts-table.sh FLASHSIM ROMFLASH [OUT]       writes OUT (docs/parts.md)
 #   scripts/parts-table.sh --check FLASHSIM ROMFLASH DIR  writes DIR/parts.md and
@@ -479,7 +480,8 @@ printf 'romflash 1.0' > "$work/version.bin"
 sum=$(od -An -tu1 -v "$work/pattern.bin" | awk '{ for (i = 1; i <= NF; i++) s += $i } END { printf "%04X\n", s % 65536 }')
 cp "$marks" "$work/marks" || die "no marks table $marks: build the parts tables first"
 "$flashsim" profiles > "$work/profiles" || die "flashsim profiles failed"
-parts=$(awk '!/[(]simulator model[)]/ { print $1 }' "$work/profiles")
+# The catalogue's parts; those imported from Linux have their own section, below.
+parts=$(awk '!/[(]simulator model[)]|[(]Linux.s table[)]/ { print $1 }' "$work/profiles")
 [ -n "$parts" ] || die "no parts"
 share=${ROMFLASH_TABLE_SHARE:-1/1}
 case $share in
@@ -508,6 +510,13 @@ while [ "$worker" -lt "$jobs" ]; do
   pids="${pids:-} $!"
 done
 for pid in $pids; do wait "$pid" || die "observing the parts failed"; done
+# The section on the parts Linux knows goes with the first share.
+: > "$work/kernel.md"
+if [ "${share%/*}" = 1 ]; then
+  "$root/scripts/kernel-parts-table.sh" "$flashsim" "$romflash" > "$work/kernel.md" ||
+    die "the section on the parts Linux knows failed"
+  names="$names Parts Linux knows "
+fi
 
 {
   cat <<'EOF'
@@ -548,6 +557,7 @@ EOF
   for p in $parts; do cat "$work/$p.summary"; done
   echo
   for p in $parts; do cat "$work/$p.md"; done
+  cat "$work/kernel.md"
 } > "$work/parts.md"
 mkdir -p "$(dirname "$out")"
 mv "$work/parts.md" "$out"

@@ -37,10 +37,16 @@ bool block_erased(const ChipProfile& p, uint32_t bytes) {
 // The words the flat table writes for one line of profile_to_text.
 std::string flat_words(const ChipProfile& p, const std::string& key, std::string value) {
   if (key == "ext") {
-    const char* kind = p.extendedIdIsCfi ? "cfi" : p.extendedId.empty() ? "none" : "bytes";
-    return "ext=" + std::string(kind) + " rdid=" + hex_bytes({uint8_t(p.extendedId.size())}) +
-           hex_bytes(p.extendedId);
+    const char* kind = p.extendedIdIsCfi      ? "cfi"
+                       : p.extendedIdKnown    ? "prefix"
+                       : p.extendedId.empty() ? "none"
+                                              : "bytes";
+    const std::string rdid = hex_bytes({uint8_t(p.extendedId.size())}) + hex_bytes(p.extendedId);
+    // A prefix: what Linux tells the part by; the rest of the answer is not known.
+    return "ext=" + std::string(kind) +
+           " rdid=" + (p.extendedIdKnown ? rdid.substr(0, 2 * p.extendedIdKnown) : rdid);
   }
+  if (key == "size" && p.sizeBytes == 0) return "size=unknown";  // the part gives it by SFDP
   if (key.compare(0, 5, "erase") == 0 && key.size() == 7)
     for (int i = 0; i < ERASE_OPCODE_COUNT; ++i)
       if (key == "erase" + hex_bytes({ERASE_OPCODES[i]}))

@@ -28,6 +28,7 @@ struct Row {
   std::string base;
   int baseLine = 0;
   bool hasSources = false;
+  bool isTemplate = false;  // kind template: facts for other rows to take, no part itself
   std::vector<RawField> fields;
 };
 
@@ -64,12 +65,14 @@ struct Reader {
     if (key == "part") {
       if (words.size() != 1 || bar != std::string::npos) return fail(line, "part takes one name");
       if (row_named(words[0]) >= 0) return fail(line, "part " + words[0] + " appears twice");
-      rows.push_back(Row{words[0], line, "", 0, false, {}});
+      rows.push_back(Row{words[0], line, "", 0, false, false, {}});
       return true;
     }
     if (rows.empty()) return fail(line, "'" + key + "' before the first part line");
     Row& row = rows.back();
-    const bool structural = key == "sources" || key == "base" || key == "profile" || key == "kind";
+    // same-id names the other rows that answer this row's ID and extended bytes.
+    const bool structural =
+        key == "sources" || key == "base" || key == "profile" || key == "kind" || key == "same-id";
     if (!structural && !is_catalogue_field(key)) return fail(line, "unknown field '" + key + "'");
     if (key == "sources" ? false  // the sources may take several lines
         : key == "base"  ? !row.base.empty()
@@ -82,9 +85,11 @@ struct Reader {
       if (std::find_if(std::begin(MARKS), std::end(MARKS),
                        [&](const char* m) { return mark == m; }) == std::end(MARKS))
         return fail(line, "unknown mark '" + mark + "'");
-    if (key == "sources") {
-      if (words.empty()) return fail(line, "sources names none");
-      row.hasSources = true;
+    if (key == "sources" || key == "same-id") {
+      if (words.empty()) return fail(line, key + " names none");
+      row.hasSources = row.hasSources || key == "sources";
+    } else if (key == "kind" && words.size() == 1 && words[0] == "template") {
+      row.isTemplate = true;
     } else if (key == "base") {
       if (words.size() != 1) return fail(line, "base takes one part name");
       row.base = words[0];
@@ -167,10 +172,13 @@ bool parse_catalogue(const std::string& text, const std::string& origin,
   reader.given.resize(reader.rows.size());
   reader.state.assign(reader.rows.size(), 0);
   for (size_t i = 0; i < reader.rows.size(); ++i)
-    if (!reader.build(i) || !reader.complete(i)) return false;
-  *parts = reader.built;
+    if (!reader.build(i) || (!reader.rows[i].isTemplate && !reader.complete(i))) return false;
+  parts->clear();
   if (marks) marks->clear();
-  for (size_t i = 0; marks && i < reader.rows.size(); ++i) {
+  for (size_t i = 0; i < reader.rows.size(); ++i) {
+    if (reader.rows[i].isTemplate) continue;
+    parts->push_back(reader.built[i]);
+    if (!marks) continue;
     marks->emplace_back();
     for (const auto& fact : reader.given[i]) marks->back().push_back({fact.first, fact.second});
   }

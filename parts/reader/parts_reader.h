@@ -26,8 +26,8 @@ constexpr uint8_t ERASE_OPCODES[] = {0x20, 0x40, 0x52, 0xD8, 0x60, 0xC7};
 constexpr int ERASE_OPCODE_COUNT = 6;
 
 // Block sizes an erase can have, in the order of ChipTimings::eraseNs.
-constexpr uint32_t ERASE_SIZES[] = {4096, 8192, 32768, 65536, 262144};
-constexpr int ERASE_SIZE_COUNT = 5;
+constexpr uint32_t ERASE_SIZES[] = {4096, 8192, 32768, 65536, 131072, 262144};
+constexpr int ERASE_SIZE_COUNT = 6;
 
 enum class ProgramMode : uint8_t { PAGE, BYTE };  // 0x02: a wrapping page, or its first byte only
 enum class PowerUpLock : uint8_t {
@@ -66,14 +66,17 @@ struct ChipTimings {                   // datasheet typical times, nanoseconds
 // One part: the traits the model decides every opcode by, as the kernel's
 // flash_info tables do. Built from a row of the parts catalogue (and settings).
 struct ChipProfile {
-  std::string name;  // profile name, lower case: "w25q128jv"
-  std::string part;  // as datasheets write it: "W25Q128JV"; a model's own name
-  bool model;        // one of the simulator's model chips, not a datasheet part
-  uint32_t sizeBytes;
-  uint8_t jedecId[3];               // RDID 0x9F: manufacturer, device byte 1, device byte 2
+  std::string name;    // profile name, lower case: "w25q128jv"
+  std::string part;    // as datasheets write it: "W25Q128JV"; a model's own name
+  bool model;          // one of the simulator's model chips, not a datasheet part
+  bool imported;       // a part from Linux's tables: its ID and geometry, the rest generic
+  uint32_t sizeBytes;  // 0: geometry unknown (the part describes itself by SFDP)
+  uint8_t jedecId[3];  // RDID 0x9F: manufacturer, device byte 1, device byte 2
   std::vector<uint8_t> extendedId;  // RDID: after the 3 ID bytes comes a length byte n =
                                     // extendedId.size(), then the n bytes
   bool extendedIdIsCfi;             // extendedId is the ID-CFI area derived from the traits
+  size_t extendedIdKnown;           // of the answer (length byte and extendedId), the bytes a
+                                    // row states; the rest is not known (ext prefix)
   bool hasRems;                     // REMS 0x90: manufacturer and remsDeviceId
   uint8_t remsDeviceId;
   ResAnswer res;
@@ -112,8 +115,8 @@ namespace flashparts {
 
 constexpr uint8_t WIP = 0x01;  // the status bit no power-up value holds
 constexpr uint32_t MIB = 1024 * 1024;
-constexpr uint32_t BANK_BYTES = 16 * MIB;      // what 3-byte addresses reach
-constexpr uint32_t MAX_CHIP_BYTES = 64 * MIB;  // the largest part of the catalogue
+constexpr uint32_t BANK_BYTES = 16 * MIB;       // what 3-byte addresses reach
+constexpr uint32_t MAX_CHIP_BYTES = 256 * MIB;  // the largest part of the catalogues
 constexpr uint32_t MAX_PAGE_BYTES = 512;
 
 // Numbers, sizes, times and byte lists as the catalogue and the settings write them

@@ -15,7 +15,7 @@ struct Choice {
   uint8_t value;
 };
 
-const Choice KINDS[] = {{"datasheet", 0}, {"model", 1}};
+const Choice KINDS[] = {{"datasheet", 0}, {"model", 1}, {"kernel", 2}};
 const Choice LOCKS[] = {{"none", uint8_t(PowerUpLock::NONE)},
                         {"bp", uint8_t(PowerUpLock::BP)},
                         {"global", uint8_t(PowerUpLock::GLOBAL)}};
@@ -123,7 +123,8 @@ int size_index(uint64_t bytes) {
 bool erase_size(const std::string& word, uint32_t* out, std::string* why) {
   uint64_t n = 0;
   if (!parse_size(word, &n) || size_index(n) < 0)
-    return *why = "a block size (4K, 8K, 32K, 64K or 256K), chip, absent or a block map", false;
+    return *why = "a block size (4K, 8K, 32K, 64K, 128K or 256K), chip, absent or a block map",
+           false;
   *out = static_cast<uint32_t>(n);
   return true;
 }
@@ -134,6 +135,8 @@ bool erase_rule(int index, const std::vector<std::string>& words, EraseRule* rul
   const bool chipOpcode = ERASE_OPCODES[index] == 0x60 || ERASE_OPCODES[index] == 0xC7;
   *rule = EraseRule{EraseKind::ABSENT, 0, {}};
   if (words.size() == 1 && words[0] == "absent") return true;
+  // A part whose geometry comes from its SFDP table: no block known to erase.
+  if (ERASE_OPCODES[index] == 0xD8 && words.size() == 1 && words[0] == "unknown") return true;
   if (chipOpcode) {
     if (words.size() == 1 && words[0] == "chip") return rule->kind = EraseKind::CHIP, true;
     return *why = "chip or absent", false;
@@ -166,22 +169,32 @@ bool typical_time(const std::vector<std::string>& words, uint64_t* out, std::str
   return true;
 }
 
+using Words = std::vector<std::string>;
+
 bool set_ext(ChipProfile* p, const std::string&, const std::vector<std::string>& words,
              std::string* why) {
   uint64_t count = 0;
   p->extendedIdIsCfi = false;
   p->extendedId.clear();
+  p->extendedIdKnown = 0;
   if (words.empty() || (words.size() == 1 && words[0] == "none")) return true;
   if (words.size() == 1 && words[0] == "cfi") return p->extendedIdIsCfi = true;
   // unknown N: a length byte N whose bytes no source gives; the model answers zeros.
   if (words.size() == 2 && (words[0] == "zeros" || words[0] == "unknown") &&
       parse_plain_number(words[1], &count) && count < 256)
     return p->extendedId.assign(size_t(count), 0), true;
+  // prefix LEN BYTES...: the answer begins with the length byte and these bytes;
+  // the rest of it is not known and reads as zeros.
+  std::vector<uint8_t> prefix;
+  if (words.size() >= 2 && words[0] == "prefix" &&
+      parse_bytes(joined(Words(words.begin() + 1, words.end())), &prefix) &&
+      prefix.size() - 1 <= prefix[0])
+    return p->extendedId.assign(prefix.begin() + 1, prefix.end()),
+           p->extendedId.resize(prefix[0], 0), p->extendedIdKnown = prefix.size(), true;
   if (parse_bytes(joined(words), &p->extendedId) && p->extendedId.size() <= 255) return true;
-  return *why = "none, cfi, zeros N, unknown N or 0 to 255 hex bytes", false;
+  return *why = "none, cfi, zeros N, unknown N, prefix LENGTH BYTES... or 0 to 255 hex bytes", false;
 }
 
-using Words = std::vector<std::string>;
 using Setter = bool (*)(ChipProfile* p, const std::string& key, const Words& words,
                         std::string* why);
 
@@ -231,13 +244,14 @@ bool set_profile_name(ChipProfile* p, const std::string&, const Words& w, std::s
 
 bool set_kind(ChipProfile* p, const std::string&, const Words& w, std::string* why) {
   uint8_t v = 0;
-  return choose(KINDS, w, &v, why) && (p->model = v == 1, true);
+  return choose(KINDS, w, &v, why) && (p->model = v == 1, p->imported = v == 2, true);
 }
 
 bool set_size(ChipProfile* p, const std::string&, const Words& w, std::string* why) {
   uint64_t n = 0;
+  if (w.size() == 1 && w[0] == "unknown") return p->sizeBytes = 0, true;
   if (w.size() != 1 || !parse_size(w[0], &n) || n < 4096 || n > MAX_CHIP_BYTES || n % 4096 != 0)
-    return *why = "a multiple of 4096, at most 64 MiB", false;
+    return *why = "a multiple of 4096, at most 256 MiB", false;
   return p->sizeBytes = uint32_t(n), true;
 }
 
@@ -380,6 +394,7 @@ const Field FIELDS[] = {
     {"time-erase-8K", false, nullptr},
     {"time-erase-32K", false, nullptr},
     {"time-erase-64K", false, nullptr},
+    {"time-erase-128K", false, nullptr},
     {"time-erase-256K", false, nullptr},
     {"time-chip", false, set_time<&ChipTimings::chipEraseNs>},
     {"time-register", false, set_time<&ChipTimings::registerWriteNs>},
@@ -392,6 +407,7 @@ const Field FIELDS[] = {
     {"erase8k_ns", true, nullptr},
     {"erase32k_ns", true, nullptr},
     {"erase64k_ns", true, nullptr},
+    {"erase128k_ns", true, nullptr},
     {"erase256k_ns", true, nullptr},
     {"chip_erase_ns", true, set_ns<&ChipTimings::chipEraseNs>},
     {"register_write_ns", true, set_ns<&ChipTimings::registerWriteNs>},
@@ -508,8 +524,9 @@ bool finish_profile(ChipProfile* p, std::string* why) {
 
 std::string profile_to_text(const ChipProfile& p) {
   std::ostringstream o;
-  o << "profile=" << p.name << "\npart=" << p.part << "\nkind=" << word_of(KINDS, p.model)
-    << "\nsize=" << p.sizeBytes << "\njedec=";
+  o << "profile=" << p.name << "\npart=" << p.part
+    << "\nkind=" << word_of(KINDS, p.imported ? 2 : p.model) << "\nsize=" << p.sizeBytes
+    << "\njedec=";
   for (int i = 0; i < 3; ++i) o << (i ? " " : "") << byte_text(p.jedecId[i]).substr(2);
   o << "\next=";
   if (p.extendedIdIsCfi) o << "cfi";

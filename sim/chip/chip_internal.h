@@ -113,6 +113,7 @@ bool profile_from_text(const std::string& text, ChipProfile* profile, std::strin
 
 // The parts catalogue built into the library.
 extern const char PARTS_CATALOGUE_TEXT[];
+extern const char KERNEL_PARTS_TEXT[];  // parts/kernel.txt: the parts imported from Linux
 const std::string& catalogue_error();  // why the built-in catalogue gave no profiles, if it did not
 
 // Settings (chip_profiles.cpp) and the identification tables derived from a profile.

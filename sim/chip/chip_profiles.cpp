@@ -24,8 +24,15 @@ struct Catalogue {
 const Catalogue& catalogue() {
   static const Catalogue built = [] {
     Catalogue c;
-    if (!parse_catalogue(PARTS_CATALOGUE_TEXT, "parts/catalogue.txt", &c.profiles, &c.error))
-      c.profiles.clear();
+    std::vector<ChipProfile> imported;
+    if (!parse_catalogue(PARTS_CATALOGUE_TEXT, "parts/catalogue.txt", &c.profiles, &c.error) ||
+        !parse_catalogue(KERNEL_PARTS_TEXT, "parts/kernel.txt", &imported, &c.error))
+      c.profiles.clear(), imported.clear();
+    for (const ChipProfile& p : imported)
+      for (const ChipProfile& q : c.profiles)
+        if (p.name == q.name) c.error = "parts/kernel.txt: profile " + p.name + " appears twice";
+    if (!c.error.empty()) c.profiles.clear(), imported.clear();
+    c.profiles.insert(c.profiles.end(), imported.begin(), imported.end());
     return c;
   }();
   return built;

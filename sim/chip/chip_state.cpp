@@ -303,6 +303,12 @@ bool chip_create(const std::string& stateDir, const std::string& profileName, ui
     return false;
   }
   if (!apply_settings(&profile, settings, error)) return false;
+  if (profile.sizeBytes == 0) {
+    if (error)
+      *error = "profile '" + profileName +
+               "': its geometry is unknown (the part gives it by SFDP); set size and eraseD8";
+    return false;
+  }
   PersistentState st;
   std::memset(&st, 0, sizeof st);
   st.nvStatus = profile.status & static_cast<uint8_t>(~WEL);

@@ -286,9 +286,11 @@ int cmd_profiles(Args& args) {
   std::string error;
   if (!scan_options(args, {}, nullptr, false, &error)) return fail(args.command, error);
   for (const ChipProfile& p : chip_profiles()) {
-    std::printf("%-13s %8u KiB  JEDEC %02X %02X %02X  %s\n", p.name.c_str(), p.sizeBytes / 1024,
-                p.jedecId[0], p.jedecId[1], p.jedecId[2],
-                p.model ? "(simulator model)" : p.part.c_str());
+    char size[16] = "     unknown";  // a part that gives its geometry by SFDP
+    if (p.sizeBytes) std::snprintf(size, sizeof size, "%8u KiB", p.sizeBytes / 1024);
+    std::printf("%-13s %s  JEDEC %02X %02X %02X  %s%s\n", p.name.c_str(), size, p.jedecId[0],
+                p.jedecId[1], p.jedecId[2], p.model ? "(simulator model)" : p.part.c_str(),
+                p.imported ? " (Linux's table)" : "");
   }
   return EXIT_OK;
 }

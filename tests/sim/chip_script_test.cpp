@@ -12,7 +12,9 @@
 // Any step the interpreter cannot read fails the test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <map>
 
 #include "chip_internal.h"
 #include "process.h"
@@ -337,6 +339,103 @@ TEST(ChipSettings, BadSettingsAreRefusedWithAReason) {
   std::string error;
   EXPECT_FALSE(chip_create(dir.path, "no-such-part", 0xFF, "", {}, &error));
   EXPECT_NE(error.find("no-such-part"), std::string::npos) << error;
+}
+
+// parts/kernel.txt as written: a row's words by key (the marks and comments left out).
+using RawRow = std::map<std::string, std::string>;
+std::vector<RawRow> kernel_rows() {
+  std::vector<RawRow> rows;
+  for (std::string line : split(chipsim::KERNEL_PARTS_TEXT, '\n')) {
+    Lines words = split_words(line.substr(0, line.find_first_of("#|")));
+    if (words.empty()) continue;
+    if (words[0] == "part") rows.emplace_back();
+    std::string value;
+    for (size_t i = 1; i < words.size(); ++i) value += (i > 1 ? " " : "") + words[i];
+    if (!rows.empty()) rows.back()[words[0]] = value;
+  }
+  return rows;
+}
+
+uint64_t size_of(const std::string& text) {
+  uint64_t n = 0;
+  EXPECT_TRUE(chipsim::parse_size(text, &n)) << text;
+  return n;
+}
+
+// The parts imported from Linux: every row a part of the library's, each size a power of
+// two that its erase block divides, and two rows of one ID and extended bytes that differ
+// in size, block or program mode each naming the other as answering the same ID.
+TEST(KernelParts, EveryRowIsAPartWhoseGeometryFits) {
+  std::vector<ChipProfile> parts;
+  std::string error;
+  ASSERT_TRUE(chipsim::parse_catalogue(chipsim::KERNEL_PARTS_TEXT, "kernel", &parts, &error))
+      << error;
+  std::vector<RawRow> rows;
+  for (const RawRow& row : kernel_rows())
+    if (row.at("kind") != "template") rows.push_back(row);
+  ASSERT_EQ(parts.size(), rows.size());
+  for (const RawRow& row : rows) {
+    SCOPED_TRACE(row.at("part"));
+    const std::string size = row.at("size"), block = row.at("eraseD8");
+    if (size == "unknown") {
+      EXPECT_EQ(block, "unknown");
+      continue;
+    }
+    EXPECT_EQ(size_of(size) & (size_of(size) - 1), 0u);
+    if (block != "absent") {
+      EXPECT_EQ(size_of(size) % size_of(block), 0u) << block;
+    }
+    for (const RawRow& other : rows) {
+      auto fact = [](const RawRow& r, const char* key) {
+        return r.count(key) ? r.at(key) : std::string("none");
+      };
+      if (&other == &row || other.at("jedec") != row.at("jedec") ||
+          fact(other, "ext") != fact(row, "ext"))
+        continue;
+      const bool same = other.at("size") == size && other.at("eraseD8") == block &&
+                        fact(other, "program") == fact(row, "program");
+      const Lines named = split_words(fact(row, "same-id"));
+      if (!same) {
+        EXPECT_NE(std::find(named.begin(), named.end(), other.at("part")), named.end())
+            << other.at("part") << " answers the same ID with another geometry, unnamed";
+      }
+    }
+  }
+}
+
+// A sample of the imported parts (every eleventh up to 16 MiB) played by the chip model:
+// RDID answers the row's ID and extended bytes, the size is the row's, 0xD8 erases the
+// row's block and nothing beside it, 0x02 programs a page or, on a byte-program part,
+// one byte.
+TEST(KernelParts, TheChipPlaysASampleAsTheFileSays) {
+  int played = 0, index = 0;
+  for (const RawRow& row : kernel_rows()) {
+    if (row.at("kind") == "template" || row.at("size") == "unknown" ||
+        size_of(row.at("size")) > 16 * 1024 * 1024 || index++ % 11 != 0)
+      continue;
+    SCOPED_TRACE(row.at("part"));
+    ChipRig rig;
+    ASSERT_TRUE(rig.create(row.at("profile") + " status=0x00 fill=0x00"));
+    EXPECT_EQ(chip_size(rig.chip), size_of(row.at("size")));
+    const std::string ext = row.count("ext") ? row.at("ext").substr(7) : "00";
+    const bool erases = row.at("eraseD8") != "absent";
+    const uint32_t block = erases ? uint32_t(size_of(row.at("eraseD8"))) : 4096;
+    const bool byte = row.count("program") && row.at("program") == "byte";
+    const bool after = 2 * block < chip_size(rig.chip);
+    char script[256];
+    std::snprintf(
+        script, sizeof script,
+        "9F=%s %s; 06; 98; 06; D8 %06X; +30s; @%X=00; @%X=%s*%u; @%X=%s; 06; 02 %06X 5A A5; "
+        "+10ms; @%X=%s",
+        row.at("jedec").c_str(), ext.c_str(), block, block - 1, block, erases ? "FF" : "00", block,
+        after ? 2 * block : 0, after ? "00" : "", block, block,
+        !erases ? "00 00"
+        : byte  ? "5A FF"
+                : "5A A5");
+    run_script(rig, script);
+    ++played;
+  }
+  EXPECT_GE(played, 15);
 }
 
 }  // namespace

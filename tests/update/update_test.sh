@@ -11,7 +11,7 @@
 set -u
 [ $# -ge 6 ] || { echo "usage: $0 SCRIPT ROMFLASH FLASHSIM LIB STRIDE PART [EMULATOR]" >&2; exit 2; }
 # shellcheck disable=SC2034 # script is read through the eval in update()
-script=$1 stride=$5 part=$6 piece=${6#*:}
+script=$1 main_script=$1 stride=$5 part=$6 piece=${6#*:}
 pieces=${piece#*/} piece=${piece%/*}
 export T_ROMFLASH="$2" T_FLASHSIM="$3" T_LIB="$4" T_EMU="${7:-}"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-verify_asan_link_order=0:detect_leaks=1}"
@@ -42,10 +42,29 @@ lay "$work/old.bin" 0x10800 >"$work/new.bin"
 tail -c +$((0x10000 + 1)) "$work/old.bin" | head -c $((0x20000)) >"$work/blocks.bin"
 { head -c 131072 "$work/new.bin" && tail -c +131073 "$work/old.bin"; } >"$work/one.bin"
 
+# The script beside a parts file of Linux's in which two parts answer one ID, with
+# different sizes and erase blocks (the real file has no such pair).
+mkdir "$work/collide" && cp "$script" "$work/collide/romflash-update.sh"
+cat >"$work/collide/kernel.txt" <<'EOF'
+part WIDE
+jedec 9D 60 14
+ext none
+size 1M
+eraseD8 256K
+program page 256
+part NARROW
+jedec 9D 60 14
+ext none
+size 2M
+eraseD8 64K
+program page 256
+EOF
+
 # name | shell (ash: BusyBox) | chip: profile, contents at 0 (old, new, gap, one: new up
 # to 0x020000, old from there), settings |
 # flashsim run options (corrupt: XY over 0x02FFFE after each WRITE; torn: a journal whose
-# data does not match its plan's checksum) | options; the options of each later run on the
+# data does not match its plan's checksum; collide: the script beside the parts file
+# above) | options; the options of each later run on the
 # same chip and journal, without -f and -a ("cut": its power is cut half as many messages in
 # as the runs before it took, it must fail leaving the journal, and the chip is
 # power-cycled) | exit | output text (empty: none at all) of the last run | checks:
@@ -107,6 +126,19 @@ keep other blocks | ash | small old | | -k; -k -a 0 -f $work/blocks.bin | 11 | n
   new kept
 nothing kept | ash | small old | | ; -R | 12 | no kept copy in | old wire= none
 cut rollback | bash | small old | | -k; cut -R; -R | 0 | rollback: done | old none
+Linux: named | dash | w25q32 old | | | 0 | W25Q32, 4 MiB, 0xD8 erases 64 KiB | new
+Linux: one ID | ash | small old --set jedec=1F4700 | | | 0 | AT25DF321 or AT26DF321; taking | new
+Linux: collision | ash | small old --set jedec=9D6014 | collide | | 0 | is WIDE or NARROW; taking what loses no data: 1 MiB, 0xD8 erases 256 KiB |
+  new erased=000000,010000,020000,030000
+Linux: sibling | dash | s25fl128s1 old | | | 0 | is S25FL129P1 or S25FL128S1; taking what loses no data: 16 MiB, 0xD8 erases 64 KiB |
+  new erased=010000,020000
+Linux: byte | ash | sst25vf080b old | | -u | 9 | SST25VF080B: its page program (0x02) programs |
+  old wire=9F
+Linux: 256 KiB | dash | m25p128 old | | -a 0x3F800 | 0 | M25P128, 16 MiB, 0xD8 erases 256 KiB |
+  new erased=000000,010000,020000,030000,040000,050000,060000,070000
+Linux: SFDP | ash | s25fs256t old --set size=1M --set eraseD8=64K | | | 7 | knows as S25FS256T but sizes from |
+  old wire=9F
+Linux: SFDP -g | dash | s25fs256t old --set size=1M --set eraseD8=64K | | -g 0x100000:0x10000 | 0 | -g, 1 MiB | new
 '
 
 failed=0 count=0
@@ -163,6 +195,7 @@ run_rows() {
     chip $settings
     case $run in
       corrupt) T_CORRUPT=0x2FFFE ;;
+      collide) script=$work/collide/romflash-update.sh ;;
       torn)
         mkdir -p "$journal" && echo other >"$journal/data"
         printf 'romflash-update journal 1\nid 01 20 14\nmd5 %s\nend\n' \
@@ -194,7 +227,7 @@ run_rows() {
         lines=*) [ "$(wc -l <"$work/out")" -eq "${item#*=}" ] || check "not ${item#*=} lines" ;;
       esac
     done
-    failed=$((failed + row_failed))
+    failed=$((failed + row_failed)) script=$main_script
   done <<EOF
   $(printf '%s\n' "$rows" | awk '{ gsub(/ *\| */, "|"); sub(/ *$/, "") }
     /^ / { row = row $0; next } { if (row != "") print row; row = $0 } END { print row }')
