@@ -229,8 +229,8 @@ run_rows() {
     done
     failed=$((failed + row_failed)) script=$main_script
   done <<EOF
-  $(printf '%s\n' "$rows" | awk '{ gsub(/ *\| */, "|"); sub(/ *$/, "") }
-    /^ / { row = row $0; next } { if (row != "") print row; row = $0 } END { print row }')
+$(printf '%s\n' "$rows" | awk '{ gsub(/ *\| */, "|"); sub(/ *$/, "") }
+  /^ / { row = row $0; next } { if (row != "") print row; row = $0 } END { print row }')
 EOF
   echo "$((count - failed)) of $count rows passed (every $pieces-th from row $piece)"
   [ "$failed" -eq 0 ] && [ "$count" -gt 0 ]
