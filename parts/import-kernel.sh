@@ -185,6 +185,15 @@ awk -v tarball="$tarball" -v package="${package:-an unknown package}" -v version
     print "op50            absent                   | NF"
     print "opB9            absent                   | NF"
     print "banks           none                     | K"
+    print "opAD            absent                   | NF"
+    print "op4B            absent                   | NF"
+    print "opB7            absent                   | NF"
+    print "bankreg         absent                   | NF"
+    print "op70            absent                   | NF"
+    print "op15            absent                   | NF"
+    print "op11            absent                   | NF"
+    print "status3         none                     | NF"
+    print "wrr8            keeps                    | NF"
     print "time-program    0.7ms ?                  | NF"
     print "time-erase      150ms ?                  | NF"
     print "time-chip       40s ?                    | NF"
@@ -235,7 +244,11 @@ awk -v tarball="$tarball" -v package="${package:-an unknown package}" -v version
       }
       if (has(flags, "SECT_4K")) print "erase20         4K                       | K"
       if (has(flags, "SPI_NOR_NO_ERASE") || has(flags, "NO_CHIP_ERASE")) print "eraseC7         absent                   | K"
-      if (has(flags, "SST_WRITE")) print "program         byte                     | K   # one byte per 02h; ADh programs a word"
+      if (has(flags, "SST_WRITE")) {
+        print "program         byte                     | K   # one byte per 02h"
+        print "opAD            aai-word                 | K   # the core writes with AAI word program"
+      }
+      if (has(flags, "SPI_NOR_4B_OPCODES")) print "op4B            native                   | K"
       if (has(flags, "sst26vf_nor_fixups"))
         print "lock            global                   | K   # every block locked until 98h"
       else if (has(flags, "SPI_NOR_SWP_IS_VOLATILE")) {
