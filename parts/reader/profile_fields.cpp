@@ -179,10 +179,12 @@ bool set_ext(ChipProfile* p, const std::string&, const std::vector<std::string>&
   p->extendedIdKnown = 0;
   if (words.empty() || (words.size() == 1 && words[0] == "none")) return true;
   if (words.size() == 1 && words[0] == "cfi") return p->extendedIdIsCfi = true;
-  // unknown N: a length byte N whose bytes no source gives; the model answers zeros.
+  // unknown N: a length byte N whose bytes no source gives; the model answers zeros, and
+  // only the length byte is known (an identification takes any N bytes after it).
   if (words.size() == 2 && (words[0] == "zeros" || words[0] == "unknown") &&
       parse_plain_number(words[1], &count) && count < 256)
-    return p->extendedId.assign(size_t(count), 0), true;
+    return p->extendedId.assign(size_t(count), 0),
+           p->extendedIdKnown = words[0] == "unknown" ? 1 : 0, true;
   // prefix LEN BYTES...: the answer begins with the length byte and these bytes;
   // the rest of it is not known and reads as zeros.
   std::vector<uint8_t> prefix;
