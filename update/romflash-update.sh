@@ -14,7 +14,7 @@ INSTALLED_DATA='@ROMFLASH_DATADIR@/romflash'  # the catalogue and the planner; s
 
 # One exit status per outcome; 7 and up refuse before anything is erased or written.
 EXIT_INTERNAL=1 EXIT_USAGE=2 EXIT_CHIP=3 EXIT_PROTECTED=4 EXIT_ROMFLASH=5 EXIT_MISMATCH=6
-EXIT_UNKNOWN=7 EXIT_FIT=8 EXIT_JOURNAL=11  # 8 to 10: the planner's refusals
+EXIT_UNKNOWN=7 EXIT_FIT=8 EXIT_JOURNAL=11 EXIT_BUSY=14  # 8 to 10: the planner's refusals
 
 usage() {
   cat <<EOF
@@ -46,12 +46,15 @@ Numbers are decimal or 0x hexadecimal. Exit status: 0 done, 1 internal failure,
 2 usage, 3 wrong or absent chip, 4 block protection set, 5 romflash failed,
 6 verification mismatch, 7 unknown part, 8 image does not fit the part or
 3-byte addresses, 9 WRITE cannot program the part, 10 part locked beyond
-romflash's operations, 11 unusable journal.
+romflash's operations, 11 unusable journal (on tmpfs or ramfs, writable or
+written by another user, torn or for another chip), 14 another update holds
+the device.
 EOF
 }
 
 say() { [ -n "$quiet" ] || printf 'romflash-update: %s\n' "$1"; }
-stop() { printf 'romflash-update: %s\n' "$2" >&2; exit "$1"; }  # stop STATUS MESSAGE
+# stop STATUS MESSAGE: with the unfinished journal found, if any, which the cause leaves as it is.
+stop() { printf 'romflash-update: %s%s\n' "$2" "${unfinished:+; $unfinished}" >&2; exit "$1"; }
 # The cause and where the usage is: the whole text would bury the cause.
 usage_error() { printf 'romflash-update: %s\n' "$1" "-h prints the usage" >&2; exit "$EXIT_USAGE"; }
 
@@ -131,8 +134,10 @@ parse_options() {
   { [ -f "$image" ] && [ -r "$image" ]; } || usage_error "$image: not a readable file"
 }
 
-# Sets romflash (beside this script or on PATH), lookup, planner and catalogue:
-# beside it when the planner is (the source tree: ../parts), else installed.
+# Sets romflash (beside this script or on PATH), lookup, planner and catalogue
+# (the flat table: beside the script, as in the build tree, or with the rest)
+# and reads the journal checks and the lock: beside the script when the planner
+# is (the source tree), else installed.
 find_files() {
   local here data=$INSTALLED_DATA
   here=$(dirname "$0")
@@ -140,11 +145,15 @@ find_files() {
   [ -x "$romflash" ] || romflash=$(command -v romflash) ||
     stop "$EXIT_ROMFLASH" "romflash not found beside $0 or on PATH; nothing was written to $target"
   [ ! -r "$here/plan.awk" ] || data=$here
-  lookup=$data/catalogue.awk planner=$data/plan.awk catalogue=$data/catalogue.txt
-  [ -r "$catalogue" ] || catalogue=$here/../parts/catalogue.txt
+  lookup=$data/catalogue.awk planner=$data/plan.awk catalogue=$here/catalogue.flat
+  [ -r "$catalogue" ] || catalogue=$data/catalogue.flat
   [ -r "$catalogue" ] || catalogue=''
-  { [ -r "$lookup" ] && [ -r "$planner" ]; } ||
-    stop "$EXIT_INTERNAL" "$lookup or $planner not found; nothing was written to $target"
+  { [ -r "$lookup" ] && [ -r "$planner" ] && [ -r "$data/journal-checks.sh" ] && [ -r "$data/device-lock.sh" ]; } ||
+    stop "$EXIT_INTERNAL" "$lookup, $planner or the shell files beside them not found; nothing was written to $target"
+  # shellcheck source=update/journal-checks.sh
+  . "$data/journal-checks.sh"
+  # shellcheck source=update/device-lock.sh
+  . "$data/device-lock.sh"
 }
 
 # The expected chip, and a chip at all (a bus without one reads as all ones or
@@ -181,7 +190,7 @@ plan_part() {
   plan ''
   names=$(fact names) part_size=$(fact part_size) first=$(fact first) last=$(fact last)
   [ "$(fact candidates)" -gt 0 ] ||
-    stop "$EXIT_UNKNOWN" "$device holds chip $chip_id (RDID length byte ${chip_ext%% *}), which the parts catalogue ${catalogue:-(none found beside $0 nor at $INSTALLED_DATA/catalogue.txt)} does not know; give its size and the block its 0xD8 erases with -g SIZE:ERASE; nothing was written to $target"
+    stop "$EXIT_UNKNOWN" "$device holds chip $chip_id (RDID length byte ${chip_ext%% *}), which the parts catalogue ${catalogue:-(none found beside $0 nor at $INSTALLED_DATA/catalogue.flat)} does not know; give its size and the block its 0xD8 erases with -g SIZE:ERASE; nothing was written to $target"
   erases="0xD8 erases blocks by address"
   [ "$(fact block_size)" -le 0 ] || erases="0xD8 erases $(kib "$(fact block_size)")"
   known=": $names,"
@@ -227,24 +236,6 @@ clear_protection() {
   bp=0
 }
 
-# The journal (written by write_plan, removed after the verify) that a run finds
-# is finished first. Sets journal ('' with -J '') and resume (what it rewrites).
-find_journal() {
-  journal='' resume=''
-  [ -n "$journal_dir" ] || return 0
-  journal=$journal_dir/$(printf '%s' "$device" | tr -c 'A-Za-z0-9._-' '_').journal
-  [ -e "$journal" ] || return 0
-  local plan="$journal/plan"
-  { [ "$(head -n 1 "$plan" 2>/dev/null)" = "romflash-update journal 1" ] &&
-    [ "$(tail -n 1 "$plan")" = end ] && [ -r "$journal/data" ] &&
-    [ "$(digest "$journal")" = "$(sed -n 's/^md5 //p' "$plan")" ]; } ||
-    stop "$EXIT_JOURNAL" "the unfinished journal $journal is torn (its plan or its data does not match its checksum) and cannot finish its update; nothing was written. Move it away to update without it: the blocks it names may hold a partly written update"
-  [ "$(sed -n 's/^id //p' "$plan")" = "$chip_id" ] ||
-    stop "$EXIT_JOURNAL" "the unfinished journal $journal was written for chip $(sed -n 's/^id //p' "$plan"), but $device holds chip $chip_id; nothing was written. Move it away to update without it"
-  resume="$(sed -n 's/^blocks //p' "$plan") from an update of $(sed -n 's/^image //p' "$plan")"
-  say "journal: unfinished in $journal: blocks $resume; it is finished first"
-}
-
 # AT LENGTH RANGE RECOVERY: reads the run back and compares it with
 # $work/run.bin byte for byte (WRITE's 16-bit sum misses swapped pages).
 verify_run() {
@@ -284,6 +275,7 @@ forget_journal() {
     stop "$EXIT_INTERNAL" "the update is verified, but the journal $journal could not be removed: remove it by hand"
 }
 finish_journal() {
+  unfinished=''
   clear_protection
   write_runs "$journal" "the journal $journal stays: run romflash-update again to finish it"
   forget_journal
@@ -372,6 +364,9 @@ write_plan() {
   say "journal: the plan and $length bytes of new contents saved in $journal"
 }
 
+# Journals and their directories are refused when others can write them: make none that way.
+umask 022
+invocation="romflash-update $*" unfinished=''
 parse_options "$@"
 size=$(bytes_of "$image")
 [ "$size" -gt 0 ] || usage_error "$image: empty, nothing to write"
@@ -380,8 +375,10 @@ end=$((start + size)) target=$(range "$start" $((start + size)))
   stop "$EXIT_FIT" "image $target ends past 0xFFFFFF, the last 3-byte address; nothing was written"
 find_files
 work=$(mktemp -d "${TMPDIR:-/tmp}/romflash-update.XXXXXX") || exit "$EXIT_INTERNAL"
-trap 'rm -rf "$work"' EXIT && trap 'exit 130' INT && trap 'exit 143' TERM
+trap 'rm -rf "$work"; release_lock' EXIT && trap 'exit 130' INT && trap 'exit 143' TERM
 
+take_lock "$invocation"
+open_journal
 identify
 plan_part
 check_protection
