@@ -3,10 +3,10 @@
 # romflash-update on the simulated chip: one row per scenario, under BusyBox
 # ash, dash and bash, then a power-cut sweep over a whole update.
 #   update_test.sh SCRIPT ROMFLASH FLASHSIM LIBFLASHSIM STRIDE [EMULATOR WORDS]
-# STRIDE thins the sweep's cut points (1 natively). T_ONLY=PATTERN runs the rows whose name
-# matches the shell pattern, and no sweep.
+# STRIDE thins the sweep's cut points (1 natively). T_ONLY=PATTERN: the rows it names, no sweep.
 set -u
 [ $# -ge 5 ] || { echo "usage: $0 SCRIPT ROMFLASH FLASHSIM LIB STRIDE [EMULATOR]" >&2; exit 2; }
+# shellcheck disable=SC2034 # update evals $script
 script=$1 stride=$5
 export T_ROMFLASH="$2" T_FLASHSIM="$3" T_LIB="$4" T_EMU="${6:-}"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-verify_asan_link_order=0:detect_leaks=1}"
@@ -23,17 +23,13 @@ only=${T_ONLY:-*} lock=$work/lock/romflash-update._dev_spi0.lock
 # T_CORRUPT set this wrapper overwrites two bytes there once WRITE is done.
 # With T_CUT set it cuts the chip's power after message T_CUT of the whole
 # update (counted since the chip was made), and nothing answers after that; it
-# notes how many messages went before each run in chip.starts. With T_HOLD naming a file,
-# it waits while that file is there before it runs (and says so in T_HOLD.held).
+# notes how many messages went before each run in chip.starts. It waits while T_HOLD exists.
 mkdir "$work/bin" && printf XY >"$work/corrupt"
 cat >"$work/bin/romflash" <<'EOF'
 #!/bin/sh
 sim() { $T_EMU "$T_FLASHSIM" "$@"; }
 cut=''
-if [ -n "${T_HOLD:-}" ]; then
-  : >"$T_HOLD.held"
-  while [ -e "$T_HOLD" ]; do sleep 1; done
-fi
+[ -z "${T_HOLD:-}" ] || { : >"$T_HOLD.held" && while [ -e "$T_HOLD" ]; do sleep 1; done; }
 if [ -n "$T_CUT" ]; then
   done=$(sim summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p')
   echo "$done" >>"$T_STATE.starts"
@@ -71,12 +67,9 @@ tail -c +$((0x10000 + 1)) "$work/old.bin" | head -c $((0x20000)) >"$work/blocks.
 # name | shell (ash: BusyBox) | chip: profile, contents at 0 (old, new, gap, one: new up
 # to 0x020000, old from there), settings |
 # flashsim run options (corrupt: XY over 0x02FFFE after each WRITE; torn: a journal whose
-# data does not match its plan's checksum; planted: a whole journal of other bytes for block
-# 0, owned by nobody, in the directory 1777 $work/shared; foreign: the same owned by nobody in
-# the journal directory; writable: the same, ours, but mode 666; unfinished: the same, ours;
-# held: a first update holds the lock, waiting before its first romflash run, and must finish
-# afterwards; stale: the lock of a process that has ended) | options | exit | output text
-# (empty: none at all) |
+# data does not match its plan's checksum; j=DIR,OWNER,MODE: a whole journal of other bytes
+# for block 0 in $work/DIR (1777 but for journal), OWNER's, files of MODE; held: a first update holds
+# the lock, waits, then must finish; stale: a dead pid's lock) | options | exit | output text |
 # checks:
 #   old/new    the chip holds what it held / that with the image at -a (0x10800)
 #   wire=OPS   the commands on the wire, by opcode: 9F RDID, 05 RDSR, 0B FREAD, ...
@@ -100,16 +93,15 @@ no image | ash | small old | | -f "" | 2 | romflash-update: -h prints the usage 
 no journal | ash | small old | | -J "" | 0 | 2048 bytes in 0x010000-0x0107FF and 54459 bytes |
   new
 torn journal | ash | small old | torn | | 11 | _dev_spi0.journal is torn | old wire=
-planted | ash | small old | planted | -J $work/shared | 11 | shared can be written by other users |
+planted | ash | small old | j=shared,nobody,644 | -J $work/shared | 11 | shared can be written by |
   old wire=
-foreign | dash | small old | foreign | | 11 | _dev_spi0.journal belongs to user 65534, not to user 0 |
+foreign | dash | small old | j=journal,nobody,644 | | 11 | belongs to user 65534, not to user 0 |
   old wire=
-writable | ash | small old | writable | | 11 | plan can be written by other users (mode 666) |
+writable | ash | small old | j=journal,0,666 | | 11 | plan can be written by other users (mode 666) |
   old wire=
-tmpfs (/dev/shm) | ash | small old | | -J /dev/shm/romflash-update-test | 11 | is on tmpfs, |
-  old wire=
-unfinished | ash | small old --set status=0x9C | unfinished | | 4 | journal $work/journal/_dev_spi0.journal covers blocks 0x000000-0x00FFFF from |
-  old wire=05,9F
+tmpfs (/dev/shm) | ash | small old | | -J /dev/shm/romflash-update-test | 11 | is on tmpfs, | old wire=
+unfinished | ash | small old --set status=0x9C | j=journal,0,644 | | 4 |
+  journal $work/journal/_dev_spi0.journal covers blocks 0x000000-0x00FFFF from | old wire=05,9F
 held | ash | small old | held | | 14 | another update holds /dev/spi0: pid | old wire=
 stale lock | dash | small old | stale | | 0 | lock: took over | new
 wrong chip | ash | small old | | -j EF4018 | 3 | holds chip 01 20 14, expected EF 40 18; |
@@ -166,15 +158,13 @@ update() {  # update SHELL OPTIONS
     "-a $at $2" </dev/null >"$work/out" 2>&1
 }
 journal=$work/journal/_dev_spi0.journal
-seq 900000 999999 | head -c 65536 >"$work/planted.bin"
-# journal DIR OWNER MODE: a whole journal in DIR that writes planted.bin into block 0.
-journal() {
-  mkdir -p "$1/_dev_spi0.journal" && cp "$work/planted.bin" "$1/_dev_spi0.journal/data"
-  printf 'romflash-update journal 1\ndevice /dev/spi0\nid 01 20 14\nimage %s\nblocks %s\nrun 0 65536 0\n' \
-    '0x000000-0x00FFFF (65536 bytes of planted.bin)' 0x000000-0x00FFFF >"$1/_dev_spi0.journal/plan"
-  printf 'md5 %s\nend\n' "$(cat "$1/_dev_spi0.journal/plan" "$work/planted.bin" | md5sum | cut -c1-32)" \
-    >>"$1/_dev_spi0.journal/plan"
-  chown -R "$2" "$1/_dev_spi0.journal" && chmod "$3" "$1/_dev_spi0.journal"/*
+journal() {  # DIR OWNER MODE
+  set -- "$work/$1/_dev_spi0.journal" "$2" "$3" "$1" && mkdir -p "$1"
+  [ "$4" = journal ] || chmod 1777 "${1%/*}"
+  seq 900000 999999 | head -c 65536 >"$1/data"
+  printf 'romflash-update journal 1\nid 01 20 14\nimage 0x000000-0x00FFFF\nblocks 0x000000-0x00FFFF\nrun 0 65536 0\n' >"$1/plan"
+  printf 'md5 %s\nend\n' "$(cat "$1/plan" "$1/data" | md5sum | cut -c1-32)" >>"$1/plan"
+  chown -R "$2" "$1" && chmod "$3" "$1"/*
 }
 while IFS='|' read -r name shell settings run options want text checks; do
   [ -n "$name" ] || continue
@@ -188,19 +178,10 @@ while IFS='|' read -r name shell settings run options want text checks; do
   rm -rf "$work/shared" "$work/lock" /dev/shm/romflash-update-test && mkdir "$work/lock"
   case $run in
     corrupt) T_CORRUPT=0x2FFFE ;;
-    torn)
-      mkdir -p "$journal" && echo other >"$journal/data"
-      printf 'romflash-update journal 1\nid 01 20 14\nmd5 %s\nend\n' \
-        "$(md5sum <"$work/old.bin" | cut -c1-32)" >"$journal/plan" ;;
-    planted) mkdir -m 1777 "$work/shared" && journal "$work/shared" nobody 644 ;;
-    foreign) journal "$work/journal" nobody 644 ;;
-    writable) journal "$work/journal" 0 666 ;;
-    unfinished) journal "$work/journal" 0 644 ;;
-    held) : >"$work/hold"
-      (export T_HOLD="$work/hold" T_TRACE='' && busybox sh "$script" -d /dev/spi0 -s 16000 \
-        -f "$work/image.bin" -J "$work/journal" -a "$at" </dev/null >"$work/first" 2>&1) &
-      first=$! waited=0
-      until [ -e "$work/hold.held" ] || [ "$waited" -ge 120 ]; do sleep 1 && waited=$((waited + 1)); done ;;
+    torn) journal journal 0 644 && echo other >"$journal/data" ;;
+    j=*) IFS=, && set -- ${run#j=} && unset IFS && journal "$@" ;;
+    held) : >"$work/hold" && (export T_HOLD="$work/hold" T_TRACE='' && update "busybox sh" "") &
+      first=$! && until [ -e "$work/hold.held" ]; do sleep 1; done ;;
     stale) mkdir "$lock" && echo "pid $(sh -c 'echo $$')" >"$lock/owner" ;;
     *) T_RUN=$run ;;
   esac
@@ -223,16 +204,13 @@ while IFS='|' read -r name shell settings run options want text checks; do
       lines=*) [ "$(wc -l <"$work/out")" -eq "${item#*=}" ] || check "not ${item#*=} lines" ;;
     esac
   done
-  if [ -n "$first" ]; then
-    rm -f "$work/hold" "$work/hold.held"
-    wait "$first" && flashsim compare --state "$T_STATE" "$work/after.bin" ||
-      check "the first update did not finish: $(cat "$work/first")"
-  fi
+  [ -z "$first" ] || { rm "$work/hold" "$work/hold.held" && wait "$first" &&
+    flashsim compare --state "$T_STATE" "$work/after.bin"; } || check "the first did not finish"
   [ ! -e "$lock" ] || check "the lock stays after the update"
   failed=$((failed + row_failed))
 done <<EOF
 $(printf '%s\n' "$rows" | awk '{ gsub(/ *\| */, "|"); sub(/ *$/, "") }
-  /^ / { row = row $0; next } { if (row != "") print row; row = $0 } END { print row }')
+  /^ / { sub(/^ */, ""); row = row $0; next } { if (row != "") print row; row = $0 } END { print row }')
 EOF
 echo "$((count - failed)) of $count rows passed"
 [ "$only" = '*' ] || exit $((failed != 0))
