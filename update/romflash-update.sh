@@ -371,14 +371,14 @@ parse_options "$@"
 size=$(bytes_of "$image")
 [ "$size" -gt 0 ] || usage_error "$image: empty, nothing to write"
 end=$((start + size)) target=$(range "$start" $((start + size)))
-[ "$end" -le "$WINDOW" ] ||
-  stop "$EXIT_FIT" "image $target ends past 0xFFFFFF, the last 3-byte address; nothing was written"
 find_files
 work=$(mktemp -d "${TMPDIR:-/tmp}/romflash-update.XXXXXX") || exit "$EXIT_INTERNAL"
 trap 'rm -rf "$work"; release_lock' EXIT && trap 'exit 130' INT && trap 'exit 143' TERM
 
 take_lock "$invocation"
 open_journal
+[ "$end" -le "$WINDOW" ] ||
+  stop "$EXIT_FIT" "image $target ends past 0xFFFFFF, the last 3-byte address; nothing was written"
 identify
 plan_part
 check_protection
