@@ -181,7 +181,7 @@ while IFS='|' read -r name shell settings run options want text checks; do
     torn) journal journal 0 644 && echo other >"$journal/data" ;;
     j=*) IFS=, && set -- ${run#j=} && unset IFS && journal "$@" ;;
     held) : >"$work/hold" && (export T_HOLD="$work/hold" T_TRACE='' && update "busybox sh" "") &
-      first=$! && until [ -e "$work/hold.held" ]; do sleep 1; done ;;
+      first=$! && until [ -e "$work/hold.held" ] || ! kill -0 "$first"; do sleep 1; done ;;
     stale) mkdir "$lock" && echo "pid $(sh -c 'echo $$')" >"$lock/owner" ;;
     *) T_RUN=$run ;;
   esac
