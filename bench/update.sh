@@ -46,8 +46,10 @@ device() {
     awk '$1 == "total.device_ns" { printf "%.9f\n", $2 / 1e9 }'
 }
 rf() { "$flashsim" run --state "$work/chip" -- "$romflash" -d /dev/spi0 -s "$khz" "$@"; }
+# The built copy beside ROMFLASH's build: it reads the build's flat parts table.
 update() {
-  PATH="$work/bin:$PATH" update/romflash-update.sh -d /dev/spi0 -s "$khz" -J "$work/journal" "$@"
+  PATH="$work/bin:$PATH" "${romflash%/*}/../update/romflash-update" -d /dev/spi0 -s "$khz" \
+    -J "$work/journal" "$@"
 }
 # flashrom writing FILE's first SIZE bytes over the chip: a layout region, the rest kept.
 flashrom_write() {

@@ -93,13 +93,15 @@ root=$tmp/initramfs
 mkdir -p "$root/bin" "$root/modules" "$root/work"
 cp "$busybox_dir/bin/busybox" "$(program "$arm_build" romflash)" "$root/bin/"
 cp update/romflash-update.sh "$root/bin/romflash-update"
-cp parts/catalogue.txt update/catalogue.awk update/plan.awk "$root/bin/"
+cp parts/catalogue.txt update/catalogue.awk update/plan.awk update/journal-checks.sh update/device-lock.sh update/kept-copy.sh \
+  "$host_build/update/catalogue.flat" "$root/bin/"
 find "$kernel_dir/lib" -name '*.ko' -exec cp {} "$root/modules/" \;
 cp scripts/kernel/init "$root/init"
 tests/kernel/check.sh images "$root/work"
 
 FLASHSIM=$(program "$host_build" flashsim) ROMFLASH=$(program "$host_build" romflash)
-export FLASHSIM ROMFLASH
+ROMFLASH_FLAT=$host_build/update/catalogue.flat
+export FLASHSIM ROMFLASH ROMFLASH_FLAT
 status=0
 while read -r boot bufsiz image; do
   echo "== kernel stage: boot $boot, spidev.bufsiz=$bufsiz${image:+, flash holding $image}"

@@ -1,58 +1,50 @@
 # SPDX-License-Identifier: MIT
-# romflash-update's catalogue lookup: the rows of the parts catalogue whose
-# JEDEC ID the chip answers (and, where a row documents them, the bytes RDID
-# answers after it), as the planner's candidate lines, tab-separated:
+# romflash-update's catalogue lookup: the parts of the flat parts table
+# (catalogue.flat, parts/README.md) whose JEDEC ID the chip answers, and whose
+# RDID answer after it matches what the chip answered, as the planner's
+# candidate lines, tab-separated:
 #   NAME  SIZE  ERASE  PROGRAM  LOCK  BANKS
 # SIZE in bytes; ERASE the block 0xD8 erases in bytes, a map from address 0
-# upward ("8192*4 32768 65536*30 ...") or "absent"; the rest as the catalogue
-# writes them.
-#   awk -v id="01 20 14" -v extended="4D 00 80 ..." -f catalogue.awk CATALOGUE
-function bytes(text,  unit) {
-  unit = substr(text, length(text))
-  if (unit == "K") return substr(text, 1, length(text) - 1) * 1024
-  if (unit == "M") return substr(text, 1, length(text) - 1) * 1048576
-  return text + 0
+# upward ("8192 8192 32768 65536 ...") or "absent"; the rest as the table has them.
+# A part whose size or 0xD8 block the table does not give in bytes (Linux sizes it
+# from the part's own SFDP table) is no candidate: its geometry has to come from -g;
+# its name goes to the file sfdp names, one a line. The rows imported from Linux's
+# tables (kind=kernel) count only when no datasheet or model row answers, and of
+# them, those that match on extended ID bytes beat those that give none.
+#   awk -v id="01 20 14" -v extended="4D 00 80 ..." -v sfdp=FILE -f catalogue.awk catalogue.flat
+# The chip's answer after the ID matches a part that documents none (any answer);
+# by its length byte and the two bytes after it (sector architecture, family) one
+# whose ID-CFI area is derived from the part's other facts (cfi); and otherwise one
+# whose answer it starts with (a prefix: the bytes the part is told apart by).
+function answers(ext, rdid,  chip) {
+  chip = extended
+  gsub(/ /, "", chip)
+  if (ext == "none") return 1
+  if (ext == "cfi") return substr(chip, 1, 6) == toupper(substr(rdid, 1, 6))
+  return index(chip, toupper(rdid)) == 1
 }
-# A map's terms in bytes: "8K*4 32K" is "8192*4 32768".
-function erase_bytes(text,  n, i, terms, term, out) {
-  if (text == "absent") return text
-  n = split(text, terms, " ")
-  for (i = 1; i <= n; i++) {
-    split(terms[i], term, "*")
-    out = out (i > 1 ? " " : "") bytes(term[1]) (terms[i] ~ /\*/ ? "*" term[2] : "")
-  }
-  return out
-}
-function fact(part, key,  depth) {
-  while (!((part, key) in row) && (part, "base") in row && depth++ < 16) part = row[part, "base"]
-  return row[part, key]
-}
-function documented(ext,  want, n, i, words) {
-  if (ext == "none") return 1  # bytes after the ID not documented: any answer
-  if (ext == "cfi") want = "4D"
-  else if (ext ~ /^zeros /) {
-    n = substr(ext, 7) + 0
-    want = sprintf("%02X", n)
-    for (i = 0; i < n; i++) want = want " 00"
-  } else want = sprintf("%02X", split(ext, words, " ")) " " toupper(ext)
-  return index(extended " ", want " ") == 1
-}
+/^#/ || !NF { next }
 {
-  sub(/#.*/, "")
-  sub(/\|.*/, "")
-  if (!NF) next
-  if ($1 == "part") { part = $2; order[++parts] = part; next }
-  value = $2
-  for (i = 3; i <= NF; i++) value = value " " $i
-  if (!((part, $1) in row)) row[part, $1] = value
-}
-END {
-  for (p = 1; p <= parts; p++) {
-    part = order[p]
-    if (toupper(fact(part, "jedec")) != id || !documented(fact(part, "ext"))) continue
-    split(fact(part, "program"), program, " ")
-    printf "%s\t%d\t%s\t%s\t%s\t%s\n", part (fact(part, "kind") == "model" ? " (simulator model)" : ""),
-      bytes(fact(part, "size")), erase_bytes(fact(part, "eraseD8")), program[1], fact(part, "lock"),
-      fact(part, "banks")
+  split("", fact)
+  for (i = 1; i <= NF; i++) {
+    at = index($i, "=")
+    if (at) fact[substr($i, 1, at - 1)] = substr($i, at + 1)
   }
+  if (toupper(fact["jedec"]) != want || !answers(fact["ext"], fact["rdid"])) next
+  if (fact["size"] !~ /^[0-9]+$/ || fact["eraseD8"] !~ /^([0-9]+(,[0-9]+)*|absent)$/) {
+    unsized[++unsized_count] = fact["part"]
+    next
+  }
+  erase = fact["eraseD8"]
+  gsub(/,/, " ", erase)
+  imported = fact["kind"] == "kernel"
+  rank[++count] = imported ? (fact["ext"] == "none" ? 1 : 2) : 3
+  line[count] = sprintf("%s\t%s\t%s\t%s\t%s\t%s", fact["part"] (fact["kind"] == "model" ? " (simulator model)" : ""),
+    fact["size"], erase, fact["program"], fact["lock"], fact["banks"])
+  if (rank[count] > best) best = rank[count]
+}
+BEGIN { want = id; gsub(/ /, "", want); want = toupper(want) }
+END {
+  for (c = 1; c <= count; c++) if (rank[c] == best) print line[c]
+  if (!count && sfdp != "") for (u = 1; u <= unsized_count; u++) print unsized[u] > sfdp
 }

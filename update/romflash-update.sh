@@ -14,8 +14,7 @@ INSTALLED_DATA='@ROMFLASH_DATADIR@/romflash'  # the catalogue and the planner; s
 
 # One exit status per outcome; 7 and up refuse before anything is erased or written.
 EXIT_INTERNAL=1 EXIT_USAGE=2 EXIT_CHIP=3 EXIT_PROTECTED=4 EXIT_ROMFLASH=5 EXIT_MISMATCH=6
-EXIT_UNKNOWN=7 EXIT_FIT=8 EXIT_JOURNAL=11  # 8 to 10: the planner's refusals
-EXIT_NOTHING_KEPT=12
+EXIT_UNKNOWN=7 EXIT_FIT=8 EXIT_JOURNAL=11 EXIT_NOTHING_KEPT=12 EXIT_BUSY=14  # 8 to 10: the planner's refusals
 
 usage() {
   cat <<EOF
@@ -56,13 +55,15 @@ Numbers are decimal or 0x hexadecimal. Exit status: 0 done, 1 internal failure,
 2 usage, 3 wrong or absent chip, 4 block protection set, 5 romflash failed,
 6 verification mismatch, 7 unknown part, 8 image does not fit the part or
 3-byte addresses, 9 WRITE cannot program the part, 10 part locked beyond
-romflash's operations, 11 unusable journal or kept copy, 12 no kept copy to
-roll back.
+romflash's operations, 11 unusable journal (on tmpfs or ramfs, writable or
+written by another user, torn or for another chip) or kept copy, 12 no kept
+copy to roll back, 14 another update holds the device.
 EOF
 }
 
 say() { [ -n "$quiet" ] || printf 'romflash-update: %s\n' "$1"; }
-stop() { printf 'romflash-update: %s\n' "$2" >&2; exit "$1"; }  # stop STATUS MESSAGE
+# stop STATUS MESSAGE: with the unfinished journal found, if any, which the cause leaves as it is.
+stop() { printf 'romflash-update: %s%s\n' "$2" "${unfinished:+; $unfinished}" >&2; exit "$1"; }
 # The cause and where the usage is: the whole text would bury the cause.
 usage_error() { printf 'romflash-update: %s\n' "$1" "-h prints the usage" >&2; exit "$EXIT_USAGE"; }
 
@@ -147,8 +148,10 @@ parse_options() {
   { [ -f "$image" ] && [ -r "$image" ]; } || usage_error "$image: not a readable file"
 }
 
-# Sets romflash (beside this script or on PATH), lookup, planner and catalogue:
-# beside it when the planner is (the source tree: ../parts), else installed.
+# Sets romflash (beside this script or on PATH), lookup, planner and catalogue
+# (the flat table: beside the script, as in the build tree, or with the rest)
+# and reads the journal checks and the lock: beside the script when the planner
+# is (the source tree), else installed.
 find_files() {
   local here data=$INSTALLED_DATA
   here=$(dirname "$0")
@@ -156,11 +159,18 @@ find_files() {
   [ -x "$romflash" ] || romflash=$(command -v romflash) ||
     stop "$EXIT_ROMFLASH" "romflash not found beside $0 or on PATH; nothing was written to $target"
   [ ! -r "$here/plan.awk" ] || data=$here
-  lookup=$data/catalogue.awk planner=$data/plan.awk catalogue=$data/catalogue.txt
-  [ -r "$catalogue" ] || catalogue=$here/../parts/catalogue.txt
+  lookup=$data/catalogue.awk planner=$data/plan.awk catalogue=$here/catalogue.flat
+  [ -r "$catalogue" ] || catalogue=$data/catalogue.flat
   [ -r "$catalogue" ] || catalogue=''
-  { [ -r "$lookup" ] && [ -r "$planner" ]; } ||
-    stop "$EXIT_INTERNAL" "$lookup or $planner not found; nothing was written to $target"
+  { [ -r "$lookup" ] && [ -r "$planner" ] && [ -r "$data/journal-checks.sh" ] &&
+    [ -r "$data/device-lock.sh" ] && [ -r "$data/kept-copy.sh" ]; } ||
+    stop "$EXIT_INTERNAL" "$lookup, $planner or the shell files beside them not found; nothing was written to $target"
+  # shellcheck source=update/journal-checks.sh
+  . "$data/journal-checks.sh"
+  # shellcheck source=update/kept-copy.sh
+  . "$data/kept-copy.sh"
+  # shellcheck source=update/device-lock.sh
+  . "$data/device-lock.sh"
 }
 
 # The expected chip, and a chip at all (a bus without one reads as all ones or
@@ -191,13 +201,15 @@ fact() { sed -n "s/^$1 //p" "$work/plan"; }  # KEY: the value of one
 # image covers. Sets names, part_size, erases, first, last and blocks.
 plan_part() {
   local refusal known
-  { [ -z "$catalogue" ] || awk -v id="$chip_id" -v extended="$chip_ext" -f "$lookup" "$catalogue"; } \
-    >"$work/candidates" || stop "$EXIT_INTERNAL" "could not read the parts catalogue $catalogue"
+  { [ -z "$catalogue" ] || awk -v id="$chip_id" -v extended="$chip_ext" -v sfdp="$work/sfdp" \
+    -f "$lookup" "$catalogue"; } >"$work/candidates" || stop "$EXIT_INTERNAL" "could not read the parts catalogue $catalogue"
   [ -z "$geometry" ] || echo "$geometry" >>"$work/candidates"
   plan ''
   names=$(fact names) part_size=$(fact part_size) first=$(fact first) last=$(fact last)
+  [ "$(fact candidates)" -gt 0 ] || [ ! -s "$work/sfdp" ] ||
+    stop "$EXIT_UNKNOWN" "$device holds chip $chip_id, which Linux knows as $(awk 'NR > 1 { printf ", " } { printf "%s", $0 }' "$work/sfdp") but sizes from the part's own SFDP table, which romflash cannot read; give its size and the block its 0xD8 erases with -g SIZE:ERASE; nothing was written to $target"
   [ "$(fact candidates)" -gt 0 ] ||
-    stop "$EXIT_UNKNOWN" "$device holds chip $chip_id (RDID length byte ${chip_ext%% *}), which the parts catalogue ${catalogue:-(none found beside $0 nor at $INSTALLED_DATA/catalogue.txt)} does not know; give its size and the block its 0xD8 erases with -g SIZE:ERASE; nothing was written to $target"
+    stop "$EXIT_UNKNOWN" "$device holds chip $chip_id (RDID length byte ${chip_ext%% *}), which the parts catalogue ${catalogue:-(none found beside $0 nor at $INSTALLED_DATA/catalogue.flat)} does not know; give its size and the block its 0xD8 erases with -g SIZE:ERASE; nothing was written to $target"
   erases="0xD8 erases blocks by address"
   [ "$(fact block_size)" -le 0 ] || erases="0xD8 erases $(kib "$(fact block_size)")"
   known=": $names,"
@@ -243,24 +255,6 @@ clear_protection() {
   bp=0
 }
 
-# The journal (written by write_plan, removed after the verify) that a run finds
-# is finished first. Sets journal ('' with -J '') and resume (what it rewrites).
-find_journal() {
-  journal='' resume=''
-  [ -n "$journal_dir" ] || return 0
-  journal=$journal_dir/$(printf '%s' "$device" | tr -c 'A-Za-z0-9._-' '_').journal
-  [ -e "$journal" ] || return 0
-  local plan="$journal/plan"
-  { [ "$(head -n 1 "$plan" 2>/dev/null)" = "romflash-update journal 1" ] &&
-    [ "$(tail -n 1 "$plan")" = end ] && [ -r "$journal/data" ] &&
-    [ "$(digest "$journal")" = "$(sed -n 's/^md5 //p' "$plan")" ]; } ||
-    stop "$EXIT_JOURNAL" "the unfinished journal $journal is torn (its plan or its data does not match its checksum) and cannot finish its update; nothing was written. Move it away to update without it: the blocks it names may hold a partly written update"
-  [ "$(sed -n 's/^id //p' "$plan")" = "$chip_id" ] ||
-    stop "$EXIT_JOURNAL" "the unfinished journal $journal was written for chip $(sed -n 's/^id //p' "$plan"), but $device holds chip $chip_id; nothing was written. Move it away to update without it"
-  resume="$(sed -n 's/^blocks //p' "$plan") from an update of $(sed -n 's/^image //p' "$plan")"
-  say "journal: unfinished in $journal: blocks $resume; it is finished first"
-}
-
 # AT LENGTH RANGE RECOVERY: reads the run back and compares it with
 # $work/run.bin byte for byte (WRITE's 16-bit sum misses swapped pages).
 verify_run() {
@@ -300,6 +294,7 @@ forget_journal() {
     stop "$EXIT_INTERNAL" "the update is verified, but the journal $journal could not be removed: remove it by hand"
 }
 finish_journal() {
+  unfinished=''
   clear_protection
   write_runs "$journal" "the journal $journal stays: run romflash-update again to finish it"
   forget_journal
@@ -388,104 +383,22 @@ write_plan() {
   say "journal: the plan and $length bytes of new contents saved in $journal"
 }
 
-# The kept copy (-k): the covered blocks as read before the first erase, with
-# their address and the chip's ID, in DIR/NAME.kept beside the journal and
-# under its rules (written into NAME.kept.new, made durable, then renamed). A
-# rollback (-R) writes them back as an update of its own; a commit (-C)
-# removes them. An update that finds a copy not yet committed leaves it: it
-# holds the blocks as they were before the first update since the last commit.
-kept_value() { sed -n "s/^$1 //p" "$kept/plan"; }
-
-kept_sound() {
-  { [ "$(head -n 1 "$kept/plan" 2>/dev/null)" = "romflash-update kept 1" ] &&
-    [ "$(tail -n 1 "$kept/plan")" = end ] && [ -r "$kept/data" ] &&
-    [ "$(digest "$kept")" = "$(kept_value md5)" ]; } ||
-    stop "$EXIT_JOURNAL" "the kept copy $kept is torn (its plan or its data does not match its checksum); nothing was written. Move it away: it cannot roll back"
-}
-
-# Renamed first, as the journal is; made durable so that a committed copy
-# cannot come back after a power cut and be taken for the blocks before a
-# later update.
-remove_kept() {
-  { rm -rf "$kept.old" && mv "$kept" "$kept.old" && rm -rf "$kept.old" && sync; } ||
-    stop "$EXIT_INTERNAL" "the kept copy $kept could not be removed: remove it by hand"
-}
-
-# Sets kept (the copy's path) for -k, -R and -C. -C ends here; -R takes the
-# copy's data and address as its image.
-kept_mode() {
-  [ -n "$mode" ] || return 0
-  [ -n "$journal_dir" ] || usage_error "-$mode needs the journal directory (-J DIR) that holds the kept copy"
-  kept=$journal_dir/$(printf '%s' "$device" | tr -c 'A-Za-z0-9._-' '_').kept
-  [ "$mode" != k ] || return 0
-  { [ -z "$image" ] && [ -z "$placed" ] && [ -z "$backup" ]; } ||
-    usage_error "-$mode takes no -f, -a or -b: the kept copy has its blocks and their address"
-  if [ "$mode" = C ]; then
-    if [ ! -e "$kept" ]; then
-      say "commit: no kept copy in $kept; nothing to remove"
-    elif [ -n "$dry_run" ]; then
-      say "commit (dry run): the kept copy $kept would be removed"
-    else
-      remove_kept
-      say "commit: the kept copy $kept is removed"
-    fi
-    exit 0
-  fi
-  [ -e "$kept" ] ||
-    stop "$EXIT_NOTHING_KEPT" "no kept copy in $kept: nothing to roll back to; nothing was written"
-  kept_sound
-  image=$kept/data start=$(kept_value at)
-}
-
-# Once the covered blocks are read, before anything is erased: -k keeps them,
-# -R checks that its copy comes from this chip.
-keep_blocks() {
-  if [ "$mode" = R ]; then
-    [ "$(kept_value id)" = "$chip_id" ] ||
-      stop "$EXIT_JOURNAL" "the kept copy $kept was read from chip $(kept_value id), but $device holds chip $chip_id; nothing was written"
-    say "rollback: blocks $(kept_value blocks) as kept in $kept"
-    return 0
-  fi
-  [ "$mode" = k ] || return 0
-  if [ -e "$kept" ]; then
-    kept_sound
-    { [ "$(kept_value id)" = "$chip_id" ] && [ "$(kept_value blocks)" = "$blocks" ]; } ||
-      stop "$EXIT_JOURNAL" "the kept copy $kept holds blocks $(kept_value blocks) of chip $(kept_value id) from an update not committed, not blocks $blocks of chip $chip_id; nothing was erased. Commit it (-C) or roll it back (-R) first"
-    say "keep: blocks $blocks kept in $kept before an update not yet committed; left as they are"
-    return 0
-  fi
-  if [ -n "$dry_run" ]; then
-    say "keep (dry run): blocks $blocks would be kept in $kept"
-    return 0
-  fi
-  { mkdir -p "$journal_dir" && rm -rf "$kept.new" && mkdir "$kept.new" &&
-    cp "$work/old.bin" "$kept.new/data" &&
-    printf 'romflash-update kept 1\ndevice %s\nid %s\nblocks %s\nat %s\n' \
-      "$device" "$chip_id" "$blocks" "$first" >"$kept.new/plan" &&
-    printf 'md5 %s\nend\n' "$(digest "$kept.new")" >>"$kept.new/plan" &&
-    sync && mv "$kept.new" "$kept" && sync; } ||
-    stop "$EXIT_USAGE" "cannot keep blocks $blocks in $kept; nothing was erased. Give -J DIR on persistent storage"
-  say "keep: blocks $blocks as read saved in $kept"
-}
-
-# A rollback that is verified has used its copy.
-kept_done() {
-  [ "$mode" = R ] || return 0
-  remove_kept
-  say "rollback: done; the kept copy $kept is removed"
-}
-
+# Journals and their directories are refused when others can write them: make none that way.
+umask 022
+invocation="romflash-update $*" unfinished=''
 parse_options "$@"
+target=flash find_files
 kept_mode
 size=$(bytes_of "$image")
 [ "$size" -gt 0 ] || usage_error "$image: empty, nothing to write"
 end=$((start + size)) target=$(range "$start" $((start + size)))
+work=$(mktemp -d "${TMPDIR:-/tmp}/romflash-update.XXXXXX") || exit "$EXIT_INTERNAL"
+trap 'rm -rf "$work"; release_lock' EXIT && trap 'exit 130' INT && trap 'exit 143' TERM
+
+take_lock "$invocation"
+open_journal
 [ "$end" -le "$WINDOW" ] ||
   stop "$EXIT_FIT" "image $target ends past 0xFFFFFF, the last 3-byte address; nothing was written"
-find_files
-work=$(mktemp -d "${TMPDIR:-/tmp}/romflash-update.XXXXXX") || exit "$EXIT_INTERNAL"
-trap 'rm -rf "$work"' EXIT && trap 'exit 130' INT && trap 'exit 143' TERM
-
 identify
 plan_part
 check_protection

@@ -4,7 +4,7 @@
 # the rows one boot runs in the guest, then checks that boot's console log and
 # flash file against the rows and against the same rows run on flashsim.
 #   check.sh images DIR | boots | rows BOOT | verify BOOT CONSOLE FLASH DIR
-# verify needs FLASHSIM and ROMFLASH (host builds); prints one line per row
+# verify needs FLASHSIM, ROMFLASH and ROMFLASH_FLAT (host builds); prints one line per row
 # and "kernel rows: P passed, F failed"; exits non-zero on any failure.
 set -euo pipefail
 rows_file=$(dirname "$0")/scenarios.txt
@@ -43,7 +43,11 @@ verify)
   rf() { "$FLASHSIM" run --state "$state" --bufsiz "$bufsiz" -- "$ROMFLASH" -d /dev/spi0 "$@"; }
   mkdir -p "$dir/bin" && printf '#!/bin/sh\nexec "%s" run --state "%s" --bufsiz %s --device /dev/spidev0.0 -- "%s" "$@"\n' \
     "$FLASHSIM" "$state" "$bufsiz" "$ROMFLASH" > "$dir/bin/romflash" && chmod +x "$dir/bin/romflash"
-  ru() { PATH="$dir/bin:$PATH" sh "$update_script" -d /dev/spidev0.0 "$@"; }
+  # The update beside its data and the romflash wrapper, as the guest has it.
+  cp "$update_script" "$dir/bin/romflash-update" && cp "$ROMFLASH_FLAT" "${update_script%/*}"/*.awk \
+    "${update_script%/*}"/journal-checks.sh "${update_script%/*}"/device-lock.sh \
+    "${update_script%/*}"/kept-copy.sh "$dir/bin/"
+  ru() { sh "$dir/bin/romflash-update" -d /dev/spidev0.0 "$@"; }
   row() { local s=0; (cd "$work" && eval "$2") > "$dir/sim/$1.out" 2>&1 || s=$?; echo $s > "$dir/sim/$1.status"; }
   eval "$("$0" rows "$boot")"
   "$FLASHSIM" dump --state "$state" -o "$dir/sim.bin"

@@ -7,10 +7,11 @@
 # there once WRITE is done.
 # With T_CUT set it cuts the chip's power after message T_CUT of the whole
 # update (counted since the chip was made), and nothing answers after that; it
-# notes how many messages went before each run in chip.starts.
-# The environment: T_ROMFLASH T_FLASHSIM T_LIB T_EMU T_STATE T_TRACE T_RUN T_CORRUPT T_XY T_CUT.
+# notes how many messages went before each run in chip.starts. It waits while T_HOLD exists.
+# The environment: T_ROMFLASH T_FLASHSIM T_LIB T_EMU T_STATE T_TRACE T_RUN T_CORRUPT T_XY T_CUT T_HOLD.
 sim() { $T_EMU "$T_FLASHSIM" "$@"; }
 cut=''
+[ -z "${T_HOLD:-}" ] || { : >"$T_HOLD.held" && while [ -e "$T_HOLD" ]; do sleep 1; done; }
 if [ -n "$T_CUT" ]; then
   done=$(sim summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p')
   echo "$done" >>"$T_STATE.starts"

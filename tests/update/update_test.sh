@@ -8,6 +8,7 @@
 #   update_test.sh SCRIPT ROMFLASH FLASHSIM LIBFLASHSIM STRIDE PART [EMULATOR WORDS]
 # STRIDE thins the sweep's cut points (1 natively). Each row and cut point is
 # announced before it runs, so the last lines of a stopped run say where it was.
+# T_ONLY=PATTERN: only the rows it names.
 set -u
 [ $# -ge 6 ] || { echo "usage: $0 SCRIPT ROMFLASH FLASHSIM LIB STRIDE PART [EMULATOR]" >&2; exit 2; }
 # shellcheck disable=SC2034 # script is read through the eval in update()
@@ -17,8 +18,10 @@ export T_ROMFLASH="$2" T_FLASHSIM="$3" T_LIB="$4" T_EMU="${7:-}"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-verify_asan_link_order=0:detect_leaks=1}"
 command -v busybox >/dev/null || { echo "busybox not found (Debian package busybox)" >&2; exit 1; }
 work=$(mktemp -d) || exit 1
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf "$work" /dev/shm/romflash-update-test' EXIT
 export T_STATE="$work/chip" T_TRACE="$work/trace" T_XY="$work/corrupt" T_RUN T_CORRUPT T_CUT
+export ROMFLASH_UPDATE_LOCK_DIR="$work/lock"
+only=${T_ONLY:-*} lock=$work/lock/romflash-update._dev_spi0.lock
 
 # The romflash the script finds on PATH: tests/update/simulated-romflash.sh, the real binary
 # on the simulated chip (its power cut by T_CUT, two bytes corrupted after each WRITE by
@@ -42,22 +45,12 @@ lay "$work/old.bin" 0x10800 >"$work/new.bin"
 tail -c +$((0x10000 + 1)) "$work/old.bin" | head -c $((0x20000)) >"$work/blocks.bin"
 { head -c 131072 "$work/new.bin" && tail -c +131073 "$work/old.bin"; } >"$work/one.bin"
 
-# The script beside a parts file of Linux's in which two parts answer one ID, with
-# different sizes and erase blocks (the real file has no such pair).
-mkdir "$work/collide" && cp "$script" "$work/collide/romflash-update.sh"
-cat >"$work/collide/kernel.txt" <<'EOF'
-part WIDE
-jedec 9D 60 14
-ext none
-size 1M
-eraseD8 256K
-program page 256
-part NARROW
-jedec 9D 60 14
-ext none
-size 2M
-eraseD8 64K
-program page 256
+# The script beside a flat parts table in which two of Linux's parts answer one ID, with
+# different sizes and erase blocks (Linux's tables have no such pair).
+mkdir "$work/collide" && cp "$script" "$work/collide/romflash-update"
+cat >"$work/collide/catalogue.flat" <<'EOF'
+part=WIDE kind=kernel size=1048576 jedec=9D6014 ext=none rdid=00 eraseD8=262144 program=page lock=none banks=none
+part=NARROW kind=kernel size=2097152 jedec=9D6014 ext=none rdid=00 eraseD8=65536 program=page lock=none banks=none
 EOF
 
 # name | shell (ash: BusyBox) | chip: profile, contents at 0 (old, new, gap, one: new up
@@ -67,7 +60,10 @@ EOF
 # above) | options; the options of each later run on the
 # same chip and journal, without -f and -a ("cut": its power is cut half as many messages in
 # as the runs before it took, it must fail leaving the journal, and the chip is
-# power-cycled) | exit | output text (empty: none at all) of the last run | checks:
+# power-cycled); j=DIR,OWNER,MODE: a whole journal of other bytes for block 0 in $work/DIR
+# (1777 but for journal), OWNER's, files of MODE; held: a first update holds the lock, waits,
+# then must finish; stale: a dead pid's lock | exit | output text (empty: none at all) of the
+# last run | checks:
 #   old/new    the chip holds what it held / that with the image at -a (0x10800)
 #   wire=OPS   the commands on the wire, by opcode: 9F RDID, 05 RDSR, 0B FREAD, ...
 #   erased=AT  the 0xD8 erases sent, by address
@@ -90,7 +86,18 @@ dry unchanged | dash | small new | | -n | 0 | journal  none needed: no block cha
 no image | ash | small old | | -f "" | 2 | romflash-update: -h prints the usage | old wire= lines=2
 no journal | ash | small old | | -J "" | 0 | 2048 bytes in 0x010000-0x0107FF and 54459 bytes |
   new
-torn journal | ash | small old | torn | | 11 | _dev_spi0.journal is torn | old wire=05,9F
+torn journal | ash | small old | torn | | 11 | _dev_spi0.journal is torn | old wire=
+planted | ash | small old | j=shared,nobody,644 | -J $work/shared | 11 | shared can be written by |
+  old wire=
+foreign | dash | small old | j=journal,nobody,644 | | 11 | belongs to user 65534, not to user 0 |
+  old wire=
+writable | ash | small old | j=journal,0,666 | | 11 | plan can be written by other users (mode 666) |
+  old wire=
+tmpfs (/dev/shm) | ash | small old | | -J /dev/shm/romflash-update-test | 11 | is on tmpfs, | old wire=
+unfinished | ash | small old --set status=0x9C | j=journal,0,644 | | 4 |
+  journal $work/journal/_dev_spi0.journal covers blocks 0x000000-0x00FFFF from | old wire=05,9F
+held | ash | small old | held | | 14 | another update holds /dev/spi0: pid | old wire=
+stale lock | dash | small old | stale | | 0 | lock: took over | new
 wrong chip | ash | small old | | -j EF4018 | 3 | holds chip 01 20 14, expected EF 40 18; |
   old wire=9F
 absent (FF) | ash | small old | --absent ff | | 3 | no chip answers on /dev/spi0 (ID FF FF FF) |
@@ -181,27 +188,40 @@ later() {  # later SHELL RUN...: each later run of a row, and its power cut
   return "$rc"
 }
 journal=$work/journal/_dev_spi0.journal
+journal() {  # DIR OWNER MODE
+  set -- "$work/$1/_dev_spi0.journal" "$2" "$3" "$1" && mkdir -p "$1"
+  [ "$4" = journal ] || chmod 1777 "${1%/*}"
+  seq 900000 999999 | head -c 65536 >"$1/data"
+  printf 'romflash-update journal 1\nid 01 20 14\nimage 0x000000-0x00FFFF\nblocks 0x000000-0x00FFFF\nrun 0 65536 0\n' >"$1/plan"
+  printf 'md5 %s\nend\n' "$(cat "$1/plan" "$1/data" | md5sum | cut -c1-32)" >>"$1/plan"
+  chown -R "$2" "$1" && chmod "$3" "$1"/*
+}
 run_rows() {
   index=0
   while IFS='|' read -r name shell settings run options want text checks; do
     [ -n "$name" ] || continue
+    # shellcheck disable=SC2254 # T_ONLY is a pattern
+    case $name in $only) ;; *) continue ;; esac
     index=$((index + 1))
     [ $((index % pieces)) -eq $((piece % pieces)) ] || continue
     echo "row $index: $name ($shell)"
-    count=$((count + 1)) row_failed=0 T_RUN='' T_CORRUPT='' T_CUT=''
+    count=$((count + 1)) row_failed=0 T_RUN='' T_CORRUPT='' T_CUT='' first=''
     [ "$shell" != ash ] || shell="busybox sh"
     at=$(printf '%s' "${options%%;*}" | sed -n 's/.*-a \(0x[0-9A-F]*\).*/\1/p')
     at=${at:-0x10800}
     chip $settings
+    rm -rf "$work/shared" "$work/lock" /dev/shm/romflash-update-test && mkdir "$work/lock"
     case $run in
       corrupt) T_CORRUPT=0x2FFFE ;;
-      collide) script=$work/collide/romflash-update.sh ;;
-      torn)
-        mkdir -p "$journal" && echo other >"$journal/data"
-        printf 'romflash-update journal 1\nid 01 20 14\nmd5 %s\nend\n' \
-          "$(md5sum <"$work/old.bin" | cut -c1-32)" >"$journal/plan" ;;
+      collide) script=$work/collide/romflash-update ;;
+      torn) journal journal 0 644 && echo other >"$journal/data" ;;
+      j=*) IFS=, && set -- ${run#j=} && unset IFS && journal "$@" ;;
+      held) : >"$work/hold" && (export T_HOLD="$work/hold" T_TRACE='' && update "busybox sh" "") &
+        first=$! && until [ -e "$work/hold.held" ] || ! kill -0 "$first"; do sleep 1; done ;;
+      stale) mkdir "$lock" && echo "pid $(sh -c 'echo $$')" >"$lock/owner" ;;
       *) T_RUN=$run ;;
     esac
+    eval "text=\"$text\""
     IFS=';'
     # shellcheck disable=SC2086 # the runs, split at the semicolons
     set -- $options
@@ -227,10 +247,13 @@ run_rows() {
         lines=*) [ "$(wc -l <"$work/out")" -eq "${item#*=}" ] || check "not ${item#*=} lines" ;;
       esac
     done
+    [ -z "$first" ] || { rm "$work/hold" "$work/hold.held" && wait "$first" &&
+      flashsim compare --state "$T_STATE" "$work/after.bin"; } || check "the first did not finish"
+    [ ! -e "$lock" ] || check "the lock stays after the update"
     failed=$((failed + row_failed)) script=$main_script
   done <<EOF
 $(printf '%s\n' "$rows" | awk '{ gsub(/ *\| */, "|"); sub(/ *$/, "") }
-  /^ / { row = row $0; next } { if (row != "") print row; row = $0 } END { print row }')
+  /^ / { sub(/^ */, ""); row = row $0; next } { if (row != "") print row; row = $0 } END { print row }')
 EOF
   echo "$((count - failed)) of $count rows passed (every $pieces-th from row $piece)"
   [ "$failed" -eq 0 ] && [ "$count" -gt 0 ]
