@@ -13,76 +13,56 @@ export LC_ALL
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 [ $# -eq 2 ] || { echo "usage: $0 FLASHSIM ROMFLASH" >&2; exit 2; }
+die() { echo "kernel-parts-table: $*" >&2; exit 1; }
 abs() { case $1 in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac; }
 flashsim=$(abs "$1") romflash=$(abs "$2")
+# The build's flat parts table and marks, and its romflash-update, which reads the same table.
+built=$(dirname "$flashsim")/../update
+flat=${ROMFLASH_PARTS_FLAT:-$built/catalogue.flat} marks=${ROMFLASH_PARTS_MARKS:-$built/catalogue.marks}
+[ -r "$flat" ] && [ -r "$marks" ] || die "no flat parts table $flat or marks $marks: build the parts tables first"
 work=$(mktemp -d "${TMPDIR:-/tmp}/kernel-parts-table.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
-die() { echo "kernel-parts-table: $*" >&2; exit 1; }
 
 # One line a part, '|' between fields: part, profile, ID (and the extended bytes
 # Linux tells it by), size, block, program, WRITE's class and words, the update's
 # exit and words, the unverified facts. Classes: safe, loss (bytes outside the image
 # change), fails.
 awk '
-  function fact(part, key,  depth) {
-    while (!((part, key) in row) && (part, "base") in row && depth++ < 16) part = row[part, "base"]
-    return row[part, key]
+  function kib(n) { return n % 1048576 == 0 ? n / 1048576 " MiB" : n / 1024 " KiB" }
+  function spaced(hex,  i, out) {
+    for (i = 1; i <= length(hex); i += 2) out = out (i > 1 ? " " : "") substr(hex, i, 2)
+    return out
   }
-  function mark(part, key,  depth) {
-    while (!((part, key) in marks) && (part, "base") in row && depth++ < 16) part = row[part, "base"]
-    return marks[part, key]
-  }
-  function kib(text) { return text ~ /M$/ ? substr(text, 1, length(text) - 1) " MiB" : substr(text, 1, length(text) - 1) " KiB" }
-  function bytes(text) { return substr(text, 1, length(text) - 1) * (text ~ /M$/ ? 1048576 : 1024) }
-  FNR == 1 { file++ }
+  FILENAME == marks_file { m = $3; for (i = 4; i <= NF; i++) m = m " " $i; marks[$1, $2] = m; next }
+  /^#/ || !NF { next }
   {
-    sub(/#.*/, "")
-    bar = index($0, "|")
-    m = bar ? substr($0, bar + 1) : ""
-    if (bar) $0 = substr($0, 1, bar - 1)
-    if (!NF) next
-    if ($1 == "part") { part = file ":" $2; if (file == 1) sheet[++rows] = part; next }
-    if ($1 == "kind" && $2 == "kernel") order[++parts] = part
-    value = ($1 == "base" ? file ":" : "") $2
-    for (i = 3; i <= NF; i++) value = value " " $i
-    row[part, $1] = value
-    gsub(/^ +| +$/, "", m)
-    marks[part, $1] = m
+    count++
+    for (i = 1; i <= NF; i++) fact[count, substr($i, 1, index($i, "=") - 1)] = substr($i, index($i, "=") + 1)
   }
   # The catalogue rows (datasheet parts, and the models of the simulator) that answer what the
   # simulator plays for this row (its extended bytes, then zeros), as romflash-update
-  # matches them: those win, named with ", " between them.
-  function catalogue_rows(id, ext,  p, theirs, want, answer, n, i, w, names) {
-    answer = ext == "none" ? "00" : substr(ext, 8)
-    for (i = 0; i < 80; i++) answer = answer " 00"
-    for (p = 1; p <= rows; p++) {
-      if (toupper(fact(sheet[p], "jedec")) != toupper(id)) continue
-      theirs = fact(sheet[p], "ext")
-      if (theirs == "cfi") want = "4D 00 80"
-      else if (theirs ~ /^zeros /) {
-        n = substr(theirs, 7) + 0
-        want = sprintf("%02X", n)
-        for (i = 0; i < n; i++) want = want " 00"
-      } else if (theirs == "none") want = ""
-      else want = sprintf("%02X", split(theirs, w, " ")) " " toupper(theirs)
-      if (want == "" || index(answer " ", want " ") == 1)
-        names = names (names == "" ? "" : " or ") substr(sheet[p], 3)
+  # matches them: those win, named with " or " between them.
+  function catalogue_rows(c,  answer, d, want, names, i) {
+    answer = fact[c, "ext"] == "none" ? "00" : fact[c, "rdid"]
+    for (i = 0; i < 80; i++) answer = answer "00"
+    for (d = 1; d <= count; d++) {
+      if (fact[d, "kind"] == "kernel" || fact[d, "jedec"] != fact[c, "jedec"]) continue
+      want = fact[d, "ext"] == "none" ? "" : fact[d, "ext"] == "cfi" ? substr(fact[d, "rdid"], 1, 6) : fact[d, "rdid"]
+      if (want == "" || index(answer, want) == 1) names = names (names == "" ? "" : " or ") fact[d, "part"]
     }
     return names
   }
   END {
-    for (p = 1; p <= parts; p++) {
-      part = order[p]
-      name = substr(part, 3)
-      id = fact(part, "jedec")
-      ext = fact(part, "ext")
-      shown = id (ext ~ /^prefix / ? " (" substr(ext, 8) " ...)" : "")
-      size = fact(part, "size")
-      block = fact(part, "eraseD8")
-      byte = fact(part, "program") == "byte"
-      lock = fact(part, "lock")
+    for (c = 1; c <= count; c++) {
+      if (fact[c, "kind"] != "kernel") continue
+      profile = fact[c, "profile"]
+      shown = spaced(fact[c, "jedec"]) (fact[c, "ext"] == "prefix" ? " (" spaced(fact[c, "rdid"]) " ...)" : "")
+      size = fact[c, "size"]
+      block = fact[c, "eraseD8"]
+      byte = fact[c, "program"] == "byte"
+      lock = fact[c, "lock"]
       flaws = ""
-      if (mark(part, "status") ~ /^(R|NF)$/) flaws = flaws ", the status at power-up (" mark(part, "status") ")"
+      if (marks[profile, "status"] ~ /^(R|NF)$/) flaws = flaws ", the status at power-up (" marks[profile, "status"] ")"
       if (lock != "bp" && lock != "global") flaws = flaws ", the protection at power-up (NF)"
       if (size == "unknown") {
         write = "fails|the size and erase block are not known: Linux reads them from the part (SFDP)"
@@ -96,10 +76,10 @@ awk '
       } else if (lock == "global") {
         write = "fails|every block is locked at power-up until 0x98, which romflash cannot send: nothing erased or written"
         update = "10|refused: every block locked at power-up"
-      } else if (block == "32K") {
+      } else if (block + 0 == 32768) {
         write = "fails|0xD8 erases 32 KiB: half of every 64 KiB step WRITE erases stays as it was"
         update = "0|safe: rewrites every 32 KiB block on its own"
-      } else if (bytes(block) > 65536) {
+      } else if (block + 0 > 65536) {
         write = "loss|0xD8 erases " kib(block) ": WRITE'"'"'s 64 KiB steps erase bytes outside the image"
         update = "0|safe: keeps every byte of the " kib(block) " blocks outside the image"
       } else {
@@ -111,14 +91,14 @@ awk '
           (write ~ /^safe/ ? "" : "; then " substr(write, index(write, "|") + 1))
         if (update ~ /^0/) update = "4|stops while block protection is set; -u clears it"
       }
-      if (bytes(size) > 16777216) update = update " (the first 16 MiB: 3-byte addresses)"
-      if ((winners = catalogue_rows(id, ext)) != "")
+      if (size + 0 > 16777216) update = update " (the first 16 MiB: 3-byte addresses)"
+      if ((winners = catalogue_rows(c)) != "")
         update = "-|as the catalogue'"'"'s " winners ", whose rows win"
-      printf "%s|%s|%s|%s|%s|%s|%s|%s|%s\n", name, fact(part, "profile"), shown,
-        size == "unknown" ? "unknown" : kib(size), block == "unknown" ? "unknown" : block == "absent" ? "none" : kib(block),
+      printf "%s|%s|%s|%s|%s|%s|%s|%s|%s\n", fact[c, "part"], profile, shown,
+        size == "unknown" ? "unknown" : kib(size), size == "unknown" || block == "unknown" ? "unknown" : block == "absent" ? "none" : kib(block),
         byte ? "byte" : "page", write, update, substr(flaws, 3)
     }
-  }' "$root/parts/catalogue.txt" "$root/parts/kernel.txt" >"$work/lines"
+  }' marks_file="$marks" "$flat" "$marks" >"$work/lines"
 
 # The sample: the first part of every kind of line, run on the simulator.
 mkdir "$work/bin"
@@ -149,7 +129,7 @@ awk -F'|' '$4 != "unknown" && $9 != "-" && !seen[$6 $8 $10]++ { print $2, $7, $9
   [ "$seen" = "$class" ] || die "$profile: WRITE was to be $class, the simulator shows $seen"
   fresh "$profile"
   rc=0
-  PATH="$work/bin:$PATH" sh "$root/update/romflash-update.sh" -d /dev/spi0 -f "$work/image.bin" -a "$T" -J '' -q \
+  PATH="$work/bin:$PATH" sh "$built/romflash-update" -d /dev/spi0 -f "$work/image.bin" -a "$T" -J '' -q \
     >/dev/null 2>&1 || rc=$?
   [ "$rc" = "$exit" ] || die "$profile: romflash-update was to exit $exit, it exits $rc on the simulator"
   echo "$profile" >>"$work/sampled"
