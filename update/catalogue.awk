@@ -2,7 +2,7 @@
 # romflash-update's catalogue lookup: the rows of the parts catalogue whose
 # JEDEC ID the chip answers (and, where a row documents them, the bytes RDID
 # answers after it), as the planner's candidate lines, tab-separated:
-#   NAME  SIZE  ERASE  PROGRAM  LOCK  BANKS
+#   NAME  SIZE  ERASE  PROGRAM  LOCK  BANKS  OPB9  OP35  WRR2
 # SIZE in bytes; ERASE the block 0xD8 erases in bytes, a map from address 0
 # upward ("8192*4 32768 65536*30 ...") or "absent"; the rest as the catalogue
 # writes them.
@@ -51,8 +51,8 @@ END {
     part = order[p]
     if (toupper(fact(part, "jedec")) != id || !documented(fact(part, "ext"))) continue
     split(fact(part, "program"), program, " ")
-    printf "%s\t%d\t%s\t%s\t%s\t%s\n", part (fact(part, "kind") == "model" ? " (simulator model)" : ""),
+    printf "%s\t%d\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", part (fact(part, "kind") == "model" ? " (simulator model)" : ""),
       bytes(fact(part, "size")), erase_bytes(fact(part, "eraseD8")), program[1], fact(part, "lock"),
-      fact(part, "banks")
+      fact(part, "banks"), fact(part, "opB9"), fact(part, "op35"), fact(part, "wrr2")
   }
 }

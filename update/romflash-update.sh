@@ -5,6 +5,7 @@
 # the write vanish, every byte outside the image keeps its value, only changed
 # blocks are rewritten, a power cut loses nothing and the result is checked.
 # shellcheck disable=SC3043  # local: BusyBox ash, dash and bash all have it
+# shellcheck disable=SC2034,SC2154  # set here and used by the phases it sources, and back
 set -u
 
 VERSION=1.0.0                  # the release: project(romflash VERSION ...) in CMakeLists.txt
@@ -14,12 +15,12 @@ INSTALLED_DATA='@ROMFLASH_DATADIR@/romflash'  # the catalogue and the planner; s
 
 # One exit status per outcome; 7 and up refuse before anything is erased or written.
 EXIT_INTERNAL=1 EXIT_USAGE=2 EXIT_CHIP=3 EXIT_PROTECTED=4 EXIT_ROMFLASH=5 EXIT_MISMATCH=6
-EXIT_UNKNOWN=7 EXIT_FIT=8 EXIT_JOURNAL=11  # 8 to 10: the planner's refusals
+EXIT_UNKNOWN=7 EXIT_FIT=8 EXIT_JOURNAL=11 EXIT_STATE=12  # 8 to 10: the planner's refusals
 
 usage() {
   cat <<EOF
 Usage: romflash-update -d DEVICE -f IMAGE [-a ADDRESS] [-s KHZ] [-j JEDEC] [-c SIZE]
-                       [-g SIZE:ERASE] [-J DIR] [-u] [-b BACKUP] [-n] [-q]
+                       [-g SIZE:ERASE] [-J DIR] [-u] [-P] [-b BACKUP] [-n] [-q]
        romflash-update -V
 Writes IMAGE into the SPI NOR flash from ADDRESS with romflash WRITE, keeping
 every byte of the covered erase blocks outside the image and rewriting only
@@ -37,6 +38,8 @@ The part is looked up in the parts catalogue by its JEDEC ID.
   -J DIR      journal directory on persistent storage (default $JOURNAL_DEFAULT);
               -J '' updates without a journal
   -u          clear block protection (BP2..BP0) when set, instead of stopping
+  -P          the part is as at power-up: its bank register 0, 3-byte addresses
+              (needed above 16 MiB where romflash cannot reset them)
   -b BACKUP   save the covered blocks, as read before writing, to BACKUP
   -n          dry run: identify, read and print the plan; erase and write nothing
   -q          quiet: errors only
@@ -46,11 +49,13 @@ Numbers are decimal or 0x hexadecimal. Exit status: 0 done, 1 internal failure,
 2 usage, 3 wrong or absent chip, 4 block protection set, 5 romflash failed,
 6 verification mismatch, 7 unknown part, 8 image does not fit the part or
 3-byte addresses, 9 WRITE cannot program the part, 10 part locked beyond
-romflash's operations, 11 unusable journal.
+romflash's operations, 11 unusable journal, 12 bank register or 4-byte
+mode unknown or set (power-cycle the board).
 EOF
 }
 
 say() { [ -n "$quiet" ] || printf 'romflash-update: %s\n' "$1"; }
+warn() { printf 'romflash-update: %s\n' "$1" >&2; }  # a risk to data: shown even with -q
 stop() { printf 'romflash-update: %s\n' "$2" >&2; exit "$1"; }  # stop STATUS MESSAGE
 # The cause and where the usage is: the whole text would bury the cause.
 usage_error() { printf 'romflash-update: %s\n' "$1" "-h prints the usage" >&2; exit "$EXIT_USAGE"; }
@@ -94,8 +99,8 @@ fread() { rf -o FREAD "$(hex "$1")" "$(hex "$2")" -w "$3" && [ "$(bytes_of "$3")
 parse_options() {
   local option geometry_size geometry_erase
   device='' khz='' image='' start=0 jedec='' size_limit='' geometry='' unprotect='' backup=''
-  dry_run='' quiet='' journal_dir=$JOURNAL_DEFAULT
-  while getopts ':d:s:f:a:j:c:g:J:ub:nqhV' option; do
+  dry_run='' quiet='' journal_dir=$JOURNAL_DEFAULT powerup=''
+  while getopts ':d:s:f:a:j:c:g:J:uPb:nqhV' option; do
     case $option in
       d) device=$OPTARG ;;
       s) khz=$(number -s "$OPTARG") || exit ;;
@@ -115,6 +120,7 @@ parse_options() {
         geometry=$(printf 'the geometry of -g\t%s\t%s\tpage\tnone\tnone' "$geometry_size" "$geometry_erase") ;;
       J) journal_dir=$OPTARG ;;
       u) unprotect=1 ;;
+      P) powerup=1 ;;
       b) backup=$OPTARG ;;
       n) dry_run=1 ;;
       q) quiet=1 ;;
@@ -134,7 +140,7 @@ parse_options() {
 # Sets romflash (beside this script or on PATH), lookup, planner and catalogue:
 # beside it when the planner is (the source tree: ../parts), else installed.
 find_files() {
-  local here data=$INSTALLED_DATA
+  local here data=$INSTALLED_DATA part
   here=$(dirname "$0")
   romflash=$here/romflash
   [ -x "$romflash" ] || romflash=$(command -v romflash) ||
@@ -145,6 +151,11 @@ find_files() {
   [ -r "$catalogue" ] || catalogue=''
   { [ -r "$lookup" ] && [ -r "$planner" ]; } ||
     stop "$EXIT_INTERNAL" "$lookup or $planner not found; nothing was written to $target"
+  for part in address-state protection block-erase; do
+    [ -r "$data/$part.sh" ] || stop "$EXIT_INTERNAL" "$data/$part.sh not found; nothing was written to $target"
+    # shellcheck source=/dev/null
+    . "$data/$part.sh"
+  done
 }
 
 # The expected chip, and a chip at all (a bus without one reads as all ones or
@@ -189,42 +200,7 @@ plan_part() {
   say "identify: $device holds chip $chip_id$known $(kib "$part_size"), $erases"
   refusal=$(fact refuse)
   [ -z "$refusal" ] || stop "${refusal%% *}" "${refusal#* }"
-  [ -z "$(fact assume)" ] ||
-    say "assume: $(fact assume), which romflash cannot read, is 0 with 3-byte addressing, as at power-up, so that addresses reach the part's first 16 MiB"
   blocks=$(range "$first" "$last")
-}
-
-# A chip drops a protected erase or program without an error: any BP bit (their
-# regions differ between parts) is settled before anything is erased. Sets bp,
-# bp_text, clear_value (the WRR1 operand that clears them) and protection.
-check_protection() {
-  local status
-  rf -o RDSR || stop "$EXIT_ROMFLASH" "RDSR failed on $device; nothing was written to $target"
-  status=$(sed -n 's/^STATUS_REG: \(0x[0-9A-F][0-9A-F]\)$/\1/p' "$work/out")
-  [ -n "$status" ] || stop "$EXIT_ROMFLASH" "RDSR on $device printed no status; nothing was written to $target"
-  bp=$(((status >> 2) & 7))
-  # WRR1 writes its operand's high byte: BP2..BP0 cleared, bits 7..5 kept (WIP, WEL: read-only).
-  clear_value=$(printf '0x%02X00' $((status & 0xE0)))
-  bp_text="BP2..BP0 = $(((bp >> 2) & 1))$(((bp >> 1) & 1))$((bp & 1)) in status $status"
-  [ "$bp" -eq 0 ] || [ -n "$unprotect" ] || stop "$EXIT_PROTECTED" \
-    "blocks $blocks: block protection is set ($bp_text): the chip would drop the erase and program; nothing was erased. Run again with -u, or clear it with: romflash -d $device -o WREN; romflash -d $device -o WRR1 $clear_value; romflash -d $device -o RDSR_WIP"
-  protection="$bp_text, would be cleared with WRR1 $clear_value"
-  [ "$bp" -ne 0 ] || protection="none"
-  if [ "$bp" -eq 0 ]; then say "status: $status, no block protection"; else say "status: $protection"; fi
-}
-
-# Cleared once, right before the first erase, so that an update with nothing
-# to write writes no register either. Sets bp to 0.
-clear_protection() {
-  local after
-  [ "$bp" -ne 0 ] || return 0
-  { rf -o WREN && rf -o RDSR_WEL && rf -o WRR1 "$clear_value" && rf -o RDSR_WIP && rf -o RDSR; } ||
-    stop "$EXIT_ROMFLASH" "clearing block protection ($bp_text) failed; nothing was erased"
-  after=$(sed -n 's/^STATUS_REG: \(0x[0-9A-F][0-9A-F]\)$/\1/p' "$work/out")
-  { [ -n "$after" ] && [ $(((after >> 2) & 7)) -eq 0 ]; } ||
-    stop "$EXIT_PROTECTED" "block protection still set after WRR1 $clear_value (status ${after:-unread}; a write-protect pin with SRWD set?); nothing was erased"
-  say "status: $bp_text, cleared, now $after"
-  bp=0
 }
 
 # The journal (written by write_plan, removed after the verify) that a run finds
@@ -271,8 +247,7 @@ write_runs() {
       [ "$(bytes_of "$work/run.bin")" -eq "$length" ]; } ||
       stop "$EXIT_INTERNAL" "could not take blocks $span out of $1/data; $2"
     say "write: blocks $span"
-    rf -o WRITE "$(hex "$at")" -f "$work/run.bin" ||
-      stop "$EXIT_ROMFLASH" "WRITE of $span failed (romflash exit $?); $2"
+    write_run "$at" "$length" "$work/run.bin" "$span" "$2"
     verify_run "$at" "$length" "$span" "$2"
   done
 }
@@ -284,6 +259,7 @@ forget_journal() {
     stop "$EXIT_INTERNAL" "the update is verified, but the journal $journal could not be removed: remove it by hand"
 }
 finish_journal() {
+  check_journal_state
   clear_protection
   write_runs "$journal" "the journal $journal stays: run romflash-update again to finish it"
   forget_journal
@@ -355,8 +331,8 @@ write_plan() {
   for run in $runs; do
     slice "$work/new.bin" $((${run%:*} - first)) "${run#*:}" && length=$((length + ${run#*:}))
   done >"$plan_dir/data"
-  { { printf 'romflash-update journal 1\ndevice %s\nid %s\nimage %s (%s bytes of %s)\n' "$device" \
-    "$chip_id" "$target" "$size" "$image" && sed -n '/^blocks /p; /^run /p' "$work/plan"; } \
+  { { printf 'romflash-update journal 1\ndevice %s\nid %s\nimage %s (%s bytes of %s)\naddress %s\n' \
+    "$device" "$chip_id" "$target" "$size" "$image" "$address_state" && sed -n '/^blocks /p; /^run /p' "$work/plan"; } \
     >"$plan_dir/plan" && [ "$(bytes_of "$plan_dir/data")" -eq "$length" ] &&
     printf 'md5 %s\nend\n' "$(digest "$plan_dir")" >>"$plan_dir/plan"; } ||
     stop "$EXIT_USAGE" "cannot write the plan into $plan_dir$full"
@@ -384,6 +360,7 @@ trap 'rm -rf "$work"' EXIT && trap 'exit 130' INT && trap 'exit 143' TERM
 
 identify
 plan_part
+settle_addresses
 check_protection
 find_journal
 [ -z "$resume" ] || [ -n "$dry_run" ] || finish_journal

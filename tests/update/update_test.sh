@@ -3,7 +3,8 @@
 # romflash-update on the simulated chip: one row per scenario, under BusyBox
 # ash, dash and bash, then a power-cut sweep over a whole update.
 #   update_test.sh SCRIPT ROMFLASH FLASHSIM LIBFLASHSIM STRIDE [EMULATOR WORDS]
-# STRIDE thins the sweep's cut points (1 natively).
+# STRIDE thins the sweep's cut points (1 natively). To iterate on some rows: T_ONLY=TEXT runs
+# the rows whose name holds TEXT, and no sweep.
 set -u
 [ $# -ge 5 ] || { echo "usage: $0 SCRIPT ROMFLASH FLASHSIM LIB STRIDE [EMULATOR]" >&2; exit 2; }
 script=$1 stride=$5
@@ -70,6 +71,8 @@ tail -c +$((0x10000 + 1)) "$work/old.bin" | head -c $((0x20000)) >"$work/blocks.
 #   erased=AT  the 0xD8 erases sent, by address
 #   backup     the -b file holds the covered blocks as they were
 #   lines=N    the output has N lines
+#   sent=HEX   a message whose bytes are HEX (spaces as _) was sent
+#   written=HEX  the status writes (01 not right after B9, BRAC), joined by commas
 # A line that starts with blanks continues the row above.
 rows='
 unaligned | ash | small old | | -b $work/backup.bin | 0 | in place; 2 blocks rewritten, 0 unch |
@@ -113,6 +116,18 @@ geometry | ash | small old --set jedec=C22817 | | -g 0x100000:0x10000 | 0 | -g, 
 256 KiB | ash | s25fl128s old | | -a 0x3F800 | 0 | S25FL128S; taking what loses no data: 16 MiB, |
   new erased=000000,010000,020000,030000,040000,050000,060000,070000
 bad option | ash | small old | | -x | 2 | -x: unknown option | old wire=
+bank 1, BRAC | ash | s25fl512s old --set bank=1 | | | 0 | bank register written back to 0 |
+  new erased=000000 sent=B9
+bank 1, EAR | ash | mx25l25645g old --set bank=1 | | | 12 | Power-cycle the board | old wire=9F
+4-byte, BRAC | dash | s25fl512s old --set addr4=1 | | | 0 | in place; 1 block rewritten | new
+  erased=000000
+4-byte, EAR | ash | mx25l25645g old --set addr4=1 | | -P | 12 | in 4-byte address mode |
+  old wire=03,9F
+power-up | bash | mx25l25645g old | | -P -q | 0 | as at power-up (-P); if a boot | new lines=1
+second register | ash | s25fl512s old --set status=0x1C --set config=0x02 | | -u | 0 | second register 0x02 kept |
+  new written=01_00_02
+one erase a block | ash | s25fl512s old | | -a 0x3F800 | 0 | 2 blocks rewritten, 0 unch |
+  new erased=000000,040000
 '
 
 failed=0 count=0
@@ -121,10 +136,15 @@ check() {
   sed 's/^/  | /' "$work/out"
   row_failed=1
 }
-# wire PATTERN: what PATTERN's group matched in the messages on the wire, sorted, joined by
-# commas.
+# wire PATTERN [all]: what PATTERN's group matched in the messages on the wire, sorted, joined
+# by commas; once each, or with all each time it was sent.
 wire() {
-  sed -n "s/^  seg [0-9]* tx $1.*/\\1/p" "$T_TRACE" 2>/dev/null | tr -d ' ' | sort -u | paste -sd, -
+  sed -n "s/^  seg [0-9]* tx $1.*/\\1/p" "$T_TRACE" 2>/dev/null | tr -d ' ' |
+    if [ -n "${2:-}" ]; then sort; else sort -u; fi | paste -sd, -
+}
+written() {
+  awk '/^  seg [0-9]* tx / { sub(/^  seg [0-9]* tx /, ""); if (/^01/ && last != "B9") out = out (out == "" ? "" : ",") $0
+    last = $0 } END { print out }' "$T_TRACE" | tr ' ' _
 }
 # chip PROFILE CONTENTS SETTINGS...: a fresh chip; before.bin holds its contents, after.bin
 # those with the image at $at.
@@ -142,7 +162,8 @@ update() {  # update SHELL OPTIONS
 }
 journal=$work/journal/_dev_spi0.journal
 while IFS='|' read -r name shell settings run options want text checks; do
-  [ -n "$name" ] || continue
+  if [ -z "$name" ] || [ "${T_PART:-}" = large ]; then continue; fi
+  case $name in *"${T_ONLY:-}"*) ;; *) continue ;; esac
   count=$((count + 1)) row_failed=0 T_RUN='' T_CORRUPT='' T_CUT=''
   [ "$shell" != ash ] || shell="busybox sh"
   at=$(printf '%s' "$options" | sed -n 's/.*-a \(0x[0-9A-F]*\).*/\1/p')
@@ -169,9 +190,12 @@ while IFS='|' read -r name shell settings run options want text checks; do
       old) flashsim compare --state "$T_STATE" "$work/before.bin" || check "chip changed" ;;
       new) flashsim compare --state "$T_STATE" "$work/after.bin" || check "image not in place" ;;
       wire=*) [ "$(wire '\(..\)')" = "${item#*=}" ] || check "on the wire: $(wire '\(..\)')" ;;
-      erased=*) [ "$(wire 'D8 \(.*\)')" = "${item#*=}" ] || check "erased: $(wire 'D8 \(.*\)')" ;;
+      erased=*) [ "$(wire 'D8 \(.*\)' all)" = "${item#*=}" ] || check "erased: $(wire 'D8 \(.*\)' all)" ;;
       backup) cmp -s "$work/blocks.bin" "$work/backup.bin" || check "backup differs" ;;
       lines=*) [ "$(wc -l <"$work/out")" -eq "${item#*=}" ] || check "not ${item#*=} lines" ;;
+      sent=*) grep -q "^  seg [0-9]* tx $(echo "${item#*=}" | tr _ ' ')\$" "$T_TRACE" ||
+        check "${item#*=} not sent" ;;
+      written=*) [ "$(written)" = "${item#*=}" ] || check "status writes: $(written)" ;;
     esac
   done
   failed=$((failed + row_failed))
@@ -180,35 +204,48 @@ $(printf '%s\n' "$rows" | awk '{ gsub(/ *\| */, "|"); sub(/ *$/, "") }
   /^ / { row = row $0; next } { if (row != "") print row; row = $0 } END { print row }')
 EOF
 echo "$((count - failed)) of $count rows passed"
+[ -z "${T_ONLY:-}" ] || exit $((failed != 0))
 
-# The power-cut sweep: the update of the first row, its power cut after message k for k
-# spread over the whole update (and natively after each romflash run's last message), the
-# chip power-cycled, the same update run again with the same journal: it must finish with
-# the image in place and every other byte as it was, and remove the journal. The first cut
-# that leaves a journal is shown to a dry run first.
-name=sweep at=0x10800 T_RUN='' T_CORRUPT='' T_CUT=999999999 T_TRACE='' started=$(date +%s)
-chip small old
-update "busybox sh" ""
-total=$(sim summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p')
-cuts=0 dry_run=''
-for k in $({ awk -v n=$((50 / stride + 1)) -v m="$total" \
-  'BEGIN { for (i = 0; i < n; i++) print 1 + int(i * (m - 1) / (n - 1)) }'
-  [ "$stride" -ne 1 ] || sed '/^0$/d' "$T_STATE.starts"; } | sort -nu); do
-  chip small old
-  T_CUT=$k
+# The power-cut sweep: an update, its power cut after message k for k spread over the whole
+# update (and natively, on the small part, after each romflash run's last message), the chip
+# power-cycled, the same update run again with the same journal: it must finish with the image
+# in place and every other byte as it was, and remove the journal. The first cut that leaves a
+# journal is shown to a dry run first.
+#   sweep POINTS EVERY_RUN CHIP...: about POINTS cuts; EVERY_RUN 1 adds the runs' last messages
+sweep() {
+  points=$1 every_run=$2 cuts=0 dry_run=''
+  shift 2
+  name="sweep $1" at=0x10800 T_RUN='' T_CORRUPT='' T_CUT=999999999 T_TRACE='' started=$(date +%s)
+  chip "$@"
   update "busybox sh" ""
-  rc=$? T_CUT='' row_failed=0 cuts=$((cuts + 1))
-  if [ -z "$dry_run" ] && [ -d "$journal" ]; then
-    dry_run=$k
-    update dash -n && grep -q "journal  unfinished in" "$work/out" ||
-      check "cut after message $k: the dry run does not report the unfinished journal"
-  fi
-  flashsim power-cycle --state "$T_STATE"
-  update "busybox sh" "" && [ "$rc" -ne 0 ] && [ ! -e "$journal" ] &&
-    flashsim compare --state "$T_STATE" "$work/after.bin" ||
-    check "cut after message $k (exit $rc): the next run did not finish the update"
-  failed=$((failed + row_failed))
-done
-echo "sweep update power cut: $total messages, $cuts cut points, $((cuts + count - failed))" \
-  "of $((cuts + count)) rows and cuts passed, $(($(date +%s) - started)) s"
-[ "$failed" -eq 0 ] && [ -n "$dry_run" ]
+  total=$(sim summary --state "$T_STATE" --format=keys | sed -n 's/^total\.messages //p')
+  for k in $({ awk -v n="$points" -v m="$total" \
+    'BEGIN { for (i = 0; i < n; i++) print 1 + int(i * (m - 1) / (n - 1)) }'
+    [ "$every_run" -ne 1 ] || sed '/^0$/d' "$T_STATE.starts"; } | sort -nu); do
+    chip "$@"
+    T_CUT=$k
+    update "busybox sh" ""
+    rc=$? T_CUT='' row_failed=0 cuts=$((cuts + 1))
+    if [ -z "$dry_run" ] && [ -d "$journal" ]; then
+      dry_run=$k
+      update dash -n && grep -q "journal  unfinished in" "$work/out" ||
+        check "cut after message $k: the dry run does not report the unfinished journal"
+    fi
+    flashsim power-cycle --state "$T_STATE"
+    update "busybox sh" "" && [ "$rc" -ne 0 ] && [ ! -e "$journal" ] &&
+      flashsim compare --state "$T_STATE" "$work/after.bin" ||
+      check "cut after message $k (exit $rc): the next run did not finish the update"
+    failed=$((failed + row_failed))
+  done
+  echo "sweep $* power cut: $total messages, $cuts cut points, $((cuts + count - failed))" \
+    "of $((cuts + count)) rows and cuts passed, $(($(date +%s) - started)) s"
+  [ -n "$dry_run" ] || failed=$((failed + 1))
+}
+# T_PART=large: instead of the rows and the small part's sweep, a sample of cuts on a part
+# above 16 MiB with 256 KiB blocks, its bank register left at 1 (a power cycle resets it).
+if [ "${T_PART:-}" = large ]; then
+  sweep $((12 / stride + 2)) 0 s25fl512s old --set bank=1
+else
+  sweep $((50 / stride + 1)) $((stride == 1)) small old
+fi
+[ "$failed" -eq 0 ]
