@@ -12,7 +12,8 @@ every() {
 }
 
 # Sets address_state, the word the journal keeps: reset (written back to 0 by
-# romflash's own operations), power-up (-P) or none (a part without banks).
+# romflash's own operations), power-up (-P), probed (a part of 16 MiB or less:
+# 4-byte mode alone, checked by reads) or none (a part without banks).
 settle_addresses() {
   address_state=none
   [ -n "$(fact assume)" ] || return 0
@@ -23,6 +24,10 @@ settle_addresses() {
       stop "$EXIT_STATE" "writing the bank register back to 0 (DP, WRR1 0x0000) failed on $device; nothing was erased"
     address_state=reset
     say "address: bank register written back to 0 with 3-byte addresses (B9h BRAC, then WRR1 0x0000), as at power-up"
+  elif ! awk -F '\t' -v window="$WINDOW" 'NF >= 3 && $2 > window { n++ } END { exit !n }' "$work/candidates"; then
+    # Within 16 MiB every address is reached whatever the bank: only 4-byte mode matters.
+    address_state=probed
+    say "address: no candidate is larger than 16 MiB, so a bank register reaches nothing; 4-byte mode is checked by reads"
   elif [ -z "$powerup" ]; then
     # An EAR and 4-byte mode need C5h or E9h, which romflash cannot send, and no
     # 3-byte read names the bank it reaches.

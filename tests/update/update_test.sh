@@ -244,7 +244,7 @@ sweep() {
 # T_PART=large: instead of the rows and the small part's sweep, a sample of cuts on a part
 # above 16 MiB with 256 KiB blocks, its bank register left at 1 (a power cycle resets it).
 if [ "${T_PART:-}" = large ]; then
-  sweep $((12 / stride + 2)) 0 s25fl512s old --set bank=1
+  sweep $((4 / stride + 2)) 0 s25fl512s old --set bank=1
 else
   sweep $((50 / stride + 1)) $((stride == 1)) small old
 fi
