@@ -138,13 +138,15 @@ usr/share/bash-completion/completions/romflash
 usr/share/doc/romflash/LICENSE
 usr/share/man/man1/romflash.1"
 # The update wrapper, when the tree has it, belongs to the board too, with the
-# parts catalogue, the catalogue lookup, the planner and the shell files it reads.
+# parts catalogue, the catalogue lookup, the planner and the phases it reads.
 if [ -e update/romflash-update.sh ]; then
   board_files+=$'\nusr/bin/romflash-update\nusr/share/man/man1/romflash-update.1'
   board_files+=$'\nusr/share/romflash/catalogue.txt\nusr/share/romflash/catalogue.awk'
   board_files+=$'\nusr/share/romflash/plan.awk\nusr/share/romflash/catalogue.flat'
   board_files+=$'\nusr/share/romflash/journal-checks.sh\nusr/share/romflash/device-lock.sh'
   board_files+=$'\nusr/share/romflash/kept-copy.sh'
+  board_files+=$'\nusr/share/romflash/address-state.sh\nusr/share/romflash/protection.sh'
+  board_files+=$'\nusr/share/romflash/block-erase.sh'
 fi
 sim_files="usr/bin/flashsim
 usr/libexec/flashsim/flashsim

@@ -444,6 +444,20 @@ observe_part() {
   } > "$work/$profile.summary"
 }
 
+# AT SETTING: what a WRITE of 64 KiB at AT programs outside its range, as a clause, on an
+# erased chip (a chip of zeros hides programming) made with SETTING: a WRITE that lands
+# elsewhere destroys data there.
+outside() {
+  "$flashsim" create --state "$dir/chip" --profile "$profile" --fill 0xFF --set "$2" >/dev/null ||
+    die "cannot create a $profile chip"
+  run_steps "-o WRITE $1 -f image64k.bin" "$dir/boot.out"
+  dump 0 "$size" "$dir/chip.after"
+  head -c "$size" /dev/zero | tr '\0' '\377' | cmp -l - "$dir/chip.after" | awk -v lo=$(($1)) -v hi=$(($1 + 65536)) '
+    { at = $1 - 1 } at < lo || at >= hi { bytes++; if (!(int(at / 256) in page)) pages++; page[int(at / 256)] }
+    END { if (bytes) printf ", and it programs %d bytes in %d 256-byte pages outside the range: data loss outside the range", bytes, pages }'
+  rm -f "$dir/chip.after"
+}
+
 # Parts above 16 MiB: what a boot loader's bank register or 4-byte mode does.
 observe_boot_loader() {
   echo "Left by a boot loader (the part reaches 16 MiB with 3-byte addresses):"
@@ -462,7 +476,7 @@ observe_boot_loader() {
     if [ $((T + 16777216 + 65536)) -le "$size" ]; then dump $((T + 16777216)) 65536 "$dir/range.far"; else : > "$dir/range.far"; fi
     if cmp -s "$dir/range.after" "$work/image64k.bin"; then w="WRITE $T works"
     elif cmp -s "$dir/range.far" "$work/image64k.bin"; then w="WRITE $T reports success ($status) but writes $(span $((T + 16777216)) $((T + 16777216 + 65535))), and $T keeps its old data"
-    else w="WRITE $T fails (exit $status) and the image is nowhere in place"; fi
+    else w="WRITE $T fails (exit $status) and the image is nowhere in place$(outside "$T" "$setting")"; fi
     echo "- \`flashsim create --set $setting\`: $r; $w."
   done
 }

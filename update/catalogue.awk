@@ -3,7 +3,7 @@
 # (catalogue.flat, parts/README.md) whose JEDEC ID the chip answers, and whose
 # RDID answer after it matches what the chip answered, as the planner's
 # candidate lines, tab-separated:
-#   NAME  SIZE  ERASE  PROGRAM  LOCK  BANKS
+#   NAME  SIZE  ERASE  PROGRAM  LOCK  BANKS  OPB9  OP35  WRR2
 # SIZE in bytes; ERASE the block 0xD8 erases in bytes, a map from address 0
 # upward ("8192 8192 32768 65536 ...") or "absent"; the rest as the table has them.
 # A part whose size or 0xD8 block the table does not give in bytes (Linux sizes it
@@ -39,8 +39,9 @@ function answers(ext, rdid,  chip) {
   gsub(/,/, " ", erase)
   imported = fact["kind"] == "kernel"
   rank[++count] = imported ? (fact["ext"] == "none" ? 1 : 2) : 3
-  line[count] = sprintf("%s\t%s\t%s\t%s\t%s\t%s", fact["part"] (fact["kind"] == "model" ? " (simulator model)" : ""),
-    fact["size"], erase, fact["program"], fact["lock"], fact["banks"])
+  line[count] = sprintf("%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s",
+    fact["part"] (fact["kind"] == "model" ? " (simulator model)" : ""), fact["size"], erase,
+    fact["program"], fact["lock"], fact["banks"], fact["opB9"], fact["op35"], fact["wrr2"])
   if (rank[count] > best) best = rank[count]
 }
 BEGIN { want = id; gsub(/ /, "", want); want = toupper(want) }

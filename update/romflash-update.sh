@@ -5,6 +5,7 @@
 # the write vanish, every byte outside the image keeps its value, only changed
 # blocks are rewritten, a power cut loses nothing and the result is checked.
 # shellcheck disable=SC3043  # local: BusyBox ash, dash and bash all have it
+# shellcheck disable=SC2034,SC2154  # set here and used by the phases it sources, and back
 set -u
 
 VERSION=1.0.0                  # the release: project(romflash VERSION ...) in CMakeLists.txt
@@ -14,14 +15,14 @@ INSTALLED_DATA='@ROMFLASH_DATADIR@/romflash'  # the catalogue and the planner; s
 
 # One exit status per outcome; 7 and up refuse before anything is erased or written.
 EXIT_INTERNAL=1 EXIT_USAGE=2 EXIT_CHIP=3 EXIT_PROTECTED=4 EXIT_ROMFLASH=5 EXIT_MISMATCH=6
-EXIT_UNKNOWN=7 EXIT_FIT=8 EXIT_JOURNAL=11 EXIT_NOTHING_KEPT=12 EXIT_BUSY=14  # 8 to 10: the planner's refusals
+EXIT_UNKNOWN=7 EXIT_FIT=8 EXIT_JOURNAL=11 EXIT_NOTHING_KEPT=12 EXIT_STATE=13 EXIT_BUSY=14  # 8-10: planner
 
 usage() {
   cat <<EOF
 Usage: romflash-update -d DEVICE -f IMAGE [-a ADDRESS] [-s KHZ] [-j JEDEC] [-c SIZE]
-                       [-g SIZE:ERASE] [-J DIR] [-u] [-b BACKUP] [-k] [-n] [-q]
+                       [-g SIZE:ERASE] [-J DIR] [-u] [-P] [-b BACKUP] [-k] [-n] [-q]
        romflash-update -d DEVICE -R [-s KHZ] [-j JEDEC] [-c SIZE] [-g SIZE:ERASE]
-                       [-J DIR] [-u] [-n] [-q]
+                       [-J DIR] [-u] [-P] [-n] [-q]
        romflash-update -d DEVICE -C [-J DIR] [-n] [-q]
        romflash-update -V
 Writes IMAGE into the SPI NOR flash from ADDRESS with romflash WRITE, keeping
@@ -40,6 +41,8 @@ The part is looked up in the parts catalogue by its JEDEC ID.
   -J DIR      journal directory on persistent storage (default $JOURNAL_DEFAULT);
               -J '' updates without a journal
   -u          clear block protection (BP2..BP0) when set, instead of stopping
+  -P          the part is as at power-up: its bank register 0, 3-byte addresses
+              (needed above 16 MiB where romflash cannot reset them)
   -b BACKUP   save the covered blocks, as read before writing, to BACKUP
   -k          keep the covered blocks, as read before the first erase, in the
               journal directory for a rollback (a copy not yet committed is
@@ -57,11 +60,13 @@ Numbers are decimal or 0x hexadecimal. Exit status: 0 done, 1 internal failure,
 3-byte addresses, 9 WRITE cannot program the part, 10 part locked beyond
 romflash's operations, 11 unusable journal (on tmpfs or ramfs, writable or
 written by another user, torn or for another chip) or kept copy, 12 no kept
-copy to roll back, 14 another update holds the device.
+copy to roll back, 13 bank register or 4-byte mode unknown or set
+(power-cycle the board), 14 another update holds the device.
 EOF
 }
 
 say() { [ -n "$quiet" ] || printf 'romflash-update: %s\n' "$1"; }
+warn() { printf 'romflash-update: %s\n' "$1" >&2; }  # a risk to data: shown even with -q
 # stop STATUS MESSAGE: with the unfinished journal found, if any, which the cause leaves as it is.
 stop() { printf 'romflash-update: %s%s\n' "$2" "${unfinished:+; $unfinished}" >&2; exit "$1"; }
 # The cause and where the usage is: the whole text would bury the cause.
@@ -107,8 +112,8 @@ fread() { rf -o FREAD "$(hex "$1")" "$(hex "$2")" -w "$3" && [ "$(bytes_of "$3")
 parse_options() {
   local option geometry_size geometry_erase
   device='' khz='' image='' start=0 jedec='' size_limit='' geometry='' unprotect='' backup=''
-  dry_run='' quiet='' journal_dir=$JOURNAL_DEFAULT mode='' placed=''
-  while getopts ':d:s:f:a:j:c:g:J:ub:kRCnqhV' option; do
+  dry_run='' quiet='' journal_dir=$JOURNAL_DEFAULT mode='' placed='' powerup=''
+  while getopts ':d:s:f:a:j:c:g:J:uPb:kRCnqhV' option; do
     case $option in
       d) device=$OPTARG ;;
       s) khz=$(number -s "$OPTARG") || exit ;;
@@ -128,6 +133,7 @@ parse_options() {
         geometry=$(printf 'the geometry of -g\t%s\t%s\tpage\tnone\tnone' "$geometry_size" "$geometry_erase") ;;
       J) journal_dir=$OPTARG ;;
       u) unprotect=1 ;;
+      P) powerup=1 ;;
       b) backup=$OPTARG ;;
       k | R | C) [ -z "$mode" ] || [ "$mode" = "$option" ] ||
         usage_error "-$mode and -$option: one of -k, -R, -C"
@@ -153,7 +159,7 @@ parse_options() {
 # and reads the journal checks and the lock: beside the script when the planner
 # is (the source tree), else installed.
 find_files() {
-  local here data=$INSTALLED_DATA
+  local here data=$INSTALLED_DATA part
   here=$(dirname "$0")
   romflash=$here/romflash
   [ -x "$romflash" ] || romflash=$(command -v romflash) ||
@@ -162,15 +168,14 @@ find_files() {
   lookup=$data/catalogue.awk planner=$data/plan.awk catalogue=$here/catalogue.flat
   [ -r "$catalogue" ] || catalogue=$data/catalogue.flat
   [ -r "$catalogue" ] || catalogue=''
-  { [ -r "$lookup" ] && [ -r "$planner" ] && [ -r "$data/journal-checks.sh" ] &&
-    [ -r "$data/device-lock.sh" ] && [ -r "$data/kept-copy.sh" ]; } ||
-    stop "$EXIT_INTERNAL" "$lookup, $planner or the shell files beside them not found; nothing was written to $target"
-  # shellcheck source=update/journal-checks.sh
-  . "$data/journal-checks.sh"
-  # shellcheck source=update/kept-copy.sh
-  . "$data/kept-copy.sh"
-  # shellcheck source=update/device-lock.sh
-  . "$data/device-lock.sh"
+  { [ -r "$lookup" ] && [ -r "$planner" ]; } ||
+    stop "$EXIT_INTERNAL" "$lookup or $planner not found; nothing was written to $target"
+  # The phases that live in files of their own, beside the planner.
+  for part in journal-checks kept-copy device-lock address-state protection block-erase; do
+    [ -r "$data/$part.sh" ] || stop "$EXIT_INTERNAL" "$data/$part.sh not found; nothing was written to $target"
+    # shellcheck source=/dev/null
+    . "$data/$part.sh"
+  done
 }
 
 # The expected chip, and a chip at all (a bus without one reads as all ones or
@@ -217,42 +222,7 @@ plan_part() {
   say "identify: $device holds chip $chip_id$known $(kib "$part_size"), $erases"
   refusal=$(fact refuse)
   [ -z "$refusal" ] || stop "${refusal%% *}" "${refusal#* }"
-  [ -z "$(fact assume)" ] ||
-    say "assume: $(fact assume), which romflash cannot read, is 0 with 3-byte addressing, as at power-up, so that addresses reach the part's first 16 MiB"
   blocks=$(range "$first" "$last")
-}
-
-# A chip drops a protected erase or program without an error: any BP bit (their
-# regions differ between parts) is settled before anything is erased. Sets bp,
-# bp_text, clear_value (the WRR1 operand that clears them) and protection.
-check_protection() {
-  local status
-  rf -o RDSR || stop "$EXIT_ROMFLASH" "RDSR failed on $device; nothing was written to $target"
-  status=$(sed -n 's/^STATUS_REG: \(0x[0-9A-F][0-9A-F]\)$/\1/p' "$work/out")
-  [ -n "$status" ] || stop "$EXIT_ROMFLASH" "RDSR on $device printed no status; nothing was written to $target"
-  bp=$(((status >> 2) & 7))
-  # WRR1 writes its operand's high byte: BP2..BP0 cleared, bits 7..5 kept (WIP, WEL: read-only).
-  clear_value=$(printf '0x%02X00' $((status & 0xE0)))
-  bp_text="BP2..BP0 = $(((bp >> 2) & 1))$(((bp >> 1) & 1))$((bp & 1)) in status $status"
-  [ "$bp" -eq 0 ] || [ -n "$unprotect" ] || stop "$EXIT_PROTECTED" \
-    "blocks $blocks: block protection is set ($bp_text): the chip would drop the erase and program; nothing was erased. Run again with -u, or clear it with: romflash -d $device -o WREN; romflash -d $device -o WRR1 $clear_value; romflash -d $device -o RDSR_WIP"
-  protection="$bp_text, would be cleared with WRR1 $clear_value"
-  [ "$bp" -ne 0 ] || protection="none"
-  if [ "$bp" -eq 0 ]; then say "status: $status, no block protection"; else say "status: $protection"; fi
-}
-
-# Cleared once, right before the first erase, so that an update with nothing
-# to write writes no register either. Sets bp to 0.
-clear_protection() {
-  local after
-  [ "$bp" -ne 0 ] || return 0
-  { rf -o WREN && rf -o RDSR_WEL && rf -o WRR1 "$clear_value" && rf -o RDSR_WIP && rf -o RDSR; } ||
-    stop "$EXIT_ROMFLASH" "clearing block protection ($bp_text) failed; nothing was erased"
-  after=$(sed -n 's/^STATUS_REG: \(0x[0-9A-F][0-9A-F]\)$/\1/p' "$work/out")
-  { [ -n "$after" ] && [ $(((after >> 2) & 7)) -eq 0 ]; } ||
-    stop "$EXIT_PROTECTED" "block protection still set after WRR1 $clear_value (status ${after:-unread}; a write-protect pin with SRWD set?); nothing was erased"
-  say "status: $bp_text, cleared, now $after"
-  bp=0
 }
 
 # AT LENGTH RANGE RECOVERY: reads the run back and compares it with
@@ -281,8 +251,7 @@ write_runs() {
       [ "$(bytes_of "$work/run.bin")" -eq "$length" ]; } ||
       stop "$EXIT_INTERNAL" "could not take blocks $span out of $1/data; $2"
     say "write: blocks $span"
-    rf -o WRITE "$(hex "$at")" -f "$work/run.bin" ||
-      stop "$EXIT_ROMFLASH" "WRITE of $span failed (romflash exit $?); $2"
+    write_run "$at" "$length" "$work/run.bin" "$span" "$2"
     verify_run "$at" "$length" "$span" "$2"
   done
 }
@@ -295,6 +264,7 @@ forget_journal() {
 }
 finish_journal() {
   unfinished=''
+  check_journal_state
   clear_protection
   write_runs "$journal" "the journal $journal stays: run romflash-update again to finish it"
   forget_journal
@@ -366,8 +336,8 @@ write_plan() {
   for run in $runs; do
     slice "$work/new.bin" $((${run%:*} - first)) "${run#*:}" && length=$((length + ${run#*:}))
   done >"$plan_dir/data"
-  { { printf 'romflash-update journal 1\ndevice %s\nid %s\nimage %s (%s bytes of %s)\n' "$device" \
-    "$chip_id" "$target" "$size" "$image" && sed -n '/^blocks /p; /^run /p' "$work/plan"; } \
+  { { printf 'romflash-update journal 1\ndevice %s\nid %s\nimage %s (%s bytes of %s)\naddress %s\n' \
+    "$device" "$chip_id" "$target" "$size" "$image" "$address_state" && sed -n '/^blocks /p; /^run /p' "$work/plan"; } \
     >"$plan_dir/plan" && [ "$(bytes_of "$plan_dir/data")" -eq "$length" ] &&
     printf 'md5 %s\nend\n' "$(digest "$plan_dir")" >>"$plan_dir/plan"; } ||
     stop "$EXIT_USAGE" "cannot write the plan into $plan_dir$full"
@@ -401,6 +371,7 @@ open_journal
   stop "$EXIT_FIT" "image $target ends past 0xFFFFFF, the last 3-byte address; nothing was written"
 identify
 plan_part
+settle_addresses
 check_protection
 find_journal
 [ -z "$resume" ] || [ -n "$dry_run" ] || finish_journal

@@ -5,6 +5,7 @@
 # bounded piece, so that each is a test of its own:
 #   rows:K/N     every N-th row from the K-th on
 #   cuts:K/N     every N-th cut point from the K-th on (of a first, counted update)
+#   large:K/N    the same, a sample of cuts on a part above 16 MiB with 256 KiB blocks
 #   update_test.sh SCRIPT ROMFLASH FLASHSIM LIBFLASHSIM STRIDE PART [EMULATOR WORDS]
 # STRIDE thins the sweep's cut points (1 natively). Each row and cut point is
 # announced before it runs, so the last lines of a stopped run say where it was.
@@ -70,6 +71,8 @@ EOF
 #   backup     the -b file holds the covered blocks as they were
 #   kept/none  the journal directory holds a kept copy / none
 #   lines=N    the output has N lines
+#   sent=HEX   a message whose bytes are HEX (spaces as _) was sent
+#   written=HEX  the status writes (01 not right after B9, BRAC), joined by commas
 # A line that starts with blanks continues the row above.
 rows='
 unaligned | ash | small old | | -b $work/backup.bin | 0 | in place; 2 blocks rewritten, 0 unch |
@@ -146,6 +149,18 @@ Linux: 256 KiB | dash | m25p128 old | | -a 0x3F800 | 0 | M25P128, 16 MiB, 0xD8 e
 Linux: SFDP | ash | s25fs256t old --set size=1M --set eraseD8=64K | | | 7 | knows as S25FS256T but sizes from |
   old wire=9F
 Linux: SFDP -g | dash | s25fs256t old --set size=1M --set eraseD8=64K | | -g 0x100000:0x10000 | 0 | -g, 1 MiB | new
+bank 1, BRAC | ash | s25fl512s old --set bank=1 | | | 0 | bank register written back to 0 |
+  new erased=000000 sent=B9
+bank 1, EAR | ash | mx25l25645g old --set bank=1 | | | 13 | Power-cycle the board | old wire=9F
+4-byte, BRAC | dash | s25fl512s old --set addr4=1 | | | 0 | in place; 1 block rewritten | new
+  erased=000000
+4-byte, EAR | ash | mx25l25645g old --set addr4=1 | | -P | 13 | in 4-byte address mode |
+  old wire=03,9F
+power-up | bash | mx25l25645g old | | -P -q | 0 | as at power-up (-P); if a boot | new lines=1
+second register | ash | s25fl512s old --set status=0x1C --set config=0x02 | | -u | 0 | second register 0x02 kept |
+  new written=01_00_02
+one erase a block | ash | s25fl512s old | | -a 0x3F800 | 0 | 2 blocks rewritten, 0 unch |
+  new erased=000000,040000
 '
 
 failed=0 count=0
@@ -154,10 +169,15 @@ check() {
   sed 's/^/  | /' "$work/out"
   row_failed=1
 }
-# wire PATTERN: what PATTERN's group matched in the messages on the wire, sorted, joined by
-# commas.
+# wire PATTERN [all]: what PATTERN's group matched in the messages on the wire, sorted, joined
+# by commas; once each, or with all each time it was sent.
 wire() {
-  sed -n "s/^  seg [0-9]* tx $1.*/\\1/p" "$T_TRACE" 2>/dev/null | tr -d ' ' | sort -u | paste -sd, -
+  sed -n "s/^  seg [0-9]* tx $1.*/\\1/p" "$T_TRACE" 2>/dev/null | tr -d ' ' |
+    if [ -n "${2:-}" ]; then sort; else sort -u; fi | paste -sd, -
+}
+written() {
+  awk '/^  seg [0-9]* tx / { sub(/^  seg [0-9]* tx /, ""); if (/^01/ && last != "B9") out = out (out == "" ? "" : ",") $0
+    last = $0 } END { print out }' "$T_TRACE" | tr ' ' _
 }
 # chip PROFILE CONTENTS SETTINGS...: a fresh chip; before.bin holds its contents, after.bin
 # those with the image at $at.
@@ -240,8 +260,11 @@ run_rows() {
         old) flashsim compare --state "$T_STATE" "$work/before.bin" || check "chip changed" ;;
         new) flashsim compare --state "$T_STATE" "$work/after.bin" || check "image not in place" ;;
         wire=*) [ "$(wire '\(..\)')" = "${item#*=}" ] || check "on the wire: $(wire '\(..\)')" ;;
-        erased=*) [ "$(wire 'D8 \(.*\)')" = "${item#*=}" ] || check "erased: $(wire 'D8 \(.*\)')" ;;
+        erased=*) [ "$(wire 'D8 \(.*\)' all)" = "${item#*=}" ] || check "erased: $(wire 'D8 \(.*\)' all)" ;;
         backup) cmp -s "$work/blocks.bin" "$work/backup.bin" || check "backup differs" ;;
+        sent=*) grep -q "^  seg [0-9]* tx $(echo "${item#*=}" | tr _ ' ')\$" "$T_TRACE" ||
+          check "${item#*=} not sent" ;;
+        written=*) [ "$(written)" = "${item#*=}" ] || check "status writes: $(written)" ;;
         kept) [ -d "$work/journal/_dev_spi0.kept" ] || check "no kept copy" ;;
         none) [ ! -e "$work/journal/_dev_spi0.kept" ] || check "a kept copy stays" ;;
         lines=*) [ "$(wc -l <"$work/out")" -eq "${item#*=}" ] || check "not ${item#*=} lines" ;;
@@ -266,19 +289,22 @@ EOF
 # points, so that each of ten shares has one. The first cut that leaves a journal in each
 # share is shown to a dry run first; the share that holds the last cut point, which comes
 # after the journal is written, must have had one.
+#   run_cuts WHAT POINTS EVERY_RUN CHIP...: about POINTS cuts, EVERY_RUN 1 adds each run's last
 run_cuts() {
+  what=$1 points=$2 every_run=$3
+  shift 3
   name=sweep at=0x10800 T_RUN='' T_CORRUPT='' T_CUT=999999999 T_TRACE=''
-  chip small old
+  chip "$@"
   update "busybox sh" ""
   total=$(messages)
-  { awk -v n=$((50 / stride + 1 > 10 ? 50 / stride + 1 : 10)) -v m="$total" \
+  { awk -v n="$points" -v m="$total" \
     'BEGIN { for (i = 0; i < n; i++) print 1 + int(i * (m - 1) / (n - 1)) }'
-    [ "$stride" -ne 1 ] || sed '/^0$/d' "$T_STATE.starts"; } | sort -nu >"$work/all"
+    [ "$every_run" -ne 1 ] || sed '/^0$/d' "$T_STATE.starts"; } | sort -nu >"$work/all"
   awk -v k="$piece" -v n="$pieces" '(NR - k) % n == 0' "$work/all" >"$work/cuts"
   cuts=0 dry_run=''
   for k in $(cat "$work/cuts"); do
     echo "cut after message $k"
-    chip small old
+    chip "$@"
     T_CUT=$k
     update "busybox sh" ""
     rc=$? T_CUT='' row_failed=0 cuts=$((cuts + 1))
@@ -293,7 +319,7 @@ run_cuts() {
       check "cut after message $k (exit $rc): the next run did not finish the update"
     failed=$((failed + row_failed))
   done
-  echo "sweep update power cut, slice $piece of $pieces: $total messages, $cuts tried," \
+  echo "sweep update power cut$what, slice $piece of $pieces: $total messages, $cuts tried," \
     "$((cuts - failed)) survived, 0 refused"
   [ "$failed" -eq 0 ] && [ "$cuts" -gt 0 ] &&
     { [ -n "$dry_run" ] || [ "$(tail -n 1 "$work/all")" != "$(tail -n 1 "$work/cuts")" ]; }
@@ -301,6 +327,8 @@ run_cuts() {
 
 case $part in
   rows:*/[1-9]*) run_rows ;;
-  cuts:*/[1-9]*) run_cuts ;;
-  *) echo "$0: PART is rows:K/N or cuts:K/N, not '$part'" >&2; exit 2 ;;
+  cuts:*/[1-9]*) run_cuts '' $((50 / stride + 1 > 10 ? 50 / stride + 1 : 10)) $((stride == 1)) small old ;;
+  # A part above 16 MiB with 256 KiB blocks, its bank register left at 1 (a power cycle resets it).
+  large:*/[1-9]*) run_cuts ' above 16 MiB' $((4 / stride + 2)) 0 s25fl512s old --set bank=1 ;;
+  *) echo "$0: PART is rows:K/N, cuts:K/N or large:K/N, not '$part'" >&2; exit 2 ;;
 esac
