@@ -145,7 +145,7 @@ Linux: sibling | dash | s25fl128s1 old | | | 0 | is S25FL129P1 or S25FL128S1; ta
 Linux: byte | ash | sst25vf080b old | | -u | 9 | SST25VF080B: its page program (0x02) programs |
   old wire=9F
 Linux: 256 KiB | dash | m25p128 old | | -a 0x3F800 | 0 | M25P128, 16 MiB, 0xD8 erases 256 KiB |
-  new erased=000000,010000,020000,030000,040000,050000,060000,070000
+  new erased=000000,040000
 Linux: SFDP | ash | s25fs256t old --set size=1M --set eraseD8=64K | | | 7 | knows as S25FS256T but sizes from |
   old wire=9F
 Linux: SFDP -g | dash | s25fs256t old --set size=1M --set eraseD8=64K | | -g 0x100000:0x10000 | 0 | -g, 1 MiB | new
