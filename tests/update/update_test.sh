@@ -21,7 +21,9 @@ command -v busybox >/dev/null || { echo "busybox not found (Debian package busyb
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work" /dev/shm/romflash-update-test' EXIT
 export T_STATE="$work/chip" T_TRACE="$work/trace" T_XY="$work/corrupt" T_RUN T_CORRUPT T_CUT
+# Each test's own lock directory: the tests run at once, each on a /dev/spi0 of its own.
 export ROMFLASH_UPDATE_LOCK_DIR="$work/lock"
+mkdir "$work/lock" || exit 1
 only=${T_ONLY:-*} lock=$work/lock/romflash-update._dev_spi0.lock
 
 # The romflash the script finds on PATH: tests/update/simulated-romflash.sh, the real binary
