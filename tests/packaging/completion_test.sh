@@ -22,7 +22,7 @@ $tmp/dev/spi0 $tmp/dev/spidev1.0|romflash -d $tmp/dev/
 $tmp/image.bin|romflash -o WRITE 0 -f $tmp/im
 $tmp/image.bin|romflash -w $tmp/im
 compare create|flashsim c
-sst25vf016b sst25vf040b|flashsim create --profile sst25
+sst25vf016b sst25vf016b-kernel sst25vf032b sst25vf040b sst25vf040b-kernel sst25vf064c sst25vf080b|flashsim create --profile sst25vf0
 --length --offset --state|flashsim dump --
 --state --status|flashsim set --st
 00 ff|flashsim run --absent 
