@@ -527,8 +527,8 @@ bool finish_profile(ChipProfile* p, std::string* why) {
 std::string profile_to_text(const ChipProfile& p) {
   std::ostringstream o;
   o << "profile=" << p.name << "\npart=" << p.part
-    << "\nkind=" << word_of(KINDS, p.imported ? 2 : p.model) << "\nsize=" << p.sizeBytes
-    << "\njedec=";
+    << "\nkind=" << word_of(KINDS, p.imported ? 2 : p.model) << "\nsize="
+    << (p.sizeBytes ? std::to_string(p.sizeBytes) : std::string("unknown")) << "\njedec=";
   for (int i = 0; i < 3; ++i) o << (i ? " " : "") << byte_text(p.jedecId[i]).substr(2);
   o << "\next=";
   if (p.extendedIdIsCfi) o << "cfi";

@@ -222,7 +222,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    {"size=" + std::to_string(bytes),
                     "addr4=" + std::to_string(p.banks != AddressBanks::NONE && (data[1] & 1)),
                     "bank=" + std::to_string(window && (data[1] & 2)),
-                    "status=" + std::to_string(data[1] & 4 ? data[2] : p.status)},
+                    "status=" + std::to_string(data[1] & 4 ? data[2] & ~1 : p.status)},
                    &error))
     std::fprintf(stderr, "chip_model: %s\n", error.c_str()), std::abort();
   attach({false, false});
