@@ -356,6 +356,10 @@ std::vector<RawRow> kernel_rows() {
   return rows;
 }
 
+std::string fact(const RawRow& row, const char* key) {
+  return row.count(key) ? row.at(key) : "none";
+}
+
 uint64_t size_of(const std::string& text) {
   uint64_t n = 0;
   EXPECT_TRUE(chipsim::parse_size(text, &n)) << text;
@@ -386,9 +390,6 @@ TEST(KernelParts, EveryRowIsAPartWhoseGeometryFits) {
       EXPECT_EQ(size_of(size) % size_of(block), 0u) << block;
     }
     for (const RawRow& other : rows) {
-      auto fact = [](const RawRow& r, const char* key) {
-        return r.count(key) ? r.at(key) : std::string("none");
-      };
       if (&other == &row || other.at("jedec") != row.at("jedec") ||
           fact(other, "ext") != fact(row, "ext"))
         continue;
@@ -420,18 +421,15 @@ TEST(KernelParts, TheChipPlaysASampleAsTheFileSays) {
     const std::string ext = row.count("ext") ? row.at("ext").substr(7) : "00";
     const bool erases = row.at("eraseD8") != "absent";
     const uint32_t block = erases ? uint32_t(size_of(row.at("eraseD8"))) : 4096;
-    const bool byte = row.count("program") && row.at("program") == "byte";
     const bool after = 2 * block < chip_size(rig.chip);
+    const char* programmed = !erases ? "00 00" : fact(row, "program") == "byte" ? "5A FF" : "5A A5";
     char script[256];
     std::snprintf(
         script, sizeof script,
         "9F=%s %s; 06; 98; 06; D8 %06X; +30s; @%X=00; @%X=%s*%u; @%X=%s; 06; 02 %06X 5A A5; "
         "+10ms; @%X=%s",
         row.at("jedec").c_str(), ext.c_str(), block, block - 1, block, erases ? "FF" : "00", block,
-        after ? 2 * block : 0, after ? "00" : "", block, block,
-        !erases ? "00 00"
-        : byte  ? "5A FF"
-                : "5A A5");
+        after ? 2 * block : 0, after ? "00" : "", block, block, programmed);
     run_script(rig, script);
     ++played;
   }
