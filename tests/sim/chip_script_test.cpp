@@ -156,8 +156,6 @@ const Script kBehaviour[] = {
      "+60ms; 05=00; @5FFF=00; @6000=FF*8192; @8000=00; 06; 52 01C123; 05=03; +120ms; 05=00; "
      "@17FFF=00; @18000=FF*32768; @20000=00; 06; D8 038123; 05=03; +150ms; 05=00; @2FFFF=00; "
      "@30000=FF*65536; @40000=00"},
-    {"ChipEraseTakesTheWholeChipTime", "small fill=0x00",
-     "06; C7; +2499999999ns; 05=03; +1ns; 05=00; @0=FF; @FFFFF=FF"},
     {"BusyChipAnswersOnlyStatusAndConfig", "small config=0x5A fill=0x00",
      "06; 20 000000; 03 000000=FF FF; 9F=FF FF; 35=5A 5A; 04; 05=03; +44999999ns; 05=03; +1ns; "
      "05=00; 03 000000=FF FF"},
@@ -176,8 +174,8 @@ const Script kBehaviour[] = {
      "5A 000000 00=FF FF FF FF; 4B 000000 00=FF FF; 05=00"},
     {"TimingAndIdSettings", "small page_program_ns=1000 rems=0x42 res=0x43",
      "06; 02 000000 00; +999ns; 05=03; +1ns; 05=00; 90 000000=01 42; AB 000000=43"},
-    {"ResizeRescalesChipEraseAndCfiSize", "small size=2M fill=0x00",
-     "9F=01 20 14 4D ??*35 15; 06; C7; +4999999999ns; 05=03; +1ns; 05=00; @1FFFFF=FF"},
+    {"ChipEraseTakesTheTimeScaledToTheSize", "small size=2M fill=0x00",
+     "9F=01 20 14 4D ??*35 15; 06; C7; +4999999999ns; 05=03; +1ns; 05=00; @0=FF; @1FFFFF=FF"},
     {"RegistersAndPowerDownSurviveDetach", "small",
      "50; 01 08 21; 06; B9; reattach; 05=FF; AB 000000=13; 05=0A; 35=21"},
     {"PowerCutHalfwayThroughAPage", "small",
