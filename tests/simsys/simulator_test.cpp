@@ -258,9 +258,8 @@ TEST(FlashsimCommand, StateThatCannotBeWrittenOrIsDamaged) {
        2, "profile.txt:"},
   };
   for (const auto& row : rows) {
-    auto expand = [&](const std::string& text) { return expanded(text, chip); };
-    run_process({"sh", "-c", "cd \"$0\" && " + expand(row.setUp) + "\n:", chip.dir.path});
-    Lines args = split_words(expand(row.args));
+    run_process({"sh", "-c", "cd \"$0\" && " + expanded(row.setUp, chip) + "\n:", chip.dir.path});
+    Lines args = split_words(expanded(row.args, chip));
     if (args[0] == "run")
       args = sim_run_argv(chip.state, {}, Lines(args.begin() + 4, args.end()));
     else
@@ -268,7 +267,7 @@ TEST(FlashsimCommand, StateThatCannotBeWrittenOrIsDamaged) {
     ProcessResult run = run_process(row.prefix + args, {}, "");
     SCOPED_TRACE(row.args);
     EXPECT_EQ(run.exitStatus, row.status) << run.err;
-    EXPECT_NE(run.err.find(expand(row.err)), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(expanded(row.err, chip)), std::string::npos) << run.err;
     EXPECT_EQ(std::string(row.err).empty(), run.err.empty()) << run.err;
   }
   run_process({"sed", "-i", "$d", chip.state + "/profile.txt"});
