@@ -163,7 +163,17 @@ const ClientRow kSpidevRows[] = {
 INSTANTIATE_TEST_SUITE_P(Spidev, Client, ::testing::ValuesIn(kSpidevRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The flashsim command's own subcommands: $S the state, $D the test directory.
+// A flashsim command line's words: $S the state, $D the test directory, CLIENT spidev_client.
+std::string expanded(std::string text, const SimChip& chip) {
+  const std::string by[][2] = {
+      {"$S", chip.state}, {"$D", chip.dir.path}, {"CLIENT", beside_me("spidev_client")}};
+  for (const auto& pair : by)
+    for (size_t at; (at = text.find(pair[0])) != std::string::npos;)
+      text.replace(at, pair[0].size(), pair[1]);
+  return text;
+}
+
+// The flashsim command's own subcommands.
 TEST(FlashsimCommand, CreatesLoadsComparesSetsAndRefuses) {
   SimChip chip;
   write_file(chip.dir.file("ten"), "0123456789");
@@ -196,9 +206,7 @@ TEST(FlashsimCommand, CreatesLoadsComparesSetsAndRefuses) {
       {"run --state $D/empty -- x", 2, "(flashsim create first)"},
   };
   for (const auto& step : steps) {
-    std::string text = step.args;
-    for (size_t at; (at = text.find('$')) != std::string::npos;)
-      text.replace(at, 2, text[at + 1] == 'S' ? chip.state : chip.dir.path);
+    std::string text = expanded(step.args, chip);
     ProcessResult run = flashsim(split_words(text));
     EXPECT_EQ(run.exitStatus, step.status) << text << "\n" << run.err;
     EXPECT_EQ(run.out, step.status == 2 ? "" : step.out) << text;
@@ -227,46 +235,31 @@ TEST(FlashsimCommand, StateThatCannotBeWrittenOrIsDamaged) {
   write_file(chip.dir.file("ten"), "0123456789");
   ASSERT_TRUE(chip.create({"--profile", "small", "--image", chip.dir.file("ten")}));
   // Root writes anywhere unless it gives up overriding permissions.
-  Lines asUser = geteuid() == 0 ? Lines{"setpriv", "--bounding-set=-dac_override,-dac_read_search",
-                                        "--inh-caps=-dac_override,-dac_read_search", "--"}
-                                : Lines{};
+  const Lines asUser = geteuid() == 0
+                           ? Lines{"setpriv", "--bounding-set=-dac_override,-dac_read_search",
+                                   "--inh-caps=-dac_override,-dac_read_search", "--"}
+                           : Lines{},
+              diskFull = {"sh", "-c", "trap '' XFSZ; ulimit -f 64; exec \"$@\"", "sh"}, none;
   const struct {
-    const char* setUp;  // shell words run first in the test directory ($S the state)
-    Lines prefix;       // in front of the flashsim command
-    const char* args;   // flashsim's, $S the state
+    const char* setUp;    // shell words run first in the test directory
+    const Lines& prefix;  // in front of the flashsim command
+    const char* args;     // flashsim's
     int status;
     const char* err;  // what the error line says, "" for none
   } rows[] = {
-      {"",
-       {"sh", "-c", "trap '' XFSZ; ulimit -f 64; exec \"$@\"", "sh"},
-       "create --state $S --profile small",
-       2,
+      {"", diskFull, "create --state $S --profile small", 2,
        "cannot write $S/contents.bin: File too large"},
       {"chmod -R a-w $S", asUser, "regs --state $S", 0, ""},
       {"", asUser, "dump --state $S --length 10 -o /dev/null", 0, ""},
       {"", asUser, "compare --state $S $D/ten", 0, ""},
-      {"chmod -R u+w $S; mkdir $S/spidev-settings",
-       {},
-       "run --state $S -- CLIENT /dev/spi0 open",
-       0,
-       "$S/spidev-settings: Is a directory"},
-      {"rmdir $S/spidev-settings; echo 'jedec=EF 40 18' >> $S/profile.txt",
-       {},
-       "regs --state $S",
-       2,
-       "profile.txt:"},
+      {"chmod -R u+w $S; mkdir $S/spidev-settings", none, "run --state $S -- CLIENT /dev/spi0 open",
+       0, "$S/spidev-settings: Is a directory"},
+      {"rmdir $S/spidev-settings; echo 'jedec=EF 40 18' >> $S/profile.txt", none, "regs --state $S",
+       2, "profile.txt:"},
   };
   for (const auto& row : rows) {
-    auto expand = [&](std::string text) {
-      for (size_t at; (at = text.find("$S")) != std::string::npos;) text.replace(at, 2, chip.state);
-      for (size_t at; (at = text.find("$D")) != std::string::npos;)
-        text.replace(at, 2, chip.dir.path);
-      for (size_t at; (at = text.find("CLIENT")) != std::string::npos;)
-        text.replace(at, 6, beside_me("spidev_client"));
-      return text;
-    };
-    run_process({"sh", "-c", "cd \"$0\" && " + expand(row.setUp) + "\n:", chip.dir.path});
-    Lines args = split_words(expand(row.args));
+    run_process({"sh", "-c", "cd \"$0\" && " + expanded(row.setUp, chip) + "\n:", chip.dir.path});
+    Lines args = split_words(expanded(row.args, chip));
     if (args[0] == "run")
       args = sim_run_argv(chip.state, {}, Lines(args.begin() + 4, args.end()));
     else
@@ -274,7 +267,7 @@ TEST(FlashsimCommand, StateThatCannotBeWrittenOrIsDamaged) {
     ProcessResult run = run_process(row.prefix + args, {}, "");
     SCOPED_TRACE(row.args);
     EXPECT_EQ(run.exitStatus, row.status) << run.err;
-    EXPECT_NE(run.err.find(expand(row.err)), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(expanded(row.err, chip)), std::string::npos) << run.err;
     EXPECT_EQ(std::string(row.err).empty(), run.err.empty()) << run.err;
   }
   run_process({"sed", "-i", "$d", chip.state + "/profile.txt"});
@@ -291,16 +284,10 @@ TEST(FlashsimRun, AFullTmpfsNeverReachesTheChip) {
   auto quoted = [](const Lines& words) { return "'" + joined(words, "' '") + "'"; };
   std::string state = dir.file("chip"),
               flashsim = quoted(sim_binaries().emulator + Lines{sim_binaries().flashsim});
-  Lines client = {beside_me("spidev_client"),
-                  "/dev/spi0",
-                  "open",
-                  "msg=06",
-                  "msg=20000000",
-                  "nanosleep=50000000",
-                  "msg=06",
-                  "msg=0200000055",
-                  "nanosleep=1000000",
-                  "msg=03000000,rx:1"};
+  Lines client = Lines{beside_me("spidev_client")} +
+                 split_words(
+                     "/dev/spi0 open msg=06 msg=20000000 nanosleep=50000000 msg=06 "
+                     "msg=0200000055 nanosleep=1000000 msg=03000000,rx:1");
   std::string script = "mount -t tmpfs -o size=1100k none " + dir.path + " && " + flashsim +
                        " create --state " + state + " --profile small --fill 0x00 && { dd " +
                        "if=/dev/zero of=" + dir.file("filler") + " bs=4096 2>/dev/null; " +

@@ -196,7 +196,6 @@ ROWS(CommandLine,  // name, given, args, status, out, err, wire, after
      {"LowerCaseName", "", "-o read 0x0", 1, "", REFUSED("read")},
      {"EmptyName", "", "-o ''", 1, "", REFUSED("")},
      {"LongerName", "", "-o WRENX", 1, "", REFUSED("WRENX")},
-     {"SeWithoutAddress", "", "-o SE", 1, "", REFUSED("SE")},
      {"Wrr1WithoutValue", "", "-o WRR1", 1, "", REFUSED("WRR1")},
      {"ReadWithoutAddress", "", "-o READ", 1, "", REFUSED("READ")},
      {"AddressForgotten", "", "-o SE -d /dev/spi0", 1, "", REFUSED("SE")},
