@@ -7,13 +7,20 @@
 # parts/catalogue.txt for the same ID. A developer runs it when the kernel source
 # package changes; the test command only checks the file it wrote.
 #
-#   parts/import-kernel.sh [TARBALL] [OUT]
+#   parts/import-kernel.sh [TARBALL] [OUT] [FLAT]
 #       TARBALL  the linux-source package's tarball (/usr/src/linux-source-6.1.tar.xz)
 #       OUT      where the rows go (parts/kernel.txt)
+#       FLAT     the catalogue's flat table the build writes (parts/README.md);
+#                else $ROMFLASH_PARTS_FLAT, else build/update/catalogue.flat, which
+#                cmake --preset native && cmake --build --preset native --target parts_tables
+#                writes
 #
-# Needs GNU tar with xz and dpkg-query for the package version. The output depends
-# on nothing but the tarball and the datasheet catalogue: the same input gives the
-# same bytes.
+# The catalogue's facts come from the flat table, resolved by the build's reader:
+# the profile names every non-kernel part takes, and the size, 0xD8 erase, program
+# mode and RDID answer of the datasheet parts. Its kernel lines (the kernel.txt it
+# was built from) play no part. Needs GNU tar with xz and dpkg-query for the
+# package version. The output depends on nothing but the tarball and the flat
+# table: the same input gives the same bytes.
 set -eu
 LC_ALL=C
 export LC_ALL
@@ -21,7 +28,18 @@ export LC_ALL
 root=$(cd "$(dirname "$0")/.." && pwd)
 tarball=${1:-/usr/src/linux-source-6.1.tar.xz}
 out=${2:-$root/parts/kernel.txt}
+flat=${3:-${ROMFLASH_PARTS_FLAT:-$root/build/update/catalogue.flat}}
+make_flat="cmake --preset native && cmake --build --preset native --target parts_tables"
 [ -r "$tarball" ] || { echo "import-kernel: cannot read $tarball" >&2; exit 1; }
+[ -r "$flat" ] || {
+  echo "import-kernel: no flat parts table $flat: write it with $make_flat (or name one as the third argument or in ROMFLASH_PARTS_FLAT)" >&2
+  exit 1
+}
+# The build's own table must have been written from the catalogue as it is now.
+if [ $# -lt 3 ] && [ -z "${ROMFLASH_PARTS_FLAT:-}" ] && [ -n "$(find "$root/parts/catalogue.txt" -newer "$flat")" ]; then
+  echo "import-kernel: $flat is older than parts/catalogue.txt: write it again with $make_flat" >&2
+  exit 1
+fi
 package=$(dpkg-query -S "$tarball" 2>/dev/null | sed 's/:.*//' | head -n 1) || package=
 version=
 [ -z "$package" ] || version=$(dpkg-query -W -f '${Version}' "$package" 2>/dev/null) || version=
@@ -98,57 +116,59 @@ awk '
 ' $sources >"$work/entries"
 
 awk -v tarball="$tarball" -v package="${package:-an unknown package}" -v version="${version:-unknown}" \
-  -v catalogue="$root/parts/catalogue.txt" -v report="$work/report" '
+  -v flat="$flat" -v report="$work/report" '
   function size_text(n) {
     if (n % 1048576 == 0) return n / 1048576 "M"
     return n / 1024 "K"
   }
-  function spaced(hex6) { return substr(hex6, 1, 2) " " substr(hex6, 3, 2) " " substr(hex6, 5, 2) }
+  function spaced(hex,  i, text) {
+    for (i = 1; i <= length(hex); i += 2) text = text (i > 1 ? " " : "") substr(hex, i, 2)
+    return text
+  }
   function has(flags, flag) { return index(flags " ", " " flag " ") > 0 }
-  function bytes(text,  unit) {
-    unit = substr(text, length(text))
-    if (unit == "K") return substr(text, 1, length(text) - 1) * 1024
-    if (unit == "M") return substr(text, 1, length(text) - 1) * 1048576
-    return text + 0
+  # An erase as the catalogue words it: a block map as runs of equal blocks.
+  function erase_text(value,  n, blocks, i, run, text) {
+    if (value !~ /^[0-9,]+$/) return value
+    n = split(value, blocks, ",")
+    for (i = 1; i <= n; i += run) {
+      run = 1
+      while (i + run <= n && blocks[i + run] == blocks[i]) run++
+      text = text (i > 1 ? " " : "") size_text(blocks[i]) (run > 1 ? "*" run : "")
+    }
+    return text
   }
-  function fact(part, key,  depth) {
-    while (!((part, key) in row) && (part, "base") in row && depth++ < 16) part = row[part, "base"]
-    return row[part, key]
-  }
-  # The datasheet rows, for the report of disagreements.
-  function read_catalogue(  line, n, w, part, value, i) {
-    while ((getline line < catalogue) > 0) {
-      sub(/#.*/, "", line)
-      sub(/\|.*/, "", line)
+  # The profile names the catalogue takes, and its datasheet rows for the report.
+  function read_flat(  line, n, w, i, f, d) {
+    while ((getline line < flat) > 0) {
+      if (line ~ /^#/) continue
       n = split(line, w, " ")
       if (!n) continue
-      if (w[1] == "part") { part = w[2]; names[++parts] = part; continue }
-      value = w[2]
-      for (i = 3; i <= n; i++) value = value " " w[i]
-      if (!((part, w[1]) in row)) row[part, w[1]] = value
+      split("", f)
+      for (i = 1; i <= n; i++) f[substr(w[i], 1, index(w[i], "=") - 1)] = substr(w[i], index(w[i], "=") + 1)
+      if (f["kind"] == "kernel") continue
+      taken[f["profile"]] = 1
+      if (f["kind"] != "datasheet") continue
+      d = ++sheets
+      part[d] = f["part"]
+      size_of[d] = f["size"]
+      erase_of[d] = f["size"] == "unknown" && f["eraseD8"] == "absent" ? "unknown" : f["eraseD8"]
+      program_of[d] = f["program"] == "byte" ? "byte" : f["program"] " " f["page"]
+      ext_of[d] = f["ext"]
+      rdid_of[d] = f["rdid"]
+      sheet[spaced(f["jedec"])] = sheet[spaced(f["jedec"])] " " d
     }
-    close(catalogue)
+    close(flat)
   }
-  # What a datasheet row says RDID answers after the ID, as far as it documents it.
-  function answer(part,  ext, n, i, words, text) {
-    ext = fact(part, "ext")
-    if (ext == "cfi") return "4D 00 80"  # the ID-CFI area of a uniform-sector FL-S part
-    if (ext ~ /^zeros /) {
-      n = substr(ext, 7) + 0
-      text = sprintf("%02X", n)
-      for (i = 0; i < n; i++) text = text " 00"
-      return text
-    }
-    if (ext == "none" || ext ~ /^unknown/) return ""
-    return sprintf("%02X", split(ext, words, " ")) " " toupper(ext)
+  # Whether what datasheet row d says RDID answers after the ID rules out the
+  # extended bytes the kernel matches. A length byte 00, and a length byte alone
+  # (the bytes not found), decide nothing; of a prefix only its bytes count.
+  function rules_out(d, ext,  known) {
+    if (ext == "-" || ext_of[d] == "none" || (ext_of[d] == "prefix" && length(rdid_of[d]) == 2)) return 0
+    known = spaced(rdid_of[d])
+    if (ext_of[d] == "prefix" && length(known) < length(ext)) return index(ext, known) != 1
+    return index(known " ", ext " ") != 1
   }
-  BEGIN {
-    read_catalogue()
-    for (p = 1; p <= parts; p++)
-      taken[fact(names[p], "profile")] = 1
-    for (p = 1; p <= parts; p++)
-      if (fact(names[p], "kind") == "datasheet") sheet[toupper(fact(names[p], "jedec"))] = sheet[toupper(fact(names[p], "jedec"))] " " names[p]
-  }
+  BEGIN { read_flat() }
   { line[NR] = $0 }
   END {
     print "# SPDX-License-Identifier: MIT"
@@ -265,18 +285,18 @@ awk -v tarball="$tarball" -v package="${package:-an unknown package}" -v version
       print "sources         " src
       # The disagreements with datasheet rows for the same ID.
       if (!(spaced(id) in sheet)) continue
-      split(substr(sheet[spaced(id)], 2), same, " ")
-      for (s in same) {
+      sames = split(substr(sheet[spaced(id)], 2), same, " ")
+      for (s = 1; s <= sames; s++) {
         d = same[s]
         said = ""
-        if (ext != "-" && answer(d) != "" && index(answer(d) " ", ext " ") != 1) continue
-        if (size && bytes(fact(d, "size")) != size) said = said ", size " fact(d, "size") " against " size_text(size)
-        if (size && !has(flags, "SPI_NOR_NO_ERASE") && fact(d, "eraseD8") != size_text(sector))
-          said = said ", eraseD8 " fact(d, "eraseD8") " against " size_text(sector)
-        if ((fact(d, "program") == "byte") != has(flags, "SST_WRITE"))
-          said = said ", program " fact(d, "program") " against " (has(flags, "SST_WRITE") ? "byte" : "page 256")
-        if (!size) said = said ", size " fact(d, "size") " against unknown (SFDP)"
-        if (said != "") printf "%s %s %s%s\n", spaced(id), d, toupper(name), said > report
+        if (rules_out(d, ext)) continue
+        if (size && size_of[d] + 0 != size) said = said ", size " (size_of[d] == "unknown" ? "unknown" : size_text(size_of[d])) " against " size_text(size)
+        if (size && !has(flags, "SPI_NOR_NO_ERASE") && erase_of[d] != sector "")
+          said = said ", eraseD8 " erase_text(erase_of[d]) " against " size_text(sector)
+        if ((program_of[d] == "byte") != has(flags, "SST_WRITE"))
+          said = said ", program " program_of[d] " against " (has(flags, "SST_WRITE") ? "byte" : "page 256")
+        if (!size) said = said ", size " (size_of[d] == "unknown" ? "unknown" : size_text(size_of[d])) " against unknown (SFDP)"
+        if (said != "") printf "%s %s %s%s\n", spaced(id), part[d], toupper(name), said > report
       }
     }
   }
