@@ -28,15 +28,16 @@ export LC_ALL
 root=$(cd "$(dirname "$0")/.." && pwd)
 tarball=${1:-/usr/src/linux-source-6.1.tar.xz}
 out=${2:-$root/parts/kernel.txt}
-flat=${3:-${ROMFLASH_PARTS_FLAT:-$root/build/update/catalogue.flat}}
-make_flat="cmake --preset native && cmake --build --preset native --target parts_tables"
+built=$root/build/update/catalogue.flat
+flat=${3:-${ROMFLASH_PARTS_FLAT:-$built}}
+make_flat="cd $root && cmake --preset native && cmake --build --preset native --target parts_tables"
 [ -r "$tarball" ] || { echo "import-kernel: cannot read $tarball" >&2; exit 1; }
 [ -r "$flat" ] || {
   echo "import-kernel: no flat parts table $flat: write it with $make_flat (or name one as the third argument or in ROMFLASH_PARTS_FLAT)" >&2
   exit 1
 }
 # The build's own table must have been written from the catalogue as it is now.
-if [ $# -lt 3 ] && [ -z "${ROMFLASH_PARTS_FLAT:-}" ] && [ -n "$(find "$root/parts/catalogue.txt" -newer "$flat")" ]; then
+if [ "$flat" = "$built" ] && [ -n "$(find "$root/parts/catalogue.txt" -newer "$flat")" ]; then
   echo "import-kernel: $flat is older than parts/catalogue.txt: write it again with $make_flat" >&2
   exit 1
 fi
