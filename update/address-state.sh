@@ -54,7 +54,11 @@ probe_addr4() {
     warn "address: the first 512 bytes repeat one byte, so reads cannot tell 4-byte mode; taken as off ($address_state)"
 }
 
-# Before a resume: the journal's recorded state and the one settled now.
+# Before a resume: the journal's recorded state and the one settled now. Each
+# word means the same addresses (bank 0, 3-byte), reached another way, and a
+# run that cannot reach them has stopped before this; so a resume under another
+# word (-P now, a BRAC reset then) writes where the journal's run wrote, and
+# the line says both for whoever reads the log.
 check_journal_state() {
   local recorded
   recorded=$(sed -n 's/^address //p' "$journal/plan")

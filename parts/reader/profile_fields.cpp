@@ -499,6 +499,12 @@ bool finish_profile(ChipProfile* p, std::string* why) {
       return *why = "erase" + byte_text(ERASE_OPCODES[i]).substr(2) + ": the block map covers " +
                     size_text(covered) + ", the size " + size_text(p->sizeBytes),
              false;
+    // A block that does not divide the part would leave its last erase half outside it.
+    if (rule.kind == EraseKind::BLOCK && p->sizeBytes % rule.blockBytes != 0)
+      return *why = "erase" + byte_text(ERASE_OPCODES[i]).substr(2) + ": " +
+                    size_text(rule.blockBytes) + " blocks do not divide the size " +
+                    size_text(p->sizeBytes),
+             false;
   }
   if (p->sizeBytes > BANK_BYTES && p->banks == AddressBanks::NONE)
     return *why = "size " + size_text(p->sizeBytes) + " above 16 MiB needs banks bar or ear", false;

@@ -44,10 +44,8 @@ verify)
   mkdir -p "$dir/bin" && printf '#!/bin/sh\nexec "%s" run --state "%s" --bufsiz %s --device /dev/spidev0.0 -- "%s" "$@"\n' \
     "$FLASHSIM" "$state" "$bufsiz" "$ROMFLASH" > "$dir/bin/romflash" && chmod +x "$dir/bin/romflash"
   # The update beside its data and the romflash wrapper, as the guest has it.
-  cp "$update_script" "$dir/bin/romflash-update" && cp "$ROMFLASH_FLAT" "${update_script%/*}"/*.awk \
-    "${update_script%/*}"/journal-checks.sh "${update_script%/*}"/device-lock.sh \
-    "${update_script%/*}"/kept-copy.sh "${update_script%/*}"/address-state.sh \
-    "${update_script%/*}"/protection.sh "${update_script%/*}"/block-erase.sh "$dir/bin/"
+  cp "$update_script" "$dir/bin/romflash-update" &&
+    cp "$ROMFLASH_FLAT" "${update_script%/*}"/*.awk "${update_script%/*}"/*.sh "$dir/bin/"
   ru() { sh "$dir/bin/romflash-update" -d /dev/spidev0.0 "$@"; }
   row() { local s=0; (cd "$work" && eval "$2") > "$dir/sim/$1.out" 2>&1 || s=$?; echo $s > "$dir/sim/$1.status"; }
   eval "$("$0" rows "$boot")"

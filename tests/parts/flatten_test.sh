@@ -54,9 +54,6 @@ while IFS=@ read -r profile fact; do
   grep -q "^profile=$profile .* $fact\( \|$\)" "$work/flat" || fail "$profile: no $fact"
 done <<ROWS
 w25q128jv@size=16777216
-w25q128jv@jedec=EF4018
-mx25l25645g@size=33554432
-mx25l25645g@erase40=absent
 sst26vf016b@eraseD8=$map
 sst25vf016b@program=byte
 s25fl512s@eraseD8=262144

@@ -246,7 +246,6 @@ ROWS(DeviceSetup,  // name, given, args, status, out, err, wire, after
   11, "", SETUP_FAILED("set spi mode"), "open; WR_MODE " bits " fail EINVAL; close"
 ROWS(ModeLetters,  // name, given, args, status, out, err, wire, after
      {"H", "", "-m H -o WREN", 0, "", "", MODE("0x01")},
-     {"O", "", "-m O -o WREN", 0, "", "", MODE("0x02")},
      {"C", "", "-m C -o WREN", 0, "", "", MODE("0x04")},
      {"L", "", "-m L -o WREN", MODE_REFUSED("0x08")},
      {"Three", "", "-m 3 -o WREN", MODE_REFUSED("0x10")},

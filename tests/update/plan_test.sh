@@ -42,7 +42,6 @@ past the end | A 1M 64K | 0xF0000 0x102345 | | first=; bounds=;
 no 0xD8 | B 2M absent page none none | 0x0 0x1000 | | refuse~9 B: it has no 0xD8 erase
 bank register | M 32M 64K page bp bar | 0x0 0x1000 | | refuse=;
   assume=M'"'"'s bank address register
-no candidate | | 0x0 0x1000 | | candidates=0; names=; refuse=; first=
 '
 
 # Sizes with K and M as bytes.

@@ -119,7 +119,6 @@ erase fails | ash | small old | --fail-opcode 0xD8 | | 5 | 0x02FFFF failed (romf
 past the chip | ash | small old | | -a 0xF0000 | 8 | 0x0F0000-0x102344 ends past the | old wire=9F
 past -c | dash | small old | | -c 0x20000 | 8 | 0x01FFFF (small (simulator model), -c | old wire=9F
 past 24 bits | ash | small old | | -a 0xFFF000 | 8 | ends past 0xFFFFFF, the last 3-byte | old wire=
-wrap | ash | sst25vf016b old | | -a 0x1FFFFF | 8 | 0x1FFFFF-0x212343 ends past the | old wire=9F
 byte program | ash | sst25vf016b old | | -u | 9 | WRITE would erase and then fail | old wire=9F
 global lock | dash | sst26vf016b old | | | 10 | SST26VF016B: every block is locked at power-up |
   old wire=9F
@@ -161,8 +160,6 @@ bank 1, EAR | ash | mx25l25645g old --set bank=1 | | | 13 | Power-cycle the boar
 power-up | bash | mx25l25645g old | | -P -q | 0 | as at power-up (-P); if a boot | new lines=1
 second register | ash | s25fl512s old --set status=0x1C --set config=0x02 | | -u | 0 | second register 0x02 kept |
   new written=01_00_02
-one erase a block | ash | s25fl512s old | | -a 0x3F800 | 0 | 2 blocks rewritten, 0 unch |
-  new erased=000000,040000
 '
 
 failed=0 count=0
