@@ -151,8 +151,10 @@ awk -v tarball="$tarball" -v package="${package:-an unknown package}" -v version
       if (f["kind"] != "datasheet") continue
       d = ++sheets
       part[d] = f["part"]
-      size_of[d] = f["size"]
-      erase_of[d] = f["size"] == "unknown" && f["eraseD8"] == "absent" ? "unknown" : f["eraseD8"]
+      size_of[d] = f["size"] + 0
+      size_word[d] = f["size"] == "unknown" ? "unknown" : size_text(f["size"])
+      erase_of[d] = f["eraseD8"]
+      erase_word[d] = f["size"] == "unknown" && f["eraseD8"] == "absent" ? "unknown" : erase_text(f["eraseD8"])
       program_of[d] = f["program"] == "byte" ? "byte" : f["program"] " " f["page"]
       ext_of[d] = f["ext"]
       rdid_of[d] = f["rdid"]
@@ -169,9 +171,13 @@ awk -v tarball="$tarball" -v package="${package:-an unknown package}" -v version
     if (ext_of[d] == "prefix" && length(known) < length(ext)) return index(ext, known) != 1
     return index(known " ", ext " ") != 1
   }
-  BEGIN { read_flat() }
+  BEGIN {
+    read_flat()
+    if (!sheets) { print "import-kernel: no datasheet part in " flat > "/dev/stderr"; failed = 1; exit 1 }
+  }
   { line[NR] = $0 }
   END {
+    if (failed) exit 1
     print "# SPDX-License-Identifier: MIT"
     print "# The parts Linux knows: every flash_info row of the spi-nor core that gives a JEDEC"
     print "# ID, in the format of parts/catalogue.txt (parts/README.md). Do not edit: written by"
@@ -291,12 +297,12 @@ awk -v tarball="$tarball" -v package="${package:-an unknown package}" -v version
         d = same[s]
         said = ""
         if (rules_out(d, ext)) continue
-        if (size && size_of[d] + 0 != size) said = said ", size " (size_of[d] == "unknown" ? "unknown" : size_text(size_of[d])) " against " size_text(size)
+        if (size && size_of[d] != size) said = said ", size " size_word[d] " against " size_text(size)
         if (size && !has(flags, "SPI_NOR_NO_ERASE") && erase_of[d] != sector "")
-          said = said ", eraseD8 " erase_text(erase_of[d]) " against " size_text(sector)
+          said = said ", eraseD8 " erase_word[d] " against " size_text(sector)
         if ((program_of[d] == "byte") != has(flags, "SST_WRITE"))
           said = said ", program " program_of[d] " against " (has(flags, "SST_WRITE") ? "byte" : "page 256")
-        if (!size) said = said ", size " (size_of[d] == "unknown" ? "unknown" : size_text(size_of[d])) " against unknown (SFDP)"
+        if (!size) said = said ", size " size_word[d] " against unknown (SFDP)"
         if (said != "") printf "%s %s %s%s\n", spaced(id), part[d], toupper(name), said > report
       }
     }
