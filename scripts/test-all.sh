@@ -244,20 +244,49 @@ for stage in "${stages[@]}"; do
 done
 row all "$([ "$any_failed" -eq 0 ] && echo ok || echo FAILED)" "$SECONDS" \
   "$total_passed passed, $total_failed failed, $total_skipped skipped"
-for stage in "${CTEST_STAGES[@]}"; do
-  [ -s "$logs/$stage.sweeps" ] || continue
-  echo "fault sweeps, $stage:"
-  # A sweep run in slices has one line per slice: their counts add up.
-  grep -v '^sweep flashrom | ' "$logs/$stage.sweeps" |
-    sed -E 's/^sweep //; s/, slice [0-9]+ of [0-9]+:/:/' | awk -F': ' '
-    { split($2, n, /[^0-9]+/); if (!($1 in seen)) order[++names] = $1
-      seen[$1] = 1; messages[$1] = n[1]; tried[$1] += n[2]; survived[$1] += n[3]; refused[$1] += n[4] }
-    END { for (i = 1; i <= names; i++) { s = order[i]
-      printf "  %s: %d messages, %d tried, %d survived, %d refused\n", s, messages[s], tried[s], survived[s], refused[s] } }'
-  # flashrom's conformance rows (profile | definition | result | device time) as they are.
-  if grep -q '^sweep flashrom | ' "$logs/$stage.sweeps"; then
-    echo "flashrom on flashsim, $stage:"
-    sed -n 's/^sweep flashrom | /  /p' "$logs/$stage.sweeps"
-  fi
+# The fault sweeps' figures, a line a sweep and a column a stage, so that the table fits a
+# screen. A sweep run in slices has one line per slice: their counts add up.
+swept=()
+for stage in "${CTEST_STAGES[@]}"; do [ -s "$logs/$stage.sweeps" ] && swept+=("$stage"); done
+if [ "${#swept[@]}" -gt 0 ]; then
+  echo "fault sweeps: messages, and in each stage tried/survived/refused"
+  for stage in "${swept[@]}"; do
+    grep -v '^sweep flashrom | ' "$logs/$stage.sweeps" |
+      sed -E "s/^sweep /$stage|/; s/, slice [0-9]+ of [0-9]+:/:/"
+  done | awk -F'|' -v stages="${swept[*]}" '
+    { split($2, f, ": "); split(f[2], n, /[^0-9]+/); s = f[1]
+      if (!(s in seen)) order[++names] = s
+      seen[s] = 1; messages[s] = n[1]; k = s SUBSEP $1
+      tried[k] += n[2]; survived[k] += n[3]; refused[k] += n[4]; ran[k] = 1 }
+    END { m = split(stages, st, " "); line = ""
+      for (j = 1; j <= m; j++) line = line sprintf("  %-11s", st[j])
+      sub(/ +$/, "", line)
+      printf "  %-37s %5s%s\n", "", "", line
+      for (i = 1; i <= names; i++) { s = order[i]; line = ""
+        for (j = 1; j <= m; j++) { k = s SUBSEP st[j]
+          line = line sprintf("  %-11s", k in ran ? tried[k] "/" survived[k] "/" refused[k] : "-") }
+        sub(/ +$/, "", line)
+        printf "  %-37s %5d%s\n", s, messages[s], line } }'
+fi
+for stage in "${swept[@]}"; do
+  # flashrom's conformance rows (profile | definition | result | device time), one line a
+  # profile: the definitions by result, the device time of a whole-chip write, and how many
+  # definitions did not fit the part (every row, the reason included, in
+  # build-logs/STAGE.flashrom).
+  grep -q '^sweep flashrom | ' "$logs/$stage.sweeps" || continue
+  sed -n 's/^sweep flashrom | //p' "$logs/$stage.sweeps" >"$logs/$stage.flashrom"
+  echo "flashrom on flashsim, $stage (each row: build-logs/$stage.flashrom):"
+  awk -F' [|] ' '
+    { if (!($1 in seen)) order[++n] = $1; seen[$1] = 1 }
+    $3 ~ /^not used/ { unused[$1]++; next }
+    { key = $1 SUBSEP $3; split($4, t, " "); time[$1] = t[1]
+      if (key in defs) defs[key] = defs[key] ", " $2
+      else { results[$1] = results[$1] SUBSEP $3; defs[key] = $2 } }
+    END { for (i = 1; i <= n; i++) { p = order[i]; line = ""
+        m = split(substr(results[p], 2), r, SUBSEP)
+        for (j = 1; j <= m; j++) line = line (line == "" ? "" : "; ") defs[p, r[j]] ": " r[j]
+        if (time[p] != "") line = line " (whole chip " time[p] " s)"
+        if (unused[p]) line = line (line == "" ? "" : "; ") unused[p] " not used"
+        printf "  %-13s %s\n", p, line } }' "$logs/$stage.flashrom"
 done
 exit "$any_failed"
