@@ -189,7 +189,7 @@ bool set_ext(ChipProfile* p, const std::string&, const std::vector<std::string>&
   // the rest of it is not known and reads as zeros.
   std::vector<uint8_t> prefix;
   if (words.size() >= 2 && words[0] == "prefix" &&
-      parse_bytes(joined(Words(words.begin() + 1, words.end())), &prefix) &&
+      parse_bytes(joined(Words(words.begin() + 1, words.end())), &prefix) && !prefix.empty() &&
       prefix.size() - 1 <= prefix[0])
     return p->extendedId.assign(prefix.begin() + 1, prefix.end()),
            p->extendedId.resize(prefix[0], 0), p->extendedIdKnown = prefix.size(), true;

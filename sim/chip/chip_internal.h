@@ -106,9 +106,9 @@ struct Frame {
 // State file and profile text: pure functions over bytes, so a damaged state
 // directory is refused with a reason.
 void encode_state(const PersistentState& st, uint8_t* out);  // STATE_FILE_BYTES
-// *version (if given): the file's version; before 3 the third register is not in it.
+// status3: the third register's value for a file from before version 3, which lacks it.
 bool decode_state(const uint8_t* in, size_t length, PersistentState* st, std::string* error,
-                  uint32_t* version = nullptr);
+                  uint8_t status3 = 0);
 bool profile_from_text(const std::string& text, ChipProfile* profile, std::string* error);
 
 // The parts catalogue built into the library.

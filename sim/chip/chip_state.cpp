@@ -172,7 +172,7 @@ void encode_state(const PersistentState& st, uint8_t* out) {
 }
 
 bool decode_state(const uint8_t* in, size_t length, PersistentState* st, std::string* error,
-                  uint32_t* fileVersion) {
+                  uint8_t status3) {
   if (length < STATE_V1_FILE_BYTES || std::memcmp(in + OFF_MAGIC, MAGIC, 4) != 0) {
     if (error) *error = "state.bin is not a chip state";
     return false;
@@ -209,10 +209,9 @@ bool decode_state(const uint8_t* in, size_t length, PersistentState* st, std::st
   st->flags = in[OFF_FLAGS] & knownFlags;
   const bool v3 = version >= 3;
   st->aaiAddress = v3 ? static_cast<uint32_t>(get_le(in + OFF_AAI_ADDR, 4)) : 0;
-  st->status3 = v3 ? in[OFF_STATUS3] : 0;
-  st->nvStatus3 = v3 ? in[OFF_NV_STATUS3] : 0;
+  st->status3 = v3 ? in[OFF_STATUS3] : status3;
+  st->nvStatus3 = v3 ? in[OFF_NV_STATUS3] : status3;
   st->flagStatus = v3 ? in[OFF_FLAG_STATUS] : 0;
-  if (fileVersion) *fileVersion = static_cast<uint32_t>(version);
   st->bank = v1 ? 0 : in[OFF_BANK];
   st->nvStatus = v1 ? st->status & static_cast<uint8_t>(~WEL) : in[OFF_NV_STATUS];
   st->nvConfig = v1 ? st->config : in[OFF_NV_CONFIG];
@@ -278,12 +277,13 @@ bool write_contents(const std::string& path, uint32_t size, uint8_t fill,
 }
 
 // A version 1 state.bin (512 bytes) becomes version 2, written beside and renamed.
-bool upgrade_state_file(const std::string& path, std::string* error) {
+bool upgrade_state_file(const std::string& path, uint8_t status3, std::string* error) {
   struct stat sb;
   if (stat(path.c_str(), &sb) != 0 || sb.st_size != off_t(STATE_V1_FILE_BYTES)) return true;
   std::vector<uint8_t> old;
   PersistentState st;
-  if (!read_file(path, &old, error) || !decode_state(old.data(), old.size(), &st, error))
+  if (!read_file(path, &old, error) ||
+      !decode_state(old.data(), old.size(), &st, error, status3))
     return false;
   uint8_t bytes[STATE_FILE_BYTES];
   encode_state(st, bytes);
@@ -348,14 +348,17 @@ bool chip_create(const std::string& stateDir, const std::string& profileName, ui
 namespace {
 
 // state.bin shared with the file, or for inspection a private copy, which the chip may
-// change in memory (an operation found finished) without writing anything back.
-uint8_t* map_state(const std::string& path, bool writable, std::string* error) {
+// change in memory (an operation found finished) without writing anything back. A file
+// from before version 3 takes the profile's third register (status3).
+uint8_t* map_state(const std::string& path, bool writable, uint8_t status3, std::string* error) {
   if (writable)
-    return upgrade_state_file(path, error) ? map_file(path, STATE_FILE_BYTES, true, error)
-                                           : nullptr;
+    return upgrade_state_file(path, status3, error)
+               ? map_file(path, STATE_FILE_BYTES, true, error)
+               : nullptr;
   std::vector<uint8_t> bytes;
   PersistentState st;
-  if (!read_file(path, &bytes, error) || !decode_state(bytes.data(), bytes.size(), &st, error))
+  if (!read_file(path, &bytes, error) ||
+      !decode_state(bytes.data(), bytes.size(), &st, error, status3))
     return nullptr;
   uint8_t* copy = new uint8_t[STATE_FILE_BYTES];
   encode_state(st, copy);
@@ -375,12 +378,10 @@ ChipState* attach_dir(const std::string& stateDir, const ChipFaults& faults, boo
   if (!read_file(path_in(stateDir, "profile.txt"), &text, error)) return nullptr;
   ChipProfile profile;
   if (!profile_from_text(std::string(text.begin(), text.end()), &profile, error)) return nullptr;
-  uint8_t* state = map_state(path_in(stateDir, "state.bin"), writable, error);
+  uint8_t* state = map_state(path_in(stateDir, "state.bin"), writable, profile.status3, error);
   if (!state) return nullptr;
   PersistentState st;
-  uint32_t version = 0;
-  bool ok = decode_state(state, STATE_FILE_BYTES, &st, error, &version);
-  if (ok && version < 3) st.status3 = st.nvStatus3 = profile.status3;  // not kept before
+  bool ok = decode_state(state, STATE_FILE_BYTES, &st, error, profile.status3);
   if (ok && st.pending.kind != PEND_NONE &&
       (st.pending.length == 0 || st.pending.address >= profile.sizeBytes ||
        st.pending.length > profile.sizeBytes - st.pending.address) &&

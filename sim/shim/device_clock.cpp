@@ -40,7 +40,7 @@ constexpr uint64_t LONGEST_SLEEP_NS = uint64_t{86400} * 1000000000u;
 bool SleepClampSaid = false;
 
 ChipState* AttachedChip = nullptr;
-uint64_t WallSyncNs = 0;
+uint64_t WallSyncNs = 0;  // realtime mode: wall time the attached chip has reached
 
 // Held (flock) on state.bin while the node is open: another holder is a second process
 // driving the chip at once, which the model does not support; said once.
@@ -62,7 +62,7 @@ void hold_chip() {
 void let_go_of_hold() {
   if (HoldFd >= 0) real_close(HoldFd);
   HoldFd = -1;
-}  // realtime mode: wall time the attached chip has reached
+}
 
 ChipState* attach_state(std::string* error) {
   const Config& cfg = config();
