@@ -4,13 +4,6 @@
 # anything is erased. romflash can read neither, and sends 3-byte addresses.
 # shellcheck shell=sh disable=SC3043,SC2154  # local; the settings romflash-update.sh makes
 
-# COLUMN PATTERN: true when every candidate line's COLUMN (catalogue.awk's
-# order; -g lines have no 7th column on) matches the extended PATTERN whole.
-every() {
-  awk -F '\t' -v c="$1" -v p="^($2)\$" 'NF >= 3 { n++; if ($c !~ p) bad = 1 } END { exit !n || bad }' \
-    "$work/candidates"
-}
-
 # Sets address_state, the word the journal keeps: reset (written back to 0 by
 # romflash's own operations), power-up (-P), probed (a part of 16 MiB or less:
 # 4-byte mode alone, checked by reads) or none (a part without banks).

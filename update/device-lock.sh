@@ -12,7 +12,7 @@
 lock_place() {
   local base="${ROMFLASH_UPDATE_LOCK_DIR:-/run/lock}"
   [ -d "$base" ] || base=/tmp
-  echo "$base/romflash-update.$(printf '%s' "$device" | tr -c 'A-Za-z0-9._-' '_').lock"
+  echo "$base/romflash-update.$(device_name).lock"
 }
 
 # Takes the lock or refuses, naming the holder, before anything is sent to the

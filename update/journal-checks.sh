@@ -48,7 +48,7 @@ open_journal() {
   esac
   if [ "$at" = "$journal_dir" ]; then why=$(distrust_path "$at" ''); else why=$(distrust_path "$at" shared); fi
   [ -z "$why" ] || stop "$EXIT_JOURNAL" "the journal directory $journal_dir cannot be trusted: $why; nothing was sent to $device. Give -J a directory only you can write"
-  journal=$journal_dir/$(printf '%s' "$device" | tr -c 'A-Za-z0-9._-' '_').journal plan=$journal/plan
+  journal=$journal_dir/$(device_name).journal plan=$journal/plan
   [ -e "$journal" ] || return 0
   why=$(distrust "$journal" '')
   for at in "$plan" "$journal/data"; do [ -n "$why" ] || [ ! -e "$at" ] || why=$(distrust "$at" ''); done

@@ -31,7 +31,7 @@ remove_kept() {
 kept_mode() {
   [ -n "$mode" ] || return 0
   [ -n "$journal_dir" ] || usage_error "-$mode needs the journal directory (-J DIR) that holds the kept copy"
-  kept=$journal_dir/$(printf '%s' "$device" | tr -c 'A-Za-z0-9._-' '_').kept
+  kept=$journal_dir/$(device_name).kept
   [ "$mode" != k ] || return 0
   { [ -z "$image" ] && [ -z "$placed" ] && [ -z "$backup" ]; } ||
     usage_error "-$mode takes no -f, -a or -b: the kept copy has its blocks and their address"

@@ -5,7 +5,8 @@
 #   awk -v start=ADDRESS -v end=ADDRESS [-v limit=SIZE] [-v changed="AT ..."] \
 #     -f plan.awk CANDIDATES
 # CANDIDATES: one line per candidate, tab-separated NAME SIZE ERASE PROGRAM LOCK
-# BANKS, sizes in bytes, ERASE the block 0xD8 erases ("65536"), a map from
+# BANKS (catalogue.awk adds columns of its own after these; the planner reads
+# the first six), sizes in bytes, ERASE the block 0xD8 erases ("65536"), a map from
 # address 0 upward ("8192*4 32768 65536*30 32768 8192*4") or "absent".
 # Prints "KEY VALUE" lines, every key once, in this order:
 #   candidates  how many candidates        names       them, for the messages

@@ -201,6 +201,14 @@ plan() {  # CHANGED
     "$work/candidates" >"$work/plan" || stop "$EXIT_INTERNAL" "the planner $planner failed"
 }
 fact() { sed -n "s/^$1 //p" "$work/plan"; }  # KEY: the value of one
+# COLUMN PATTERN: true when every candidate line's COLUMN (catalogue.awk's
+# order; -g lines have no 7th column on) matches the extended PATTERN whole.
+every() {
+  awk -F '\t' -v c="$1" -v p="^($2)\$" 'NF >= 3 { n++; if ($c !~ p) bad = 1 } END { exit !n || bad }' \
+    "$work/candidates"
+}
+# The device as one file name, for its lock, journal and kept copy.
+device_name() { printf '%s' "$device" | tr -c 'A-Za-z0-9._-' '_'; }
 
 # The part (the catalogue's rows that answer its ID, and -g) and the blocks the
 # image covers. Sets names, part_size, erases, first, last and blocks.
@@ -358,14 +366,14 @@ umask 022
 invocation="romflash-update $*" unfinished=''
 parse_options "$@"
 target=flash find_files
+work=$(mktemp -d "${TMPDIR:-/tmp}/romflash-update.XXXXXX") || exit "$EXIT_INTERNAL"
+trap 'rm -rf "$work"; release_lock' EXIT && trap 'exit 130' INT && trap 'exit 143' TERM
+# Before the kept copy is read or removed (-R, -C): another run may be using it.
+take_lock "$invocation"
 kept_mode
 size=$(bytes_of "$image")
 [ "$size" -gt 0 ] || usage_error "$image: empty, nothing to write"
 end=$((start + size)) target=$(range "$start" $((start + size)))
-work=$(mktemp -d "${TMPDIR:-/tmp}/romflash-update.XXXXXX") || exit "$EXIT_INTERNAL"
-trap 'rm -rf "$work"; release_lock' EXIT && trap 'exit 130' INT && trap 'exit 143' TERM
-
-take_lock "$invocation"
 open_journal
 [ "$end" -le "$WINDOW" ] ||
   stop "$EXIT_FIT" "image $target ends past 0xFFFFFF, the last 3-byte address; nothing was written"
@@ -378,7 +386,8 @@ find_journal
 read_blocks
 keep_blocks
 compare_blocks
-if [ -n "$dry_run" ]; then print_plan && exit 0; fi
+# Never on to the writes, even when the plan could not be printed.
+if [ -n "$dry_run" ]; then print_plan; exit 0; fi
 [ "$rewritten" -gt 0 ] || { say "done: blocks $blocks already hold image $target; 0 blocks rewritten, $skipped unchanged skipped$([ -n "$resume" ] || echo ', nothing erased or written')"; kept_done; exit 0; }
 say "compare: $(tally)"
 write_plan
