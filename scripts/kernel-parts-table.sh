@@ -95,7 +95,7 @@ awk '
       # parts (a bank register and B9h as BRAC) can have it reset by romflash operations.
       if (size + 0 > 16777216 && update ~ /^[04]/ && !(fact[c, "banks"] == "bar" && fact[c, "opB9"] == "bank-access"))
         update = "13|refused until the board is power-cycled and -P given: romflash can neither read nor reset its bank register or 4-byte mode"
-      if (size + 0 > 16777216) update = update " (the first 16 MiB: 3-byte addresses)"
+      if (size + 0 > 16777216 && update ~ /^[04]\|/) update = update " (the first 16 MiB: 3-byte addresses)"
       if ((winners = catalogue_rows(c)) != "")
         update = "-|as the catalogue'"'"'s " winners ", whose rows win"
       printf "%s|%s|%s|%s|%s|%s|%s|%s|%s\n", fact[c, "part"], profile, shown,

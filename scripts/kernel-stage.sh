@@ -93,9 +93,8 @@ root=$tmp/initramfs
 mkdir -p "$root/bin" "$root/modules" "$root/work"
 cp "$busybox_dir/bin/busybox" "$(program "$arm_build" romflash)" "$root/bin/"
 cp update/romflash-update.sh "$root/bin/romflash-update"
-cp parts/catalogue.txt update/catalogue.awk update/plan.awk update/journal-checks.sh update/device-lock.sh \
-  update/kept-copy.sh update/address-state.sh update/protection.sh update/block-erase.sh \
-  "$host_build/update/catalogue.flat" "$root/bin/"
+# Its planner, lookup and phases beside it, as tests/kernel/check.sh lays them out for flashsim.
+cp update/*.awk update/*.sh "$host_build/update/catalogue.flat" "$root/bin/"
 find "$kernel_dir/lib" -name '*.ko' -exec cp {} "$root/modules/" \;
 cp scripts/kernel/init "$root/init"
 tests/kernel/check.sh images "$root/work"

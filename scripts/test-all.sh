@@ -64,9 +64,9 @@ ctest_stage() {
   skipped=$(grep -cE '^[[:space:]]*[0-9]+ - .*\(Skipped\)' <<<"$out")
   # A passing test's output is not shown; the sweeps' figures are in CTest's own log.
   grep '^sweep ' "$binary_dir/Testing/Temporary/LastTest.log" | sort >"$logs/$preset.sweeps"
-  # flashrom's conformance table (profile, definition, result, device time) goes with them.
-  grep '^flashrom | ' "$binary_dir/Testing/Temporary/LastTest.log" | sort | sed 's/^/sweep /' \
-    >>"$logs/$preset.sweeps"
+  # flashrom's conformance rows (profile | definition | result | device time), every one.
+  grep '^flashrom | ' "$binary_dir/Testing/Temporary/LastTest.log" | sort |
+    sed 's/^flashrom | //' >"$logs/$preset.flashrom"
   failed_tests_excerpt "$binary_dir/Testing/Temporary" | tee "$logs/$preset.failures"
   echo "$preset: $((total - failed - skipped)) passed, $failed failed, $skipped skipped"
   [ "$rc" -eq 0 ] && [ "$failed" -eq 0 ]
@@ -251,8 +251,7 @@ for stage in "${CTEST_STAGES[@]}"; do [ -s "$logs/$stage.sweeps" ] && swept+=("$
 if [ "${#swept[@]}" -gt 0 ]; then
   echo "fault sweeps: messages, and in each stage tried/survived/refused"
   for stage in "${swept[@]}"; do
-    grep -v '^sweep flashrom | ' "$logs/$stage.sweeps" |
-      sed -E "s/^sweep /$stage|/; s/, slice [0-9]+ of [0-9]+:/:/"
+    sed -E "s/^sweep /$stage|/; s/, slice [0-9]+ of [0-9]+:/:/" "$logs/$stage.sweeps"
   done | awk -F'|' -v stages="${swept[*]}" '
     { split($2, f, ": "); split(f[2], n, /[^0-9]+/); s = f[1]
       if (!(s in seen)) order[++names] = s
@@ -268,13 +267,12 @@ if [ "${#swept[@]}" -gt 0 ]; then
         sub(/ +$/, "", line)
         printf "  %-37s %5d%s\n", s, messages[s], line } }'
 fi
-for stage in "${swept[@]}"; do
+for stage in "${CTEST_STAGES[@]}"; do
   # flashrom's conformance rows (profile | definition | result | device time), one line a
   # profile: the definitions by result, the device time of a whole-chip write, and how many
   # definitions did not fit the part (every row, the reason included, in
   # build-logs/STAGE.flashrom).
-  grep -q '^sweep flashrom | ' "$logs/$stage.sweeps" || continue
-  sed -n 's/^sweep flashrom | //p' "$logs/$stage.sweeps" >"$logs/$stage.flashrom"
+  [ -s "$logs/$stage.flashrom" ] || continue
   echo "flashrom on flashsim, $stage (each row: build-logs/$stage.flashrom):"
   awk -F' [|] ' '
     { if (!($1 in seen)) order[++n] = $1; seen[$1] = 1 }

@@ -54,7 +54,7 @@ failed=0 count=0
 for awk in "busybox awk" awk; do
   while IFS='|' read -r name parts range changed plan; do
     [ -n "$name" ] || continue
-    count=$((count + 1))
+    count=$((count + 1)) row_failed=0
     printf '%s\n' "$parts" | tr ';' '\n' | bytes |
       awk 'NF { gsub(/\+/, " ", $3)  # a map'"'"'s terms
         printf "%s\t%s\t%s\t%s\t%s\t%s\n", $1, $2, $3, $4 ? $4 : "page", $5 ? $5 : "none", $6 ? $6 : "none" }' \
@@ -65,8 +65,7 @@ for awk in "busybox awk" awk; do
     shift 2
     # shellcheck disable=SC2086 # the awk command and the extra -v words
     $awk -v start="$start" -v end="$end" -v changed="$(echo "$changed" | bytes)" "$@" -f "$planner" \
-      "$work/candidates" >"$work/plan" 2>&1 || echo "FAIL $awk, $name: exit $?"
-    row_failed=0
+      "$work/candidates" >"$work/plan" 2>&1 || { echo "FAIL $awk, $name: exit $?"; row_failed=1; }
     printf '%s\n' "$plan" | tr ';' '\n' | bytes >"$work/checks"
     while read -r check; do
       key=${check%%[=~]*} want=${check#*[=~]}
